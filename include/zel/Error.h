@@ -1,0 +1,24 @@
+#ifndef ZEL_ERROR_H_
+#define ZEL_ERROR_H_
+
+#include <stdexcept>
+#include <string>
+
+#include "zel/export.h"
+
+namespace zel {
+
+/// The exception type of the library: every failure that the library detects
+/// is thrown as an Error carrying an English message.
+class ZEL_SQL_API Error : public std::runtime_error {
+public:
+    explicit Error(const std::string& message);
+    explicit Error(const char* message);
+
+    /// The message, as a new string (the same text that what() returns).
+    virtual std::string get_message() const;
+};
+
+}  // namespace zel
+
+#endif  // ZEL_ERROR_H_

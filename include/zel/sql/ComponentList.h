@@ -1,0 +1,128 @@
+#ifndef ZEL_SQL_COMPONENTLIST_H_
+#define ZEL_SQL_COMPONENTLIST_H_
+
+/// @file
+/// The component list of one facility.
+
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zel/export.h"
+#include "zel/sql/Component.h"
+
+namespace zel::sql {
+
+class Database;
+
+/// All machine components of one facility together with the names of their
+/// flags. Filled from the facility's database view or from a backup text file;
+/// queried in memory. Every query returns pointers into components_, valid
+/// until the list is cleared, reloaded, assigned or destroyed.
+///
+/// Invariant: every component holds one flag value per entry of flag_names_.
+class ZEL_SQL_API ComponentList {
+public:
+    /// Order of the results of the queries.
+    enum class SortOrder : int {
+        none = 0,  ///< the stored order
+        z = 1,     ///< ascending by z_
+        s = 2,     ///< ascending by s_
+    };
+
+    /// The components, in the order in which they were read.
+    std::vector<Component> components_;
+    /// The flag names, in the order of the flag values in every component.
+    std::vector<std::string> flag_names_;
+
+    /// Empties both vectors; every pointer into the list becomes invalid.
+    void clear();
+
+    /// The components of beamline `flag` whose z_ (SortOrder::z) or s_
+    /// (SortOrder::s) lies between the two inclusive bounds, sorted by it. A
+    /// component whose coordinate is NaN is always included.
+    /// @throws zel::Error "SortOrder::none is not allowed for extract_beamline()".
+    std::vector<Component*> extract_beamline(const std::string& flag, double z_or_s_start,
+                                             double z_or_s_end, SortOrder sort_order);
+    std::vector<const Component*> extract_beamline(const std::string& flag, double z_or_s_start,
+                                                   double z_or_s_end,
+                                                   SortOrder sort_order) const;
+
+    /// For every member of `component_ptrs` whose name matches `name_regex`
+    /// (ECMAScript, whole name, case ignored), in ascending position, the
+    /// members within [position + meters_before, position + meters_after],
+    /// sorted by position. Cells may overlap and are never merged.
+    /// @throws zel::Error "meters_before must be negative or zero", "meters_after
+    /// must be positive or zero", "Invalid sort order (must be z or s)"; and
+    /// std::regex_error for an invalid pattern.
+    static std::vector<std::vector<Component*>> extract_cells_around_components(
+        const std::vector<Component*>& component_ptrs, const std::string& name_regex,
+        SortOrder sort_order, double meters_before, double meters_after);
+    static std::vector<std::vector<const Component*>> extract_cells_around_components(
+        const std::vector<const Component*>& component_ptrs, const std::string& name_regex,
+        SortOrder sort_order, double meters_before, double meters_after);
+
+    /// The first component whose name_ equals `name` with ASCII letter case
+    /// ignored; nullptr when there is none.
+    Component* find_component_by_name(std::string_view name);
+    const Component* find_component_by_name(std::string_view name) const;
+
+    /// The components that carry flag `flag_name` (looked up by get_flag_idx),
+    /// sorted; empty for an unknown flag.
+    std::vector<Component*> find_components_with_flag(const std::string& flag_name,
+                                                      SortOrder sort_order);
+    std::vector<const Component*> find_components_with_flag(const std::string& flag_name,
+                                                            SortOrder sort_order) const;
+
+    /// Index of the first flag name equal to `name` in ASCII upper case; -1
+    /// when there is none.
+    int get_flag_idx(const std::string& name) const;
+
+    /// All components, sorted.
+    std::vector<Component*> get_sorted_list(SortOrder sort_order);
+    std::vector<const Component*> get_sorted_list(SortOrder sort_order) const;
+
+    /// Loads the list of facility `machine` (any accepted spelling) from the
+    /// database and writes it to `backup_filename` (by default
+    /// "db_component_list_<FACILITY>.txt" in the working directory). When the
+    /// database fails, the list is read from that file instead and written
+    /// back.
+    /// @return "" on full success, the database's message when the list came
+    /// from the file, the write's message when the backup could not be written.
+    /// @throws zel::Error "<database message>; <file message>" when both fail.
+    std::string read_from_db_with_backup(Database& db, const std::string& machine,
+                                         std::string backup_filename = std::string());
+
+    /// Loads the list of facility `machine` from its view
+    /// TAVIK.<FACILITY>_VIEW_COMPONENTS. The list is emptied first.
+    /// @throws zel::Error for every database failure, including a failed fetch
+    /// ("Fetch failed: ...") and a facility whose canonical name is not a plain
+    /// SQL identifier ("Invalid facility name: ...").
+    void read_from_db(Database& db, const std::string& machine);
+
+    /// Replaces the list by the content of the file `filename`.
+    /// @throws zel::Error with the line or block that could not be read.
+    void read_from_file(const std::string& filename);
+
+    /// Writes the list to `filename` through a temporary file in the same
+    /// folder that replaces it only once completely written and synced: the
+    /// previous file survives every failure. A list that would not read back
+    /// as the same strings is refused before any file is touched.
+    /// @throws zel::Error "Unable to write ...", "Unable to open ... for
+    /// writing" or "Error while writing to ...".
+    void write_to_file(const std::string& filename) const;
+
+private:
+    void read_components_from_stream(std::istream& stream);
+    void read_flag_names_from_db_table(Database& db, const std::string& table);
+    void read_flag_names_from_stream(std::istream& stream);
+};
+
+/// Equal components in the same order and equal flag names in the same order.
+ZEL_SQL_API bool operator==(const ComponentList& a, const ComponentList& b);
+ZEL_SQL_API bool operator!=(const ComponentList& a, const ComponentList& b);
+
+}  // namespace zel::sql
+
+#endif  // ZEL_SQL_COMPONENTLIST_H_

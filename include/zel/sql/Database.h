@@ -1,0 +1,85 @@
+#ifndef ZEL_SQL_DATABASE_H_
+#define ZEL_SQL_DATABASE_H_
+
+/// @file
+/// One ODBC data source, reached with a user name and a password.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zel/export.h"
+#include "zel/sql/Cache.h"
+#include "zel/sql/Procedure.h"
+#include "zel/sql/Query.h"
+#include "zel/sql/handles.h"
+
+namespace zel::sql {
+
+/// One ODBC data source. Nothing is allocated or contacted at construction;
+/// the first send_query() or get_procedure() connects (ODBC version 3, login
+/// time-out 5 seconds).
+///
+/// A refused connection is not reported by connect(): the Database stays
+/// unconnected, and the statement allocation that follows fails with "Unable
+/// to allocate SQL statement handle". The next call tries to connect again.
+///
+/// Every Query and Procedure made here must be destroyed before this Database
+/// disconnects or is destroyed. A Database is neither copied nor moved.
+class ZEL_SQL_API Database {
+public:
+    /// Stores the three strings; an empty user or password is not passed to
+    /// the driver at all. Each must be shorter than 32768 bytes.
+    Database(const std::string& data_source, const std::string& user,
+             const std::string& password);
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+    /// Disconnects if connected, then frees the connection and environment.
+    ~Database();
+
+    /// Allocates the handles if needed and calls SQLConnect. A refused
+    /// SQLConnect leaves the Database unconnected without an exception.
+    /// @throws zel::Error "SQL connection is already open", or a failed handle
+    /// allocation.
+    void connect();
+
+    /// Closes the connection if it is open; the handles stay allocated and are
+    /// reused by the next connect(). Never throws.
+    void disconnect() noexcept;
+
+    /// The cache of this data source, for reading or changing its folder.
+    Cache& get_cache() noexcept { return cache_; }
+    const Cache& get_cache() const noexcept { return cache_; }
+
+    /// Connects if needed and returns `query`, already executed.
+    /// @throws zel::Error as Query's constructor does.
+    Query send_query(const std::string& query);
+
+    /// Connects if needed and returns a Procedure for the complete SQL text
+    /// `procedure` (a call, not a bare procedure name), not yet executed.
+    Procedure get_procedure(std::string procedure);
+
+    /// The column names of table or view `table_name` of schema `owner` as
+    /// listed by the data dictionary view ALL_TAB_COLUMNS, in the server's
+    /// order; empty for a table that does not exist. Both names are compared in
+    /// upper case; single quotes in them are doubled inside the SQL literals.
+    /// Names longer than 255 bytes arrive cut.
+    /// @throws zel::Error from send_query(), and "Fetch failed: <diagnostics>
+    /// (<SQL text>)" when the driver reports an error instead of a row.
+    std::vector<std::string> read_column_names(std::string_view table_name,
+                                               std::string_view owner);
+
+private:
+    Cache cache_;
+    std::string data_source_;
+    std::string user_;
+    std::string password_;
+    EnvironmentHandle env_handle_;
+    ConnectionHandle conn_handle_;
+    StatementHandle stmt_handle_;  // never allocated; kept for layout compatibility
+    bool connected_ = false;
+};
+
+}  // namespace zel::sql
+
+#endif  // ZEL_SQL_DATABASE_H_

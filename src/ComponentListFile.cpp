@@ -1,0 +1,345 @@
+// The component list's text file: one item per line, tags in angle brackets.
+// It is the backup copy of a facility's list, so it is replaced atomically and
+// only with a list that reads back as the same strings.
+
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <locale>
+#include <sstream>
+#include <string>
+
+#include "util/string.h"
+#include "zel/Error.h"
+#include "zel/sql/ComponentList.h"
+
+namespace zel::sql {
+namespace {
+
+constexpr std::string_view flag_names_open = "<flag_names>";
+constexpr std::string_view flag_names_close = "</flag_names>";
+constexpr std::string_view components_open = "<components>";
+constexpr std::string_view components_close = "</components>";
+constexpr std::string_view component_open = "<component>";
+constexpr std::string_view component_close = "</component>";
+
+void writeln_double(std::ostream& stream, double val) {
+    stream << std::scientific;
+    stream.precision(15);
+    stream << val << '\n';
+}
+
+// --- refusing lists that would not read back ---------------------------------
+
+bool has_line_feed(const std::string& text) { return text.find('\n') != std::string::npos; }
+
+// Why `list` cannot be written so that it reads back as the same strings, or
+// an empty string when it can.
+std::string why_not_representable(const ComponentList& list) {
+    for (const std::string& flag : list.flag_names_) {
+        if (flag.empty()) {
+            return "empty flag name";
+        }
+        if (has_line_feed(flag)) {
+            return util::cat("line feed in flag name \"", util::trim(flag), "\"");
+        }
+        if (util::trim_sv(flag) != flag) {
+            return util::cat("white space around flag name \"", flag, "\"");
+        }
+        if (flag == flag_names_close) {
+            return util::cat("flag name \"", flag, "\" is the closing tag");
+        }
+    }
+    for (const Component& c : list.components_) {
+        for (const std::string* text : {&c.name_, &c.real_name_, &c.name2_, &c.section_,
+                                        &c.group_, &c.class_, &c.type_, &c.friendly_name_,
+                                        &c.link_name_}) {
+            if (has_line_feed(*text)) {
+                return util::cat("line feed in a text of component \"", c.name_, "\"");
+            }
+        }
+        if (util::trim_sv(c.link_name_) == component_close) {
+            return util::cat("link name of component \"", c.name_, "\" reads as ",
+                             component_close);
+        }
+    }
+    return {};
+}
+
+// --- writing -----------------------------------------------------------------
+
+std::string format_list(const ComponentList& list) {
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out << flag_names_open << '\n';
+    for (const std::string& flag : list.flag_names_) {
+        out << flag << '\n';
+    }
+    out << flag_names_close << '\n' << components_open << '\n';
+    for (const Component& c : list.components_) {
+        out << component_open << '\n'
+            << c.name_ << '\n'
+            << c.real_name_ << '\n'
+            << c.name2_ << '\n'
+            << c.section_ << '\n'
+            << c.group_ << '\n'
+            << c.class_ << '\n'
+            << c.type_ << '\n'
+            << c.friendly_name_ << '\n';
+        writeln_double(out, c.x_);
+        writeln_double(out, c.y_);
+        writeln_double(out, c.z_);
+        writeln_double(out, c.s_);
+        for (const bool flag : c.flags_) {
+            out << (flag ? '1' : '0');
+        }
+        out << '\n' << c.link_name_ << '\n' << component_close << '\n';
+    }
+    out << components_close << '\n';
+    return std::move(out).str();
+}
+
+// A file descriptor that is closed when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int get() const { return fd_; }
+    // Closes now and reports whether the close succeeded.
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+std::string folder_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool write_all(int fd, const std::string& data) {
+    const char* next = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, next, left);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        next += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// A temporary file beside `filename`, created exclusively. Returns its
+// descriptor (or -1) and stores its name in `temp_name`.
+int create_temp_file(const std::string& filename, std::string& temp_name) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp_name = util::cat(filename, ".tmp.", static_cast<long>(::getpid()), ".",
+                              counter.fetch_add(1));
+        const int fd = ::open(temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// Writes `content` to a temporary file, syncs it and renames it over
+// `filename`; on any failure the temporary file is removed and false returned.
+bool replace_file(const std::string& filename, const std::string& temp_name, FileDescriptor& file,
+                  const std::string& content) {
+    struct stat previous {};
+    if (::stat(filename.c_str(), &previous) == 0) {
+        // Keep the permissions that the previous copy had.
+        ::fchmod(file.get(), previous.st_mode & 07777);
+    }
+    if (!write_all(file.get(), content) || ::fsync(file.get()) != 0 || !file.close() ||
+        ::rename(temp_name.c_str(), filename.c_str()) != 0) {
+        ::unlink(temp_name.c_str());
+        return false;
+    }
+    // Make the rename itself durable; a folder that cannot be synced is no
+    // reason to report the written file as lost.
+    const FileDescriptor folder(::open(folder_of(filename).c_str(), O_RDONLY | O_DIRECTORY |
+                                                                       O_CLOEXEC));
+    if (folder.get() >= 0) {
+        ::fsync(folder.get());
+    }
+    return true;
+}
+
+// --- reading -----------------------------------------------------------------
+
+// strtod in the "C" locale: the file's decimal point is "." whatever locale
+// the calling program has chosen.
+locale_t c_numeric_locale() {
+    static const locale_t locale = ::newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+    return locale;
+}
+
+double parse_double(const std::string& line) {
+    const char* begin = line.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double value = ::strtod_l(begin, &end, c_numeric_locale());
+    if (end == begin || errno == ERANGE) {
+        throw Error("Floating point format error");
+    }
+    return value;
+}
+
+std::vector<bool> parse_flags(const std::string& line) {
+    std::vector<bool> flags;
+    flags.reserve(line.size());
+    for (const char c : line) {
+        if (c == '0') {
+            flags.push_back(false);
+        } else if (c == '1') {
+            flags.push_back(true);
+        } else {
+            throw Error("Flag format error");
+        }
+    }
+    return flags;
+}
+
+}  // namespace
+
+void ComponentList::write_to_file(const std::string& filename) const {
+    const std::string reason = why_not_representable(*this);
+    if (!reason.empty()) {
+        throw Error(util::cat("Unable to write ", filename, ": ", reason));
+    }
+    const std::string content = format_list(*this);
+
+    std::string temp_name;
+    FileDescriptor file(create_temp_file(filename, temp_name));
+    if (file.get() < 0) {
+        throw Error(util::cat("Unable to open ", filename, " for writing"));
+    }
+    if (!replace_file(filename, temp_name, file, content)) {
+        throw Error(util::cat("Error while writing to ", filename));
+    }
+}
+
+void ComponentList::read_from_file(const std::string& filename) {
+    clear();
+    std::ifstream stream(filename);
+    if (!stream.is_open()) {
+        throw Error(util::cat("Unable to open ", filename, " for reading"));
+    }
+    std::string line;
+    while (std::getline(stream, line)) {
+        const std::string_view tag = util::trim_sv(line);
+        if (tag.empty()) {
+            continue;
+        }
+        if (tag == flag_names_open) {
+            read_flag_names_from_stream(stream);
+        } else if (tag == components_open) {
+            read_components_from_stream(stream);
+        } else {
+            throw Error(util::cat("Unexpected line in ", filename, ": ", tag));
+        }
+    }
+    for (const Component& component : components_) {
+        if (component.flags_.size() != flag_names_.size()) {
+            throw Error(util::cat(filename, " is inconsistent: Component ", component.name_,
+                                  " has ", component.flags_.size(), " flags instead of ",
+                                  flag_names_.size(), " as prescribed by the header"));
+        }
+    }
+}
+
+void ComponentList::read_flag_names_from_stream(std::istream& stream) {
+    flag_names_.clear();
+    std::string line;
+    while (std::getline(stream, line)) {
+        const std::string_view name = util::trim_sv(line);
+        if (name.empty()) {
+            continue;
+        }
+        if (name == flag_names_close) {
+            return;
+        }
+        flag_names_.emplace_back(name);
+    }
+    flag_names_.clear();
+    throw Error("Found no closing </flag_names> tag");
+}
+
+void ComponentList::read_components_from_stream(std::istream& stream) {
+    components_.clear();
+    std::string line;
+    while (std::getline(stream, line)) {
+        const std::string_view tag = util::trim_sv(line);
+        if (tag == components_close) {
+            return;
+        }
+        if (tag != component_open) {
+            continue;  // blank lines and free text between component blocks
+        }
+
+        // Name, seven texts, four numbers, flags and link name: fourteen lines
+        // taken as they stand.
+        std::string fields[14];
+        for (std::string& field : fields) {
+            std::getline(stream, field);
+        }
+        std::string closing_tag;
+        if (util::trim_sv(fields[13]) == component_close) {
+            closing_tag = std::move(fields[13]);  // a block without its link-name line
+            fields[13].clear();
+        } else {
+            std::getline(stream, closing_tag);
+        }
+        if (stream.fail() || util::trim_sv(closing_tag) != component_close) {
+            throw Error("Cannot parse component list");
+        }
+
+        Component component;
+        component.name_ = std::move(fields[0]);
+        component.real_name_ = std::move(fields[1]);
+        component.name2_ = std::move(fields[2]);
+        component.section_ = std::move(fields[3]);
+        component.group_ = std::move(fields[4]);
+        component.class_ = std::move(fields[5]);
+        component.type_ = std::move(fields[6]);
+        component.friendly_name_ = std::move(fields[7]);
+        component.x_ = parse_double(fields[8]);
+        component.y_ = parse_double(fields[9]);
+        component.z_ = parse_double(fields[10]);
+        component.s_ = parse_double(fields[11]);
+        component.flags_ = parse_flags(fields[12]);
+        component.link_name_ = std::move(fields[13]);
+        components_.push_back(std::move(component));
+    }
+    components_.clear();
+    throw Error("Found no closing </components> tag");
+}
+
+}  // namespace zel::sql

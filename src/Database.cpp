@@ -1,0 +1,100 @@
+#include "zel/sql/Database.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "util/string.h"
+#include "zel/Error.h"
+
+namespace zel::sql {
+namespace {
+
+// A string for SQLConnect: a null pointer for an empty one, so that the driver
+// manager takes the name or password from the data source's configuration.
+SQLCHAR* connect_argument(const std::string& text) {
+    return text.empty() ? nullptr : reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.data()));
+}
+
+// The text as the contents of an SQL string literal: every single quote is
+// doubled, so the text can never end the literal.
+std::string quote_literal_contents(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        out.push_back(c);
+        if (c == '\'') {
+            out.push_back('\'');
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+Database::Database(const std::string& data_source, const std::string& user,
+                   const std::string& password)
+    : data_source_(data_source), user_(user), password_(password) {}
+
+Database::~Database() { disconnect(); }
+
+void Database::connect() {
+    if (connected_) {
+        throw Error("SQL connection is already open");
+    }
+    if (!env_handle_.is_allocated()) {
+        env_handle_.alloc();
+    }
+    if (!conn_handle_.is_allocated()) {
+        conn_handle_.alloc(env_handle_);
+    }
+    const SQLRETURN code = SQLConnect(
+        conn_handle_(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(data_source_.data())),
+        static_cast<SQLSMALLINT>(data_source_.size()), connect_argument(user_),
+        static_cast<SQLSMALLINT>(user_.size()), connect_argument(password_),
+        static_cast<SQLSMALLINT>(password_.size()));
+    connected_ = static_cast<std::uint16_t>(code) <= 1;
+}
+
+void Database::disconnect() noexcept {
+    if (connected_) {
+        SQLDisconnect(conn_handle_());
+    }
+    connected_ = false;
+}
+
+Query Database::send_query(const std::string& query) {
+    if (!connected_) {
+        connect();
+    }
+    return Query(query, conn_handle_);
+}
+
+Procedure Database::get_procedure(std::string procedure) {
+    if (!connected_) {
+        connect();
+    }
+    return Procedure(std::move(procedure), conn_handle_);
+}
+
+std::vector<std::string> Database::read_column_names(std::string_view table_name,
+                                                     std::string_view owner) {
+    const std::string sql = util::cat(
+        "SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = '",
+        quote_literal_contents(util::uppercase_ascii(owner)), "' AND UPPER(TABLE_NAME) = '",
+        quote_literal_contents(util::uppercase_ascii(table_name)), "'");
+    Query query = send_query(sql);
+    char column_name[256];
+    query.bind_column(1, CDataType::c_char, column_name, sizeof(column_name));
+    std::vector<std::string> names;
+    for (;;) {
+        column_name[0] = '\0';
+        if (!query.fetch_checked()) {
+            break;
+        }
+        column_name[sizeof(column_name) - 1] = '\0';
+        names.emplace_back(column_name);
+    }
+    return names;
+}
+
+}  // namespace zel::sql

@@ -1,0 +1,330 @@
+#include "zel/sql/handles.h"
+
+#include <cstdint>
+
+#include "util/string.h"
+#include "zel/Error.h"
+
+namespace zel::sql {
+namespace {
+
+// Success means SQL_SUCCESS or SQL_SUCCESS_WITH_INFO: the 16-bit return code,
+// read as unsigned, is at most 1. Everything else, including SQL_NEED_DATA and
+// SQL_NO_DATA, is failure.
+bool succeeded(SQLRETURN code) noexcept { return static_cast<std::uint16_t>(code) <= 1; }
+
+// ODBC takes column and parameter numbers as 16-bit unsigned values; the low
+// 16 bits of the int are kept.
+SQLUSMALLINT to_odbc_number(int number) noexcept { return static_cast<SQLUSMALLINT>(number); }
+
+template <typename RawHandle>
+void release(SQLSMALLINT handle_type, RawHandle handle, bool& is_allocated) noexcept {
+    if (is_allocated) {
+        SQLFreeHandle(handle_type, handle);
+        is_allocated = false;
+    }
+}
+
+template <typename HandleObject, typename RawHandle>
+void take_over(HandleObject& target, RawHandle& handle, bool& is_allocated, RawHandle& other_handle,
+               bool& other_is_allocated) noexcept {
+    target.free();
+    handle = other_handle;
+    is_allocated = other_is_allocated;
+    other_is_allocated = false;
+}
+
+}  // namespace
+
+// --- EnvironmentHandle ---------------------------------------------------
+
+EnvironmentHandle::EnvironmentHandle(EnvironmentHandle&& other) noexcept {
+    *this = std::move(other);
+}
+
+EnvironmentHandle& EnvironmentHandle::operator=(EnvironmentHandle&& other) noexcept {
+    if (this != &other) {
+        take_over(*this, handle_, is_allocated_, other.handle_, other.is_allocated_);
+    }
+    return *this;
+}
+
+EnvironmentHandle::~EnvironmentHandle() { free(); }
+
+void EnvironmentHandle::free() noexcept { release(SQL_HANDLE_ENV, handle_, is_allocated_); }
+
+void EnvironmentHandle::alloc() {
+    if (is_allocated_) {
+        throw Error("Refusing to allocate an already allocated SQL environment handle");
+    }
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle_))) {
+        throw Error("Unable to allocate SQL environment handle");
+    }
+    is_allocated_ = true;
+    if (!succeeded(SQLSetEnvAttr(handle_, SQL_ATTR_ODBC_VERSION,
+                                 reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
+        free();
+        throw Error("Unable to set ODBC version as SQL environment attribute");
+    }
+}
+
+// --- ConnectionHandle ----------------------------------------------------
+
+ConnectionHandle::ConnectionHandle(ConnectionHandle&& other) noexcept { *this = std::move(other); }
+
+ConnectionHandle& ConnectionHandle::operator=(ConnectionHandle&& other) noexcept {
+    if (this != &other) {
+        take_over(*this, handle_, is_allocated_, other.handle_, other.is_allocated_);
+    }
+    return *this;
+}
+
+ConnectionHandle::~ConnectionHandle() { free(); }
+
+void ConnectionHandle::free() noexcept { release(SQL_HANDLE_DBC, handle_, is_allocated_); }
+
+void ConnectionHandle::alloc(const EnvironmentHandle& env_handle) {
+    if (is_allocated_) {
+        throw Error("Refusing to allocate an already allocated SQL connection handle");
+    }
+    if (!env_handle.is_allocated()) {
+        throw Error("SQL environment handle is not allocated");
+    }
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, env_handle(), &handle_))) {
+        throw Error("Unable to allocate SQL connection handle");
+    }
+    is_allocated_ = true;
+    // A driver that cannot honour the login time-out still connects.
+    SQLSetConnectAttr(handle_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5), 0);
+}
+
+// --- StatementHandle -----------------------------------------------------
+
+StatementHandle::StatementHandle(StatementHandle&& other) noexcept { *this = std::move(other); }
+
+StatementHandle& StatementHandle::operator=(StatementHandle&& other) noexcept {
+    if (this != &other) {
+        take_over(*this, handle_, is_allocated_, other.handle_, other.is_allocated_);
+    }
+    return *this;
+}
+
+StatementHandle::~StatementHandle() { free(); }
+
+void StatementHandle::free() noexcept { release(SQL_HANDLE_STMT, handle_, is_allocated_); }
+
+void StatementHandle::alloc(const ConnectionHandle& conn_handle) {
+    if (is_allocated_) {
+        throw Error("Refusing to allocate an already allocated SQL statement handle");
+    }
+    if (!conn_handle.is_allocated()) {
+        throw Error("SQL connection handle is not allocated");
+    }
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, conn_handle(), &handle_))) {
+        throw Error("Unable to allocate SQL statement handle");
+    }
+    is_allocated_ = true;
+    try {
+        set_attribute(AttributeType::query_timeout, reinterpret_cast<SQLPOINTER>(10), 0);
+    } catch (const Error&) {
+        // Some drivers have no query time-out; the statement is usable anyway.
+    }
+}
+
+void StatementHandle::cancel() {
+    if (!is_allocated_) {
+        throw Error("Cannot cancel an unallocated SQL handle");
+    }
+    SQLCancel(handle_);
+}
+
+bool StatementHandle::fetch() {
+    if (!is_allocated_) {
+        throw Error("Cannot fetch from an unallocated SQL handle");
+    }
+    return succeeded(SQLFetch(handle_));
+}
+
+bool StatementHandle::fetch_checked(const std::string& statement) {
+    if (!is_allocated_) {
+        throw Error("Cannot fetch from an unallocated SQL handle");
+    }
+    const SQLRETURN code = SQLFetch(handle_);
+    if (succeeded(code)) {
+        return true;
+    }
+    if (code == SQL_NO_DATA) {
+        return false;
+    }
+    throw Error(util::cat("Fetch failed: ", get_error_message(), " (", statement, ")"));
+}
+
+void StatementHandle::execute(const std::string& statement) {
+    if (!is_allocated_) {
+        throw Error("Unallocated SQL statement");
+    }
+    const SQLRETURN code =
+        SQLExecDirect(handle_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(statement.data())),
+                      static_cast<SQLINTEGER>(statement.size()));
+    if (!succeeded(code) && code != SQL_NEED_DATA) {
+        throw Error(util::cat("Error executing '", statement, "': ", get_error_message()));
+    }
+}
+
+void StatementHandle::send_query(const std::string& query) {
+    if (!is_allocated_) {
+        throw Error("Need to allocate a statement handle before a query can be executed");
+    }
+    const SQLRETURN code =
+        SQLExecDirect(handle_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(query.data())),
+                      static_cast<SQLINTEGER>(query.size()));
+    if (!succeeded(code)) {
+        throw Error(util::cat("Query failed: ", get_error_message(), " (", query, ")"));
+    }
+}
+
+void StatementHandle::set_attribute(AttributeType attr_type, SQLPOINTER value_ptr,
+                                    SQLINTEGER str_len) {
+    if (!is_allocated_) {
+        throw Error("Unallocated SQL statement");
+    }
+    if (!succeeded(
+            SQLSetStmtAttr(handle_, static_cast<SQLINTEGER>(attr_type), value_ptr, str_len))) {
+        throw Error(util::cat("Unable to set attribute: ", get_error_message()));
+    }
+}
+
+void StatementHandle::bind_column(int column, CDataType datatype, SQLPOINTER buf, SQLLEN buf_len,
+                                  SQLLEN* ret_len) {
+    if (!is_allocated_) {
+        throw Error("Unallocated SQL statement");
+    }
+    if (!succeeded(SQLBindCol(handle_, to_odbc_number(column), static_cast<SQLSMALLINT>(datatype),
+                              buf, buf_len, ret_len))) {
+        throw Error(util::cat("Unable to bind to column ", column, ": ", get_error_message()));
+    }
+}
+
+void StatementHandle::bind_parameter(SQLUSMALLINT param_idx, ParameterType param_type,
+                                     CDataType c_data_type, SqlDataType sql_data_type,
+                                     SQLULEN sql_data_type_length_or_precision,
+                                     SQLSMALLINT decimal_digits, SQLPOINTER buf, SQLLEN buf_len,
+                                     SQLLEN* ret_len) {
+    if (!is_allocated_) {
+        throw Error("Unallocated SQL statement");
+    }
+    if (!succeeded(SQLBindParameter(handle_, param_idx, static_cast<SQLSMALLINT>(param_type),
+                                    static_cast<SQLSMALLINT>(c_data_type),
+                                    static_cast<SQLSMALLINT>(sql_data_type),
+                                    sql_data_type_length_or_precision, decimal_digits, buf,
+                                    buf_len, ret_len))) {
+        throw Error(util::cat("Unable to bind SQL parameter ", param_idx, ": ", get_error_message()));
+    }
+}
+
+void StatementHandle::get_data(int column, SQLSMALLINT datatype, SQLPOINTER buf, SQLLEN buf_len,
+                               SQLLEN* ret_len) {
+    if (!is_allocated_) {
+        throw Error("Unallocated SQL statement");
+    }
+    if (!succeeded(SQLGetData(handle_, to_odbc_number(column), datatype, buf, buf_len, ret_len))) {
+        throw Error(
+            util::cat("Unable to get data from column ", column, ": ", get_error_message()));
+    }
+}
+
+std::string StatementHandle::get_data_as_string(int column, bool* was_null) {
+    if (!is_allocated_) {
+        throw Error("Unallocated SQL statement");
+    }
+    std::string str;
+    if (was_null != nullptr) {
+        *was_null = false;
+    }
+    char buf[1024];
+    constexpr SQLLEN buf_len = sizeof(buf);
+    for (;;) {
+        SQLLEN data_len_or_indicator = 0;
+        const SQLRETURN code = SQLGetData(handle_, to_odbc_number(column), SQL_C_CHAR, buf,
+                                          buf_len, &data_len_or_indicator);
+        if (succeeded(code)) {
+            if (data_len_or_indicator == SQL_NULL_DATA) {
+                if (was_null != nullptr) {
+                    *was_null = true;
+                }
+                return str;
+            }
+            // The driver terminates every piece; the reported length is that of
+            // the whole remainder, so the piece ends at its first NUL.
+            buf[buf_len - 1] = '\0';
+            str.append(buf);
+        } else if (code == SQL_NO_DATA) {
+            return str;
+        } else {
+            throw Error(util::cat("Error while retrieving data from column ", column));
+        }
+    }
+}
+
+std::vector<unsigned char> StatementHandle::get_data_as_binary(int column, bool* was_null) {
+    if (!is_allocated_) {
+        throw Error("Unallocated SQL statement");
+    }
+    constexpr std::size_t chunk_len = 4096;
+    std::vector<unsigned char> blob;
+    std::size_t good_data_len = 0;
+    if (was_null != nullptr) {
+        *was_null = false;
+    }
+    for (;;) {
+        blob.resize(good_data_len + chunk_len);
+        SQLLEN data_len_or_indicator = 0;
+        const SQLRETURN code =
+            SQLGetData(handle_, to_odbc_number(column), SQL_C_BINARY, blob.data() + good_data_len,
+                       static_cast<SQLLEN>(chunk_len), &data_len_or_indicator);
+        if (succeeded(code)) {
+            if (data_len_or_indicator == SQL_NULL_DATA) {
+                if (was_null != nullptr) {
+                    *was_null = true;
+                }
+                break;
+            }
+            if (data_len_or_indicator == SQL_NO_TOTAL ||
+                data_len_or_indicator > static_cast<SQLLEN>(chunk_len)) {
+                good_data_len += chunk_len;
+            } else {
+                good_data_len += static_cast<std::size_t>(data_len_or_indicator);
+            }
+        } else if (code == SQL_NO_DATA) {
+            break;
+        } else {
+            throw Error(util::cat("Error while retrieving data from column ", column, ": ",
+                                  get_error_message()));
+        }
+    }
+    blob.resize(good_data_len);
+    return blob;
+}
+
+std::string StatementHandle::get_error_message() const {
+    std::string message;
+    for (SQLSMALLINT record = 1;; ++record) {
+        SQLCHAR sql_state[6] = {};
+        SQLINTEGER native_error = 0;
+        SQLCHAR text[SQL_MAX_MESSAGE_LENGTH + 1] = {};
+        SQLSMALLINT text_len = 0;
+        const SQLRETURN code = SQLGetDiagRec(SQL_HANDLE_STMT, handle_, record, sql_state,
+                                             &native_error, text, sizeof(text), &text_len);
+        if (code == SQL_NO_DATA || code < 0) {
+            break;
+        }
+        text[sizeof(text) - 1] = '\0';
+        message.append(reinterpret_cast<const char*>(text));
+        if (record == INT16_MAX) {
+            break;
+        }
+    }
+    return message;
+}
+
+}  // namespace zel::sql
