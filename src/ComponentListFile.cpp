@@ -9,9 +9,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <locale>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -35,9 +38,51 @@ void writeln_double(std::ostream& stream, double val) {
     stream << val << '\n';
 }
 
+// strtod in the "C" locale: the file's decimal point is "." whatever locale
+// the calling program has chosen.
+locale_t c_numeric_locale() {
+    static const locale_t locale = ::newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+    return locale;
+}
+
+// The number at the start of `line`; nothing when the line does not begin
+// with one or its value is out of range (too large, or subnormal).
+std::optional<double> read_number(const std::string& line) {
+    const char* begin = line.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double value = ::strtod_l(begin, &end, c_numeric_locale());
+    if (end == begin || errno == ERANGE) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 // --- refusing lists that would not read back ---------------------------------
 
 bool has_line_feed(const std::string& text) { return text.find('\n') != std::string::npos; }
+
+// The text that writeln_double writes for `value`, without its line feed.
+std::string number_line(double value) {
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    writeln_double(out, value);
+    std::string line = std::move(out).str();
+    line.pop_back();
+    return line;
+}
+
+// Rounding to 16 significant digits takes the largest doubles past the range
+// and the smallest normal ones into the subnormals, which the reader refuses.
+// Only values within a rounding step of either end can be affected.
+bool leaves_range_when_written(double value) {
+    const double magnitude = std::fabs(value);
+    const double largest = std::numeric_limits<double>::max();
+    const double smallest_normal = std::numeric_limits<double>::min();
+    const bool near_an_end =
+        magnitude > largest / 2 || (magnitude > 0.0 && magnitude < 2 * smallest_normal);
+    return near_an_end && std::isfinite(value) && !read_number(number_line(value));
+}
 
 // Why `list` cannot be written so that it reads back as the same strings, or
 // an empty string when it can.
@@ -67,6 +112,12 @@ std::string why_not_representable(const ComponentList& list) {
         if (util::trim_sv(c.link_name_) == component_close) {
             return util::cat("link name of component \"", c.name_, "\" reads as ",
                              component_close);
+        }
+        for (const double coordinate : {c.x_, c.y_, c.z_, c.s_}) {
+            if (leaves_range_when_written(coordinate)) {
+                return util::cat("coordinate ", number_line(coordinate), " of component \"",
+                                 c.name_, "\" is out of range at 16 significant digits");
+            }
         }
     }
     return {};
@@ -153,12 +204,18 @@ bool write_all(int fd, const std::string& data) {
     return true;
 }
 
-// A temporary file beside `filename`, created exclusively. Returns its
-// descriptor (or -1) and stores its name in `temp_name`.
+// A temporary file in the folder of `filename`, created exclusively. Returns
+// its descriptor (or -1) and stores its name in `temp_name`. The name keeps at
+// most 64 bytes of the target's, so that a target whose name is near the file
+// system's limit still gets a temporary file.
 int create_temp_file(const std::string& filename, std::string& temp_name) {
     static std::atomic<unsigned> counter{0};
+    const auto slash = filename.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : filename.substr(0, slash + 1);
+    const std::string base =
+        filename.substr(slash == std::string::npos ? 0 : slash + 1).substr(0, 64);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_name = util::cat(filename, ".tmp.", static_cast<long>(::getpid()), ".",
+        temp_name = util::cat(folder, ".", base, ".tmp.", static_cast<long>(::getpid()), ".",
                               counter.fetch_add(1));
         const int fd = ::open(temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) {
@@ -194,22 +251,12 @@ bool replace_file(const std::string& filename, const std::string& temp_name, Fil
 
 // --- reading -----------------------------------------------------------------
 
-// strtod in the "C" locale: the file's decimal point is "." whatever locale
-// the calling program has chosen.
-locale_t c_numeric_locale() {
-    static const locale_t locale = ::newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
-    return locale;
-}
-
 double parse_double(const std::string& line) {
-    const char* begin = line.c_str();
-    char* end = nullptr;
-    errno = 0;
-    const double value = ::strtod_l(begin, &end, c_numeric_locale());
-    if (end == begin || errno == ERANGE) {
+    const std::optional<double> value = read_number(line);
+    if (!value) {
         throw Error("Floating point format error");
     }
-    return value;
+    return *value;
 }
 
 std::vector<bool> parse_flags(const std::string& line) {
@@ -265,6 +312,12 @@ void ComponentList::read_from_file(const std::string& filename) {
         } else {
             throw Error(util::cat("Unexpected line in ", filename, ": ", tag));
         }
+    }
+    // A read error ends getline just like the end of the file does; without
+    // this check a file that cannot be read (a folder, a failing disk) would
+    // pass for a short list.
+    if (stream.bad()) {
+        throw Error(util::cat("Error while reading ", filename));
     }
     for (const Component& component : components_) {
         if (component.flags_.size() != flag_names_.size()) {
