@@ -12,7 +12,9 @@ namespace zel {
 /// is thrown as an Error carrying an English message.
 class ZEL_SQL_API Error : public std::runtime_error {
 public:
+    /// An Error whose what() and get_message() return `message`.
     explicit Error(const std::string& message);
+    /// An Error whose what() and get_message() return `message`.
     explicit Error(const char* message);
 
     /// The message, as a new string (the same text that what() returns).

@@ -45,6 +45,7 @@ public:
     /// @throws zel::Error "SortOrder::none is not allowed for extract_beamline()".
     std::vector<Component*> extract_beamline(const std::string& flag, double z_or_s_start,
                                              double z_or_s_end, SortOrder sort_order);
+    /// The same, for a list that is not to be changed.
     std::vector<const Component*> extract_beamline(const std::string& flag, double z_or_s_start,
                                                    double z_or_s_end,
                                                    SortOrder sort_order) const;
@@ -59,6 +60,7 @@ public:
     static std::vector<std::vector<Component*>> extract_cells_around_components(
         const std::vector<Component*>& component_ptrs, const std::string& name_regex,
         SortOrder sort_order, double meters_before, double meters_after);
+    /// The same, for pointers to components that are not to be changed.
     static std::vector<std::vector<const Component*>> extract_cells_around_components(
         const std::vector<const Component*>& component_ptrs, const std::string& name_regex,
         SortOrder sort_order, double meters_before, double meters_after);
@@ -66,12 +68,14 @@ public:
     /// The first component whose name_ equals `name` with ASCII letter case
     /// ignored; nullptr when there is none.
     Component* find_component_by_name(std::string_view name);
+    /// The same, for a list that is not to be changed.
     const Component* find_component_by_name(std::string_view name) const;
 
     /// The components that carry flag `flag_name` (looked up by get_flag_idx),
     /// sorted; empty for an unknown flag.
     std::vector<Component*> find_components_with_flag(const std::string& flag_name,
                                                       SortOrder sort_order);
+    /// The same, for a list that is not to be changed.
     std::vector<const Component*> find_components_with_flag(const std::string& flag_name,
                                                             SortOrder sort_order) const;
 
@@ -81,11 +85,12 @@ public:
 
     /// All components, sorted.
     std::vector<Component*> get_sorted_list(SortOrder sort_order);
+    /// The same, for a list that is not to be changed.
     std::vector<const Component*> get_sorted_list(SortOrder sort_order) const;
 
     /// Loads the list of facility `machine` (any accepted spelling) from the
     /// database and writes it to `backup_filename` (by default
-    /// "db_component_list_<FACILITY>.txt" in the working directory). When the
+    /// db_component_list_&lt;FACILITY&gt;.txt in the working directory). When the
     /// database fails, the list is read from that file instead and written
     /// back.
     /// @return "" on full success, the database's message when the list came
@@ -95,7 +100,7 @@ public:
                                          std::string backup_filename = std::string());
 
     /// Loads the list of facility `machine` from its view
-    /// TAVIK.<FACILITY>_VIEW_COMPONENTS. The list is emptied first.
+    /// &lt;FACILITY&gt;_VIEW_COMPONENTS in schema TAVIK. The list is emptied first.
     /// @throws zel::Error for every database failure, including a failed fetch
     /// ("Fetch failed: ...") and a facility whose canonical name is not a plain
     /// SQL identifier ("Invalid facility name: ...").
@@ -121,6 +126,7 @@ private:
 
 /// Equal components in the same order and equal flag names in the same order.
 ZEL_SQL_API bool operator==(const ComponentList& a, const ComponentList& b);
+/// The negation of operator==.
 ZEL_SQL_API bool operator!=(const ComponentList& a, const ComponentList& b);
 
 }  // namespace zel::sql

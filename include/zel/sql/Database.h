@@ -49,6 +49,7 @@ public:
 
     /// The cache of this data source, for reading or changing its folder.
     Cache& get_cache() noexcept { return cache_; }
+    /// The cache of this data source, read-only.
     const Cache& get_cache() const noexcept { return cache_; }
 
     /// Connects if needed and returns `query`, already executed.

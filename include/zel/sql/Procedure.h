@@ -39,6 +39,8 @@ public:
     Procedure(std::string procedure, const ConnectionHandle& connection_handle);
     Procedure(const Procedure&) = delete;
     Procedure& operator=(const Procedure&) = delete;
+    /// Takes over the statement, the text and the parameter records of
+    /// `other`, which owns nothing afterwards; bound buffers stay bound.
     Procedure(Procedure&& other) noexcept;
     /// Frees the statement held so far; self-assignment changes nothing.
     Procedure& operator=(Procedure&& other) noexcept;

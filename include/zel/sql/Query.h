@@ -67,6 +67,8 @@ public:
     Query(const std::string& query, const ConnectionHandle& connection_handle);
     Query(const Query&) = delete;
     Query& operator=(const Query&) = delete;
+    /// Takes over the statement, the text and the column records of `other`,
+    /// which owns nothing afterwards; bound buffers stay bound.
     Query(Query&& other) noexcept;
     /// Frees the statement held so far; self-assignment changes nothing.
     Query& operator=(Query&& other) noexcept;

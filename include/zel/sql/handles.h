@@ -41,6 +41,7 @@ public:
     void free() noexcept;
     /// The raw handle, whether allocated or not.
     SQLHENV operator()() const noexcept { return handle_; }
+    /// True from a successful alloc() until free() or a move away.
     bool is_allocated() const noexcept { return is_allocated_; }
 
 private:
@@ -54,7 +55,10 @@ public:
     ConnectionHandle() = default;
     ConnectionHandle(const ConnectionHandle&) = delete;
     ConnectionHandle& operator=(const ConnectionHandle&) = delete;
+    /// The new object takes over the handle; `other` owns nothing afterwards.
     ConnectionHandle(ConnectionHandle&& other) noexcept;
+    /// Frees the handle held so far, then takes over the one of `other`.
+    /// Assigning an object to itself changes nothing.
     ConnectionHandle& operator=(ConnectionHandle&& other) noexcept;
     ~ConnectionHandle();
 
@@ -63,8 +67,11 @@ public:
     /// @throws zel::Error when already allocated, when `env_handle` is not
     /// allocated or when ODBC refuses.
     void alloc(const EnvironmentHandle& env_handle);
+    /// Frees the handle if one is held; otherwise makes no ODBC call.
     void free() noexcept;
+    /// The raw handle, whether allocated or not.
     SQLHDBC operator()() const noexcept { return handle_; }
+    /// True from a successful alloc() until free() or a move away.
     bool is_allocated() const noexcept { return is_allocated_; }
 
 private:
@@ -82,7 +89,10 @@ public:
     StatementHandle() = default;
     StatementHandle(const StatementHandle&) = delete;
     StatementHandle& operator=(const StatementHandle&) = delete;
+    /// The new object takes over the handle; `other` owns nothing afterwards.
     StatementHandle(StatementHandle&& other) noexcept;
+    /// Frees the handle held so far, then takes over the one of `other`.
+    /// Assigning an object to itself changes nothing.
     StatementHandle& operator=(StatementHandle&& other) noexcept;
     ~StatementHandle();
 
@@ -92,8 +102,11 @@ public:
     /// allocated or when ODBC refuses (for example on a connection that is not
     /// open: "Unable to allocate SQL statement handle").
     void alloc(const ConnectionHandle& conn_handle);
+    /// Frees the handle if one is held; otherwise makes no ODBC call.
     void free() noexcept;
+    /// The raw handle, whether allocated or not.
     SQLHSTMT operator()() const noexcept { return handle_; }
+    /// True from a successful alloc() until free() or a move away.
     bool is_allocated() const noexcept { return is_allocated_; }
 
     /// SQLCancel, result ignored. @throws zel::Error when not allocated.

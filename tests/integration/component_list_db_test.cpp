@@ -1,0 +1,262 @@
+// ComponentList loaded from the facility views through the real drivers, with
+// the backup file: exact values, NULLs, cut texts, flag names, facility
+// spellings, failing databases, a stopped server and a fetch that fails after
+// some rows.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "test_env.h"
+#include "zel/Error.h"
+#include "zel/sql/ComponentList.h"
+#include "zel/sql/Database.h"
+
+namespace zel::sql::integration {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+Component make_component(std::vector<std::string> texts, std::vector<double> position,
+                         std::vector<bool> flags) {
+    Component c;
+    c.name_ = texts[0];
+    c.real_name_ = texts[1];
+    c.name2_ = texts[2];
+    c.section_ = texts[3];
+    c.group_ = texts[4];
+    c.class_ = texts[5];
+    c.type_ = texts[6];
+    c.friendly_name_ = texts[7];
+    c.link_name_ = texts[8];
+    c.x_ = position[0];
+    c.y_ = position[1];
+    c.z_ = position[2];
+    c.s_ = position[3];
+    c.flags_ = std::move(flags);
+    return c;
+}
+
+std::string long_friendly_name() {
+    std::string name = "Friendly name ";
+    for (int i = 0; i < 29; ++i) {
+        name += "0123456789";
+    }
+    return name;
+}
+
+// The rows of MIRAN_VIEW_COMPONENTS as the library must deliver them: NULL
+// texts empty, NULL positions 0.0, NULL flags false, flag value 2 true, and
+// the 304-byte friendly name cut to 255 bytes.
+std::vector<Component> expected_miran_components() {
+    return {
+        make_component({"QUAD_01", "Q1.MAIN", "Q01", "S1", "MAGNETS", "QUADRUPOLE", "QF",
+                        "Focusing quadrupole 1", "QUAD_01_PS"},
+                       {0.125, -0.5, 12.75, 13.0}, {true, false, false}),
+        make_component({"BPM_02", "", "B02", "S1", "DIAGNOSTICS", "BPM", "STRIPLINE",
+                        "Beam position monitor 2", ""},
+                       {1.5, 0.0, 0.0, 20.5}, {true, true, false}),
+        make_component({"LONG_03", "", "", "", "", "", "", long_friendly_name().substr(0, 255), ""},
+                       {0.0, 0.0, 0.0, 0.0}, {false, false, true}),
+        make_component({"VALVE_04", "V4.MAIN", "V04", "S2", "VACUUM", "VALVE", "GATE",
+                        "Gate valve 4", "VALVE_04_CTRL"},
+                       {-3.25, 1000.0, 250.5, -0.75}, {false, true, true}),
+    };
+}
+
+ComponentList expected_miran_list() {
+    ComponentList list;
+    list.flag_names_ = {"MAIN_BEAM", "BPM", "VACUUM"};
+    list.components_ = expected_miran_components();
+    return list;
+}
+
+// A list that no database holds, for backup files written by the tests.
+ComponentList backup_only_list() {
+    ComponentList list;
+    list.flag_names_ = {"SPARE"};
+    list.components_ = {make_component({"SPARE_01", "", "", "S9", "", "", "", "", ""},
+                                       {1.0, 2.0, 3.0, 4.0}, {true})};
+    return list;
+}
+
+const char* const miran_backup = "db_component_list_MIRAN.txt";
+
+class ComponentListDb : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override { db_ = open_database(GetParam()); }
+
+    ScratchDirectory scratch_;  // the working directory of the test
+    std::unique_ptr<Database> db_;
+};
+
+TEST_P(ComponentListDb, ReadFromDbDeliversEveryFieldOfEveryRow) {
+    ComponentList list;
+    list.components_ = backup_only_list().components_;  // replaced, not appended to
+    list.read_from_db(*db_, "MIRAN");
+    EXPECT_THAT(list.flag_names_, ElementsAre("MAIN_BEAM", "BPM", "VACUUM"));
+    ASSERT_EQ(list.components_.size(), 4u);
+    const std::vector<Component> expected = expected_miran_components();
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(list.components_[i], expected[i]) << "row " << i + 1;
+    }
+    EXPECT_EQ(list.components_[2].friendly_name_.size(), 255u);
+    EXPECT_EQ(list.find_components_with_flag("vacuum", ComponentList::SortOrder::none).size(), 2u);
+}
+
+TEST_P(ComponentListDb, AnySpellingLoadsTheViewAndWritesTheDefaultBackup) {
+    for (const char* spelling : {"MIRAN", "miran", " Miran\t", "qor", "miran.extra"}) {
+        SCOPED_TRACE(spelling);
+        std::remove(miran_backup);
+        ComponentList list;
+        EXPECT_EQ(list.read_from_db_with_backup(*db_, spelling), "");
+        EXPECT_EQ(list, expected_miran_list());
+        ASSERT_TRUE(file_exists(miran_backup));
+        ComponentList from_file;
+        from_file.read_from_file(miran_backup);
+        EXPECT_EQ(from_file, list);
+    }
+}
+
+TEST_P(ComponentListDb, ExplicitBackupNameOverwritesAnOlderBackup) {
+    backup_only_list().write_to_file("miran.txt");
+    ComponentList list;
+    EXPECT_EQ(list.read_from_db_with_backup(*db_, "miran", "miran.txt"), "");
+    EXPECT_FALSE(file_exists(miran_backup));
+    ComponentList from_file;
+    from_file.read_from_file("miran.txt");
+    EXPECT_EQ(from_file, expected_miran_list());
+}
+
+TEST_P(ComponentListDb, MissingViewFallsBackToTheBackupFile) {
+    backup_only_list().write_to_file("db_component_list_NOWHERE.txt");
+    ComponentList list;
+    const std::string message = list.read_from_db_with_backup(*db_, "nowhere");
+    // The view has no columns in the dictionary, so the SELECT itself fails.
+    EXPECT_THAT(message, StartsWith("Query failed: "));
+    EXPECT_THAT(message, EndsWith(" FROM TAVIK.NOWHERE_VIEW_COMPONENTS)"));
+    EXPECT_EQ(list, backup_only_list());
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, ComponentListDb, ::testing::Values(pg_unicode, pg_ansi, sqlite),
+                         BackendName());
+
+TEST(ComponentListFailingDb, FallsBackToTheBackupOrJoinsBothMessages) {
+    const struct {
+        const char* what;
+        const char* data_source;
+        const char* password;
+    } failing[] = {
+        {"unknown data source", "zel_no_such_dsn", reader_password},
+        {"wrong password", "zel_pg_unicode", "not-the-password"},
+    };
+    expect_login_accepted(pg_unicode.data_source);
+    for (const auto& db_case : failing) {
+        SCOPED_TRACE(db_case.what);
+        ScratchDirectory scratch;
+        Database db(db_case.data_source, reader, db_case.password);
+
+        ComponentList list;
+        EXPECT_EQ(error_message_of([&] { list.read_from_db_with_backup(db, "miran"); }),
+                  "Unable to allocate SQL statement handle; Unable to open " +
+                      std::string(miran_backup) + " for reading");
+        EXPECT_FALSE(file_exists(miran_backup));
+
+        backup_only_list().write_to_file(miran_backup);
+        const std::string before = read_file(miran_backup);
+        EXPECT_EQ(list.read_from_db_with_backup(db, " miran.extra"),
+                  "Unable to allocate SQL statement handle");
+        EXPECT_EQ(list, backup_only_list());
+        EXPECT_EQ(read_file(miran_backup), before);
+        // The simulated facility has a backup of its own, and none exists.
+        EXPECT_EQ(error_message_of([&] { list.read_from_db_with_backup(db, "vmiran"); }),
+                  "Unable to allocate SQL statement handle; Unable to open "
+                  "db_component_list_MIRAN_SIM.txt for reading");
+    }
+}
+
+TEST(ComponentListServerOutage, SecondLoadFallsBackToTheBackupAndSaysWhy) {
+    ScratchDirectory scratch;
+    Database db("zel_pg_outage", reader, reader_password);
+    ComponentList first;
+    ASSERT_EQ(first.read_from_db_with_backup(db, "miran"), "");
+    ASSERT_EQ(first, expected_miran_list());
+    const std::string backup = read_file(miran_backup);
+
+    ServerHalt halt("outage");
+    // The open connection is gone: the first statement on it fails.
+    ComponentList second;
+    const std::string message = second.read_from_db_with_backup(db, "miran");
+    EXPECT_THAT(message, StartsWith("Query failed: "));
+    EXPECT_THAT(message, EndsWith(" (SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = "
+                                  "'TAVIK' AND UPPER(TABLE_NAME) = 'MIRAN_VIEW_COMPONENTS')"));
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(read_file(miran_backup), backup);
+
+    // A new connection is refused outright.
+    Database fresh("zel_pg_outage", reader, reader_password);
+    ComponentList third;
+    EXPECT_EQ(third.read_from_db_with_backup(fresh, "MIRAN"),
+              "Unable to allocate SQL statement handle");
+    EXPECT_EQ(third, first);
+    EXPECT_EQ(read_file(miran_backup), backup);
+}
+
+// A data source whose driver delivers some rows of BROKEN_VIEW_COMPONENTS and
+// then fails: psqlODBC reading through a cursor two rows at a time, and SQLite,
+// which evaluates each row when it is fetched.
+struct FailingFetch {
+    Backend backend;
+    const char* diagnostic;  // part of the driver's message
+};
+
+void PrintTo(const FailingFetch& param, std::ostream* os) {
+    *os << param.backend.name;
+}
+
+class ComponentListFailingFetch : public ::testing::TestWithParam<FailingFetch> {};
+
+TEST_P(ComponentListFailingFetch, FailedFetchKeepsTheBackupIntact) {
+    ScratchDirectory scratch;
+    std::unique_ptr<Database> db = open_database(GetParam().backend);
+    const char* const backup_name = "db_component_list_BROKEN.txt";
+    backup_only_list().write_to_file(backup_name);
+    const std::string backup = read_file(backup_name);
+    const std::string statement =
+        " (SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, TYPE_, FRIENDLY_NAME, X, Y, Z, "
+        "S, LINK_NAME, FLAG_MAIN_BEAM FROM TAVIK.BROKEN_VIEW_COMPONENTS)";
+
+    ComponentList list;
+    const std::string direct = error_message_of([&] { list.read_from_db(*db, "broken"); });
+    EXPECT_THAT(direct, StartsWith("Fetch failed: "));
+    EXPECT_THAT(direct, HasSubstr(GetParam().diagnostic));
+    EXPECT_THAT(direct, EndsWith(statement));
+
+    const std::string message = list.read_from_db_with_backup(*db, "Broken");
+    EXPECT_THAT(message, StartsWith("Fetch failed: "));
+    EXPECT_THAT(message, EndsWith(statement));
+    EXPECT_EQ(list, backup_only_list()) << "not the rows before the failure";
+    EXPECT_EQ(read_file(backup_name), backup);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, ComponentListFailingFetch,
+                         ::testing::Values(FailingFetch{{"PgCursor", "zel_pg_cursor", false,
+                                                         "FLAG_VACUUM"},
+                                                        "division by zero"},
+                                           FailingFetch{sqlite, "malformed JSON"}),
+                         [](const ::testing::TestParamInfo<FailingFetch>& param_info) {
+                             return std::string(param_info.param.backend.name);
+                         });
+
+}  // namespace
+}  // namespace zel::sql::integration

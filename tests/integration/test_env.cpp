@@ -1,0 +1,129 @@
+#include "test_env.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include "zel/Error.h"
+
+namespace zel::sql::integration {
+namespace {
+
+std::string required_variable(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        throw std::runtime_error(std::string(name) +
+                                 " is not set: run the integration tests through ctest, "
+                                 "which sets up the database servers first");
+    }
+    return value;
+}
+
+// Runs "test_env.sh <action> <environment> <cluster>"; throws when it fails.
+void run_environment_script(const std::string& action, const std::string& cluster) {
+    const std::string command = "bash '" + required_variable("ZEL_SQL_TEST_ENV_SCRIPT") + "' " +
+                                action + " '" + environment_dir() + "' " + cluster;
+    const int status = std::system(command.c_str());
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        throw std::runtime_error("failed: " + command);
+    }
+}
+
+}  // namespace
+
+std::string environment_dir() {
+    return required_variable("ZEL_SQL_TEST_ENV");
+}
+
+std::unique_ptr<Database> open_database(const Backend& backend) {
+    if (backend.is_sqlite) {
+        auto db = std::make_unique<Database>(backend.data_source, "", "");
+        db->send_query("ATTACH DATABASE '" + environment_dir() + "/tavik.sqlite' AS TAVIK");
+        return db;
+    }
+    return std::make_unique<Database>(backend.data_source, reader, reader_password);
+}
+
+void expect_login_accepted(const char* data_source) {
+    Database db(data_source, reader, reader_password);
+    try {
+        Query query = db.send_query("SELECT 1");
+        EXPECT_TRUE(query.fetch()) << data_source;
+    } catch (const Error& e) {
+        ADD_FAILURE() << data_source << ": " << e.get_message();
+    }
+}
+
+std::string expected_long_text() {
+    std::string text;
+    char field[8];
+    for (int i = 0; i < 500; ++i) {
+        std::snprintf(field, sizeof(field), "%04d,", i);
+        text += field;
+    }
+    return text;
+}
+
+std::vector<unsigned char> expected_payload() {
+    std::vector<unsigned char> payload(5000);
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        payload[i] = static_cast<unsigned char>((7 * i + 3) % 256);
+    }
+    return payload;
+}
+
+std::string error_message_of(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e.get_message();
+    }
+    ADD_FAILURE() << "expected a zel::Error";
+    return "<no exception>";
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool file_exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
+
+ScratchDirectory::ScratchDirectory() : previous_(std::filesystem::current_path().string()) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "zel_sql_integration.XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a scratch folder from " + pattern);
+    }
+    path_ = pattern;
+    std::filesystem::current_path(path_);
+}
+
+ScratchDirectory::~ScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+ServerHalt::ServerHalt(std::string cluster) : cluster_(std::move(cluster)) {
+    run_environment_script("halt", cluster_);
+}
+
+ServerHalt::~ServerHalt() {
+    try {
+        run_environment_script("resume", cluster_);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+    }
+}
+
+}  // namespace zel::sql::integration

@@ -1,0 +1,119 @@
+#ifndef ZEL_SQL_TESTS_INTEGRATION_TEST_ENV_H_
+#define ZEL_SQL_TESTS_INTEGRATION_TEST_ENV_H_
+
+// The database servers and files that test_env.sh set up for the integration
+// tests, and small helpers around them.
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "zel/sql/Component.h"
+#include "zel/sql/Database.h"
+
+namespace zel::sql {
+
+// Shows a component in test failures (found by argument-dependent lookup).
+inline void PrintTo(const Component& c, std::ostream* os) {
+    *os << "{" << c.name_ << ", " << c.real_name_ << ", " << c.name2_ << ", " << c.section_ << ", "
+        << c.group_ << ", " << c.class_ << ", " << c.type_ << ", " << c.friendly_name_ << ", "
+        << c.link_name_ << ", x " << c.x_ << ", y " << c.y_ << ", z " << c.z_ << ", s " << c.s_
+        << ", flags";
+    for (const bool flag : c.flags_) {
+        *os << " " << flag;
+    }
+    *os << "}";
+}
+
+}  // namespace zel::sql
+
+namespace zel::sql::integration {
+
+// Credentials of the PostgreSQL role that the tests log in as (see
+// sql/postgres.sql); SQLite takes none.
+inline constexpr const char* reader = "tavik_reader";
+inline constexpr const char* reader_password = "miran-reader-pw";
+
+// One ODBC data source of the test environment.
+struct Backend {
+    const char* name;         // test name suffix
+    const char* data_source;  // DSN in the generated odbc.ini
+    bool is_sqlite;
+    // The spelling in which the data dictionary lists the vacuum flag column:
+    // SQLite keeps the declared lower case, PostgreSQL shows it upper-cased.
+    const char* vacuum_flag_column;
+};
+
+inline constexpr Backend pg_unicode{"PgUnicode", "zel_pg_unicode", false, "FLAG_VACUUM"};
+inline constexpr Backend pg_ansi{"PgAnsi", "zel_pg_ansi", false, "FLAG_VACUUM"};
+inline constexpr Backend sqlite{"Sqlite", "zel_sqlite", true, "flag_vacuum"};
+
+inline void PrintTo(const Backend& backend, std::ostream* os) {
+    *os << backend.name;
+}
+
+// Names the instances of a test parameterised by Backend.
+struct BackendName {
+    template <typename ParamInfo>
+    std::string operator()(const ParamInfo& param_info) const {
+        return param_info.param.name;
+    }
+};
+
+// The folder that test_env.sh filled; throws when the tests were started
+// without it, so that a missing environment fails instead of skipping.
+std::string environment_dir();
+
+// A Database on `backend` as the reader. For SQLite the TAVIK database is
+// attached, so that TAVIK-qualified names resolve.
+std::unique_ptr<Database> open_database(const Backend& backend);
+
+// Fails the test unless `data_source` accepts the reader's login: the control
+// that tells a refused login from a server that is not there at all.
+void expect_login_accepted(const char* data_source);
+
+// The long values of sample row 1, as test_env.sh generated them.
+std::string expected_long_text();
+std::vector<unsigned char> expected_payload();
+
+// The message of the zel::Error that `action` throws; fails the test with
+// "<no exception>" when it throws nothing.
+std::string error_message_of(const std::function<void()>& action);
+
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+// A fresh empty folder that is the working directory for the lifetime of the
+// object; the previous working directory comes back and the folder goes.
+class ScratchDirectory {
+public:
+    ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+    ~ScratchDirectory();
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string previous_;
+    std::string path_;
+};
+
+// Stops the server of a PostgreSQL cluster of the environment and starts it
+// again on destruction, so a failing test leaves it running for the next one.
+class ServerHalt {
+public:
+    explicit ServerHalt(std::string cluster);
+    ServerHalt(const ServerHalt&) = delete;
+    ServerHalt& operator=(const ServerHalt&) = delete;
+    ~ServerHalt();
+
+private:
+    std::string cluster_;
+};
+
+}  // namespace zel::sql::integration
+
+#endif  // ZEL_SQL_TESTS_INTEGRATION_TEST_ENV_H_

@@ -1,0 +1,268 @@
+#!/usr/bin/env bash
+# Throwaway database servers and ODBC configuration for the integration tests.
+#
+#   test_env.sh start   WORK_DIR SOURCE_DIR  set everything up (ctest fixture setup)
+#   test_env.sh stop    WORK_DIR             stop every cluster (ctest fixture cleanup)
+#   test_env.sh halt    WORK_DIR CLUSTER     stop one cluster (used by the outage test)
+#   test_env.sh resume  WORK_DIR CLUSTER     start it again on its port
+#
+# "start" creates, below WORK_DIR:
+#   - two PostgreSQL 15 clusters, "main" for all tests and "outage" for the one
+#     test that stops its server, each listening on 127.0.0.1 only, on a free
+#     port, with its socket inside its own folder;
+#   - the SQLite files zel_test.sqlite (data source database, with the data
+#     dictionary view) and tavik.sqlite (attached by the tests as TAVIK);
+#   - odbcinst.ini and odbc.ini, reached by the tests through ODBCSYSINI and
+#     ODBCINI.
+# Nothing system-wide is changed; only a cluster that the server user cannot
+# reach below WORK_DIR gets a private temporary folder instead (cluster_dir).
+# initdb refuses to run as root, so as root the servers run as "postgres".
+set -euo pipefail
+
+readonly pg_bin=/usr/lib/postgresql/15/bin
+readonly clusters=(main outage)
+readonly admin=zel_admin
+readonly database=zel_test
+# Must match the credentials in the tests (test_env.h).
+readonly reader=tavik_reader
+readonly reader_password=miran-reader-pw
+
+die() {
+    echo "test_env.sh: $*" >&2
+    exit 1
+}
+
+# Hands a path to the server user, which owns the clusters when we run as root.
+give_to_server_user() {
+    if [ "$(id -u)" -eq 0 ]; then
+        chown postgres: "$@"
+    fi
+}
+
+as_server_user() {
+    if [ "$(id -u)" -eq 0 ]; then
+        runuser -u postgres -- "$@"
+    else
+        "$@"
+    fi
+}
+
+# The folder of a cluster. It lies in the build tree unless the server user
+# cannot reach it there or the socket path would be too long; then it lies in
+# a private temporary folder whose path is kept in WORK_DIR.
+cluster_dir() {
+    local work=$1 name=$2
+    if [ -f "$work/pg-$name.location" ]; then
+        cat "$work/pg-$name.location"
+    else
+        echo "$work/pg-$name"
+    fi
+}
+
+make_cluster_dir() {
+    local work=$1 name=$2 dir="$work/pg-$name"
+    mkdir -p "$dir"
+    give_to_server_user "$dir"
+    if [ ${#dir} -gt 80 ] || ! as_server_user test -w "$dir"; then
+        rm -rf "$dir"
+        dir=$(mktemp -d "${TMPDIR:-/tmp}/zel_sql_pg_$name.XXXXXX")
+        give_to_server_user "$dir"
+        echo "$dir" >"$work/pg-$name.location"
+    fi
+    chmod 700 "$dir"
+    echo "$dir"
+}
+
+port_in_use() {
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+# Starts the server of a cluster on the port recorded in its folder.
+start_server() {
+    local dir=$1 port
+    port=$(cat "$dir/port")
+    as_server_user "$pg_bin/pg_ctl" start -w -t 30 -D "$dir/data" -l "$dir/server.log" \
+        -o "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$dir \
+            -c fsync=off -c synchronous_commit=off -c full_page_writes=off" >/dev/null
+}
+
+stop_server() {
+    local dir=$1
+    [ -f "$dir/data/postmaster.pid" ] || return 0
+    as_server_user "$pg_bin/pg_ctl" stop -w -t 30 -m fast -D "$dir/data" >/dev/null
+}
+
+# A new cluster: initdb, or a copy of the stopped cluster `template` (cheaper).
+init_cluster() {
+    local work=$1 name=$2 template=${3:-} dir
+    dir=$(make_cluster_dir "$work" "$name")
+    if [ -n "$template" ]; then
+        as_server_user cp -a "$(cluster_dir "$work" "$template")/data" "$dir/data"
+        return 0
+    fi
+    as_server_user "$pg_bin/initdb" -D "$dir/data" -U "$admin" -E UTF8 --locale=C.UTF-8 --no-sync \
+        --auth-local=trust --auth-host=scram-sha-256 >"$dir/initdb.log" 2>&1 ||
+        die "initdb of cluster $name failed: $(cat "$dir/initdb.log")"
+}
+
+# Starts the server of a new cluster on the first free port where it comes up.
+start_on_free_port() {
+    local work=$1 name=$2 dir attempt port
+    dir=$(cluster_dir "$work" "$name")
+    for attempt in $(seq 1 20); do
+        port=$((20000 + (RANDOM * 7 + attempt) % 40000))
+        port_in_use "$port" && continue
+        echo "$port" >"$dir/port"
+        give_to_server_user "$dir/port"
+        if start_server "$dir"; then
+            echo "$port" >"$work/pg-$name.port"
+            return 0
+        fi
+        grep -q "could not bind" "$dir/server.log" 2>/dev/null ||
+            die "server of cluster $name did not start: $(cat "$dir/server.log" 2>/dev/null)"
+    done
+    die "found no free port for cluster $name"
+}
+
+psql_admin() {
+    local dir=$1 db=$2
+    shift 2
+    as_server_user "$pg_bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir" -p "$(cat "$dir/port")" \
+        -U "$admin" -d "$db" "$@"
+}
+
+# The long values of the sample rows: 2500 characters "0000,0001,...,0499,"
+# and 5000 bytes where byte i is (7 i + 3) mod 256.
+long_text() { printf '%04d,' $(seq 0 499); }
+payload_hex() {
+    local i
+    for ((i = 0; i < 5000; i++)); do printf '%02x' $(((7 * i + 3) % 256)); done
+}
+
+load_postgres_schema() {
+    local dir=$1 source=$2
+    psql_admin "$dir" postgres -c "CREATE DATABASE $database"
+    psql_admin "$dir" "$database" -v reader="$reader" -v reader_password="$reader_password" \
+        -v long_text="$(long_text)" -v payload_hex="$(payload_hex)" \
+        -f - <"$source/sql/postgres.sql"
+}
+
+load_sqlite_schema() {
+    local work=$1 source=$2
+    rm -f "$work/zel_test.sqlite" "$work/tavik.sqlite"
+    {
+        echo ".parameter set :long_text '$(long_text)'"
+        echo ".parameter set :payload X'$(payload_hex)'"
+        cat "$source/sql/sqlite_main.sql"
+    } | sqlite3 -bail "$work/zel_test.sqlite"
+    sqlite3 -bail "$work/tavik.sqlite" <"$source/sql/sqlite_tavik.sql"
+}
+
+find_driver() {
+    local file=$1 path
+    for path in /usr/lib/*/odbc/"$file" /usr/lib/odbc/"$file" /usr/lib64/"$file"; do
+        if [ -f "$path" ]; then
+            echo "$path"
+            return 0
+        fi
+    done
+    die "ODBC driver $file not found"
+}
+
+write_odbc_config() {
+    local work=$1 main_port outage_port
+    main_port=$(cat "$work/pg-main.port")
+    outage_port=$(cat "$work/pg-outage.port")
+    cat >"$work/odbcinst.ini" <<INI
+[ZEL PostgreSQL Unicode]
+Driver=$(find_driver psqlodbcw.so)
+
+[ZEL PostgreSQL ANSI]
+Driver=$(find_driver psqlodbca.so)
+
+[ZEL SQLite]
+Driver=$(find_driver libsqlite3odbc.so)
+INI
+    cat >"$work/odbc.ini" <<INI
+[zel_pg_unicode]
+Driver=ZEL PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$main_port
+Database=$database
+SSLmode=disable
+
+[zel_pg_ansi]
+Driver=ZEL PostgreSQL ANSI
+Servername=127.0.0.1
+Port=$main_port
+Database=$database
+SSLmode=disable
+
+[zel_pg_cursor]
+Driver=ZEL PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$main_port
+Database=$database
+SSLmode=disable
+UseDeclareFetch=1
+Fetch=2
+
+[zel_pg_outage]
+Driver=ZEL PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$outage_port
+Database=$database
+SSLmode=disable
+
+[zel_sqlite]
+Driver=ZEL SQLite
+Database=$work/zel_test.sqlite
+Timeout=5000
+StepAPI=1
+INI
+}
+
+stop_all() {
+    local work=$1 name dir
+    for name in "${clusters[@]}"; do
+        dir=$(cluster_dir "$work" "$name")
+        [ -d "$dir" ] || continue
+        stop_server "$dir" || true
+        if [ -f "$work/pg-$name.location" ]; then
+            rm -rf "$dir" "$work/pg-$name.location"
+        fi
+    done
+}
+
+main() {
+    [ $# -ge 2 ] || die "usage: test_env.sh start|stop|halt|resume WORK_DIR [SOURCE_DIR|CLUSTER]"
+    local command=$1 work name
+    # The data source files are named by absolute paths: tests change directory.
+    work=$(realpath -m "$2")
+    case $command in
+    start)
+        [ $# -eq 3 ] || die "start needs WORK_DIR and SOURCE_DIR"
+        local source
+        source=$(realpath "$3")
+        [ -x "$pg_bin/initdb" ] || die "PostgreSQL 15 is not installed ($pg_bin/initdb missing)"
+        command -v sqlite3 >/dev/null || die "sqlite3 is not installed"
+        [ -d "$work" ] && stop_all "$work"
+        rm -rf "$work"
+        mkdir -p "$work"
+        init_cluster "$work" main
+        init_cluster "$work" outage main
+        for name in "${clusters[@]}"; do
+            start_on_free_port "$work" "$name"
+            load_postgres_schema "$(cluster_dir "$work" "$name")" "$source"
+        done
+        load_sqlite_schema "$work" "$source"
+        write_odbc_config "$work"
+        ;;
+    stop) stop_all "$work" ;;
+    halt) stop_server "$(cluster_dir "$work" "$3")" ;;
+    resume) start_server "$(cluster_dir "$work" "$3")" ;;
+    *) die "unknown command $command" ;;
+    esac
+}
+
+main "$@"
