@@ -1,0 +1,123 @@
+#ifndef ZEL_SQL_TESTS_FAKE_ODBC_TEST_SUPPORT_H_
+#define ZEL_SQL_TESTS_FAKE_ODBC_TEST_SUPPORT_H_
+
+// Helpers shared by the tests against the fake ODBC interface.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fake_odbc.h"
+#include "zel/Error.h"
+#include "zel/sql/handles.h"
+
+namespace zel_sql_test {
+
+/// Resets the fake before each test. After each test it checks that every
+/// handle was freed and that no call was made on an unknown handle (a handle
+/// used after it was freed); a test that leaves handles on purpose clears
+/// `expect_all_freed_`.
+class FakeOdbcTest : public ::testing::Test {
+protected:
+    void SetUp() override { fake_odbc::reset(); }
+
+    void TearDown() override {
+        for (const fake_odbc::Call& call : fake_odbc::calls()) {
+            EXPECT_NE(call.result, SQL_INVALID_HANDLE)
+                << call.name() << " on " << fake_odbc::describe(call.handle());
+        }
+        if (expect_all_freed_) {
+            for (const int type : {SQL_HANDLE_STMT, SQL_HANDLE_DBC, SQL_HANDLE_ENV}) {
+                for (SQLHANDLE handle : fake_odbc::live_handles(static_cast<SQLSMALLINT>(type))) {
+                    ADD_FAILURE() << "still allocated at the end of the test: "
+                                  << fake_odbc::describe(handle);
+                }
+            }
+        }
+    }
+
+    bool expect_all_freed_ = true;
+};
+
+/// An environment and a connection opened with the handle classes and
+/// SQLConnect, for tests below the level of Database. Disconnects when
+/// destroyed; the members then free the connection and the environment.
+struct Connection {
+    zel::sql::EnvironmentHandle env;
+    zel::sql::ConnectionHandle conn;
+
+    Connection() {
+        env.alloc();
+        conn.alloc(env);
+        SQLCHAR dsn[] = "fake";
+        SQLConnect(conn(), dsn, 4, nullptr, 0, nullptr, 0);
+    }
+    ~Connection() { SQLDisconnect(conn()); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+};
+
+/// The message of the zel::Error that `action` throws; fails the test and
+/// returns "" when it throws nothing or something else.
+template <typename Action>
+std::string error_message(Action&& action) {
+    try {
+        action();
+    } catch (const zel::Error& e) {
+        return e.what();
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "threw a non-zel::Error exception: " << e.what();
+        return "";
+    }
+    ADD_FAILURE() << "threw nothing";
+    return "";
+}
+
+/// The calls of the log from index `first` on.
+inline std::vector<fake_odbc::Call> calls_from(std::size_t first) {
+    const auto& all = fake_odbc::calls();
+    return std::vector<fake_odbc::Call>(all.begin() + static_cast<std::ptrdiff_t>(first),
+                                        all.end());
+}
+
+/// The names of the calls of the log from index `first` on.
+inline std::vector<std::string> names_from(std::size_t first) {
+    std::vector<std::string> names;
+    for (const fake_odbc::Call& call : calls_from(first)) {
+        names.emplace_back(call.name());
+    }
+    return names;
+}
+
+/// A fresh folder under the system's temporary folder, removed with all its
+/// content when the object is destroyed.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "zel_sql_fake_XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace zel_sql_test
+
+#endif  // ZEL_SQL_TESTS_FAKE_ODBC_TEST_SUPPORT_H_
