@@ -77,7 +77,7 @@ private:
     std::string password_;
     EnvironmentHandle env_handle_;
     ConnectionHandle conn_handle_;
-    StatementHandle stmt_handle_;  // never allocated; kept for layout compatibility
+    StatementHandle stmt_handle_;  // the Database's own statement; no operation allocates it
     bool connected_ = false;
 };
 
