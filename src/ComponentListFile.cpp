@@ -348,6 +348,10 @@ void ComponentList::read_flag_names_from_stream(std::istream& stream) {
 void ComponentList::read_components_from_stream(std::istream& stream) {
     components_.clear();
     std::string line;
+    // Line buffers shared by all blocks keep their capacity: reading a line
+    // then allocates nothing, and each text is copied out once at its size.
+    std::string fields[14];
+    std::string closing_tag;
     while (std::getline(stream, line)) {
         const std::string_view tag = util::trim_sv(line);
         if (tag == components_close) {
@@ -358,14 +362,14 @@ void ComponentList::read_components_from_stream(std::istream& stream) {
         }
 
         // Name, seven texts, four numbers, flags and link name: fourteen lines
-        // taken as they stand.
-        std::string fields[14];
+        // taken as they stand. Once the stream has failed, getline leaves a
+        // buffer as it was; the fail() test below catches every such case
+        // before a buffer is used.
         for (std::string& field : fields) {
             std::getline(stream, field);
         }
-        std::string closing_tag;
         if (util::trim_sv(fields[13]) == component_close) {
-            closing_tag = std::move(fields[13]);  // a block without its link-name line
+            closing_tag.swap(fields[13]);  // a block without its link-name line
             fields[13].clear();
         } else {
             std::getline(stream, closing_tag);
@@ -375,20 +379,20 @@ void ComponentList::read_components_from_stream(std::istream& stream) {
         }
 
         Component component;
-        component.name_ = std::move(fields[0]);
-        component.real_name_ = std::move(fields[1]);
-        component.name2_ = std::move(fields[2]);
-        component.section_ = std::move(fields[3]);
-        component.group_ = std::move(fields[4]);
-        component.class_ = std::move(fields[5]);
-        component.type_ = std::move(fields[6]);
-        component.friendly_name_ = std::move(fields[7]);
+        component.name_ = fields[0];
+        component.real_name_ = fields[1];
+        component.name2_ = fields[2];
+        component.section_ = fields[3];
+        component.group_ = fields[4];
+        component.class_ = fields[5];
+        component.type_ = fields[6];
+        component.friendly_name_ = fields[7];
         component.x_ = parse_double(fields[8]);
         component.y_ = parse_double(fields[9]);
         component.z_ = parse_double(fields[10]);
         component.s_ = parse_double(fields[11]);
         component.flags_ = parse_flags(fields[12]);
-        component.link_name_ = std::move(fields[13]);
+        component.link_name_ = fields[13];
         components_.push_back(std::move(component));
     }
     components_.clear();

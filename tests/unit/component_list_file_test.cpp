@@ -774,6 +774,10 @@ const RefusedCase refused_cases[] = {
      [](ComponentList& l) { l.components_[0].link_name_ = "</component>"; }, "QX7"},
     {"link name that closes the component once trimmed",
      [](ComponentList& l) { l.components_[0].link_name_ = " \t</component>\r"; }, "QX7"},
+    {"largest double, which rounds beyond the range when written",
+     [](ComponentList& l) { l.components_[0].x_ = std::numeric_limits<double>::max(); }, "QX7"},
+    {"smallest normal double, which rounds to a subnormal when written",
+     [](ComponentList& l) { l.components_[0].s_ = std::numeric_limits<double>::min(); }, "QX7"},
     {"second component spoilt",
      [](ComponentList& l) {
          l.components_.push_back(l.components_[0]);
