@@ -1,0 +1,57 @@
+// Loads the large facility once and reports the process's peak resident set
+// size before and after, from getrusage.
+//
+//   zel_sql_bench_peak_memory DSN [SQLITE_FILE]
+//   zel_sql_bench_peak_memory --generated
+//
+// Prints one line: "<peak KiB before> <peak KiB after> <components>". With
+// --generated the list is built in memory instead, which shows what the list
+// itself occupies without any driver.
+
+#include <sys/resource.h>
+
+#include <iostream>
+#include <string>
+
+#include "component_fixture.h"
+#include "zel/Error.h"
+#include "zel/sql/ComponentList.h"
+#include "zel/sql/Database.h"
+
+namespace {
+
+long peak_rss_kib() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || argc > 3) {
+        std::cerr << "usage: " << argv[0] << " DSN [SQLITE_FILE]\n";
+        return 2;
+    }
+    if (std::string(argv[1]) == "--generated") {
+        const long before = peak_rss_kib();
+        const zel::sql::ComponentList list =
+            zel::sql::bench::make_component_list(zel::sql::bench::large_facility_size);
+        std::cout << before << " " << peak_rss_kib() << " " << list.components_.size() << "\n";
+        return 0;
+    }
+    try {
+        zel::sql::Database db(argv[1], "", "");
+        if (argc == 3) {
+            db.send_query(std::string("ATTACH DATABASE '") + argv[2] + "' AS TAVIK");
+        }
+        const long before = peak_rss_kib();
+        zel::sql::ComponentList list;
+        list.read_from_db(db, zel::sql::bench::large_facility);
+        std::cout << before << " " << peak_rss_kib() << " " << list.components_.size() << "\n";
+        return 0;
+    } catch (const zel::Error& e) {
+        std::cerr << argv[0] << ": " << e.get_message() << "\n";
+        return 1;
+    }
+}
