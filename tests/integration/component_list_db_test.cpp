@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "sample_lists.h"
 #include "test_env.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
@@ -26,71 +27,6 @@ using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-Component make_component(std::vector<std::string> texts, std::vector<double> position,
-                         std::vector<bool> flags) {
-    Component c;
-    c.name_ = texts[0];
-    c.real_name_ = texts[1];
-    c.name2_ = texts[2];
-    c.section_ = texts[3];
-    c.group_ = texts[4];
-    c.class_ = texts[5];
-    c.type_ = texts[6];
-    c.friendly_name_ = texts[7];
-    c.link_name_ = texts[8];
-    c.x_ = position[0];
-    c.y_ = position[1];
-    c.z_ = position[2];
-    c.s_ = position[3];
-    c.flags_ = std::move(flags);
-    return c;
-}
-
-std::string long_friendly_name() {
-    std::string name = "Friendly name ";
-    for (int i = 0; i < 29; ++i) {
-        name += "0123456789";
-    }
-    return name;
-}
-
-// The rows of MIRAN_VIEW_COMPONENTS as the library must deliver them: NULL
-// texts empty, NULL positions 0.0, NULL flags false, flag value 2 true, and
-// the 304-byte friendly name cut to 255 bytes.
-std::vector<Component> expected_miran_components() {
-    return {
-        make_component({"QUAD_01", "Q1.MAIN", "Q01", "S1", "MAGNETS", "QUADRUPOLE", "QF",
-                        "Focusing quadrupole 1", "QUAD_01_PS"},
-                       {0.125, -0.5, 12.75, 13.0}, {true, false, false}),
-        make_component({"BPM_02", "", "B02", "S1", "DIAGNOSTICS", "BPM", "STRIPLINE",
-                        "Beam position monitor 2", ""},
-                       {1.5, 0.0, 0.0, 20.5}, {true, true, false}),
-        make_component({"LONG_03", "", "", "", "", "", "", long_friendly_name().substr(0, 255), ""},
-                       {0.0, 0.0, 0.0, 0.0}, {false, false, true}),
-        make_component({"VALVE_04", "V4.MAIN", "V04", "S2", "VACUUM", "VALVE", "GATE",
-                        "Gate valve 4", "VALVE_04_CTRL"},
-                       {-3.25, 1000.0, 250.5, -0.75}, {false, true, true}),
-    };
-}
-
-ComponentList expected_miran_list() {
-    ComponentList list;
-    list.flag_names_ = {"MAIN_BEAM", "BPM", "VACUUM"};
-    list.components_ = expected_miran_components();
-    return list;
-}
-
-// A list that no database holds, for backup files written by the tests.
-ComponentList backup_only_list() {
-    ComponentList list;
-    list.flag_names_ = {"SPARE"};
-    list.components_ = {make_component({"SPARE_01", "", "", "S9", "", "", "", "", ""},
-                                       {1.0, 2.0, 3.0, 4.0}, {true})};
-    return list;
-}
-
-const char* const miran_backup = "db_component_list_MIRAN.txt";
 
 class ComponentListDb : public ::testing::TestWithParam<Backend> {
 protected:

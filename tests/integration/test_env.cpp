@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "zel/Error.h"
 
@@ -98,6 +100,21 @@ bool file_exists(const std::string& path) {
     return std::filesystem::exists(path);
 }
 
+std::map<std::string, std::string> folder_snapshot(const std::string& folder) {
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_symlink()) {
+            entries[name] = "-> " + std::filesystem::read_symlink(entry.path()).string();
+        } else if (entry.is_directory()) {
+            entries[name] = "<folder>";
+        } else {
+            entries[name] = read_file(entry.path().string());
+        }
+    }
+    return entries;
+}
+
 ScratchDirectory::ScratchDirectory() : previous_(std::filesystem::current_path().string()) {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "zel_sql_integration.XXXXXX").string();
@@ -124,6 +141,32 @@ ServerHalt::~ServerHalt() {
     } catch (const std::exception& e) {
         ADD_FAILURE() << e.what();
     }
+}
+
+void crash_server(const std::string& cluster) {
+    run_environment_script("crash", cluster);
+}
+
+void resume_server(const std::string& cluster) {
+    run_environment_script("resume", cluster);
+}
+
+void wait_for_login(const char* data_source) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::string last_error;
+    while (std::chrono::steady_clock::now() < deadline) {
+        try {
+            Database db(data_source, reader, reader_password);
+            Query query = db.send_query("SELECT 1");
+            if (query.fetch()) {
+                return;
+            }
+        } catch (const Error& e) {
+            last_error = e.get_message();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ADD_FAILURE() << data_source << " refuses logins after 30 s: " << last_error;
 }
 
 }  // namespace zel::sql::integration

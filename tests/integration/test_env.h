@@ -5,6 +5,7 @@
 // tests, and small helpers around them.
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -85,6 +86,11 @@ std::string error_message_of(const std::function<void()>& action);
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 
+// Every entry of a folder (not recursive) by name: the content of a regular
+// file, "-> target" for a symbolic link, "<folder>" for a folder. Two equal
+// snapshots mean that nothing in the folder was written, added or removed.
+std::map<std::string, std::string> folder_snapshot(const std::string& folder);
+
 // A fresh empty folder that is the working directory for the lifetime of the
 // object; the previous working directory comes back and the folder goes.
 class ScratchDirectory {
@@ -113,6 +119,17 @@ public:
 private:
     std::string cluster_;
 };
+
+// Shuts the server of a PostgreSQL cluster down at once, without waiting for
+// its clients, as a crash would (pg_ctl's immediate mode).
+void crash_server(const std::string& cluster);
+
+// Starts the server of a PostgreSQL cluster again unless it is running.
+void resume_server(const std::string& cluster);
+
+// Waits until `data_source` accepts the reader's login again, for a server that
+// is recovering from a crash; fails the test after 30 seconds.
+void wait_for_login(const char* data_source);
 
 }  // namespace zel::sql::integration
 

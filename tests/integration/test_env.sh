@@ -3,15 +3,19 @@
 #
 #   test_env.sh start   WORK_DIR SOURCE_DIR  set everything up (ctest fixture setup)
 #   test_env.sh stop    WORK_DIR             stop every cluster (ctest fixture cleanup)
-#   test_env.sh halt    WORK_DIR CLUSTER     stop one cluster (used by the outage test)
-#   test_env.sh resume  WORK_DIR CLUSTER     start it again on its port
+#   test_env.sh halt    WORK_DIR CLUSTER     stop one cluster (fast shutdown)
+#   test_env.sh crash   WORK_DIR CLUSTER     stop one cluster at once, as a crash would
+#   test_env.sh resume  WORK_DIR CLUSTER     start it again on its port, unless it runs
 #
 # "start" creates, below WORK_DIR:
-#   - two PostgreSQL 15 clusters, "main" for all tests and "outage" for the one
-#     test that stops its server, each listening on 127.0.0.1 only, on a free
-#     port, with its socket inside its own folder;
+#   - PostgreSQL 15 clusters, each listening on 127.0.0.1 only, on a free
+#     port, with its socket inside its own folder: "main" for all tests, and
+#     one for each test that stops or kills its server ("outage", "kill",
+#     "restart"), so that tests running in parallel never see each other's
+#     outages;
 #   - the SQLite files zel_test.sqlite (data source database, with the data
-#     dictionary view) and tavik.sqlite (attached by the tests as TAVIK);
+#     dictionary view and two values of 10 MiB) and tavik.sqlite (attached by
+#     the tests as TAVIK);
 #   - odbcinst.ini and odbc.ini, reached by the tests through ODBCSYSINI and
 #     ODBCINI.
 # Nothing system-wide is changed; only a cluster that the server user cannot
@@ -20,7 +24,7 @@
 set -euo pipefail
 
 readonly pg_bin=/usr/lib/postgresql/15/bin
-readonly clusters=(main outage)
+readonly clusters=(main outage kill restart)
 readonly admin=zel_admin
 readonly database=zel_test
 # Must match the credentials in the tests (test_env.h).
@@ -41,7 +45,9 @@ give_to_server_user() {
 
 as_server_user() {
     if [ "$(id -u)" -eq 0 ]; then
-        runuser -u postgres -- "$@"
+        # From a folder that the server user can enter: the caller's working
+        # directory may be a private scratch folder. All paths are absolute.
+        (cd / && runuser -u postgres -- "$@")
     else
         "$@"
     fi
@@ -87,9 +93,13 @@ start_server() {
 }
 
 stop_server() {
-    local dir=$1
+    local dir=$1 mode=${2:-fast}
     [ -f "$dir/data/postmaster.pid" ] || return 0
-    as_server_user "$pg_bin/pg_ctl" stop -w -t 30 -m fast -D "$dir/data" >/dev/null
+    as_server_user "$pg_bin/pg_ctl" stop -w -t 30 -m "$mode" -D "$dir/data" >/dev/null
+}
+
+server_running() {
+    as_server_user "$pg_bin/pg_ctl" status -D "$1/data" >/dev/null
 }
 
 # A new cluster: initdb, or a copy of the stopped cluster `template` (cheaper).
@@ -100,8 +110,9 @@ init_cluster() {
         as_server_user cp -a "$(cluster_dir "$work" "$template")/data" "$dir/data"
         return 0
     fi
+    # Small WAL segments keep each copy of the cluster small.
     as_server_user "$pg_bin/initdb" -D "$dir/data" -U "$admin" -E UTF8 --locale=C.UTF-8 --no-sync \
-        --auth-local=trust --auth-host=scram-sha-256 >"$dir/initdb.log" 2>&1 ||
+        --wal-segsize=1 --auth-local=trust --auth-host=scram-sha-256 >"$dir/initdb.log" 2>&1 ||
         die "initdb of cluster $name failed: $(cat "$dir/initdb.log")"
 }
 
@@ -147,15 +158,38 @@ load_postgres_schema() {
         -f - <"$source/sql/postgres.sql"
 }
 
+# The view of facility WIDE with its 1,000 flag columns (see sqlite_tavik.sql).
+sqlite_wide_view() {
+    local j
+    printf "CREATE VIEW WIDE_VIEW_COMPONENTS AS SELECT 'W' || R AS NAME, 'WIDE_' || R AS REAL_NAME,"
+    printf " NULL AS NAME2, 'S' || R AS SECTION, 'G' AS GROUP_, 'C' AS CLASS, 'T' AS TYPE_,"
+    printf " 'Wide component ' || R AS FRIENDLY_NAME, R * 1.5 AS X, -R * 1.0 AS Y, R * 10.0 AS Z,"
+    printf " R * 10.25 AS S, 'L' || R AS LINK_NAME"
+    for ((j = 0; j < 1000; j++)); do
+        printf ", CASE WHEN (R + %d) %% 7 = 0 THEN NULL ELSE (R + %d) %% 3 END AS FLAG_F%04d" \
+            "$j" "$j" "$j"
+    done
+    printf " FROM WIDE_ROWS ORDER BY R;\n"
+}
+
 load_sqlite_schema() {
     local work=$1 source=$2
     rm -f "$work/zel_test.sqlite" "$work/tavik.sqlite"
+    # The 10 MiB values of the chunked-read tests; PostgreSQL computes the same.
+    perl -e 'printf("%07d,", $_) for 0 .. 1310719' >"$work/big_text.bin"
+    perl -e 'print pack("N*", 0 .. 2621439)' >"$work/big_blob.bin"
     {
         echo ".parameter set :long_text '$(long_text)'"
         echo ".parameter set :payload X'$(payload_hex)'"
+        echo ".parameter set :big_text_file '$work/big_text.bin'"
+        echo ".parameter set :big_blob_file '$work/big_blob.bin'"
         cat "$source/sql/sqlite_main.sql"
     } | sqlite3 -bail "$work/zel_test.sqlite"
-    sqlite3 -bail "$work/tavik.sqlite" <"$source/sql/sqlite_tavik.sql"
+    rm -f "$work/big_text.bin" "$work/big_blob.bin"
+    {
+        cat "$source/sql/sqlite_tavik.sql"
+        sqlite_wide_view
+    } | sqlite3 -bail "$work/tavik.sqlite"
 }
 
 find_driver() {
@@ -170,9 +204,11 @@ find_driver() {
 }
 
 write_odbc_config() {
-    local work=$1 main_port outage_port
+    local work=$1 main_port outage_port kill_port restart_port
     main_port=$(cat "$work/pg-main.port")
     outage_port=$(cat "$work/pg-outage.port")
+    kill_port=$(cat "$work/pg-kill.port")
+    restart_port=$(cat "$work/pg-restart.port")
     cat >"$work/odbcinst.ini" <<INI
 [ZEL PostgreSQL Unicode]
 Driver=$(find_driver psqlodbcw.so)
@@ -214,12 +250,38 @@ Port=$outage_port
 Database=$database
 SSLmode=disable
 
+[zel_pg_kill]
+Driver=ZEL PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$kill_port
+Database=$database
+SSLmode=disable
+UseDeclareFetch=1
+Fetch=2
+
+[zel_pg_restart]
+Driver=ZEL PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$restart_port
+Database=$database
+SSLmode=disable
+
 [zel_sqlite]
 Driver=ZEL SQLite
 Database=$work/zel_test.sqlite
 Timeout=5000
 StepAPI=1
 INI
+}
+
+# Waits for every background job given and fails if any of them failed; each
+# job has already said why.
+wait_for_jobs() {
+    local job failed=0
+    for job in "$@"; do
+        wait "$job" || failed=1
+    done
+    [ "$failed" -eq 0 ] || die "setting up the clusters failed"
 }
 
 stop_all() {
@@ -235,7 +297,7 @@ stop_all() {
 }
 
 main() {
-    [ $# -ge 2 ] || die "usage: test_env.sh start|stop|halt|resume WORK_DIR [SOURCE_DIR|CLUSTER]"
+    [ $# -ge 2 ] || die "usage: test_env.sh start|stop|halt|crash|resume WORK_DIR [SOURCE_DIR|CLUSTER]"
     local command=$1 work name
     # The data source files are named by absolute paths: tests change directory.
     work=$(realpath -m "$2")
@@ -249,18 +311,35 @@ main() {
         [ -d "$work" ] && stop_all "$work"
         rm -rf "$work"
         mkdir -p "$work"
+        command -v perl >/dev/null || die "perl is not installed"
         init_cluster "$work" main
-        init_cluster "$work" outage main
+        # The clusters are independent of each other: set them up side by side.
+        local jobs=()
+        for name in "${clusters[@]:1}"; do
+            init_cluster "$work" "$name" main &
+            jobs+=($!)
+        done
+        wait_for_jobs "${jobs[@]}"
+        jobs=()
         for name in "${clusters[@]}"; do
-            start_on_free_port "$work" "$name"
-            load_postgres_schema "$(cluster_dir "$work" "$name")" "$source"
+            (
+                start_on_free_port "$work" "$name"
+                load_postgres_schema "$(cluster_dir "$work" "$name")" "$source"
+            ) &
+            jobs+=($!)
         done
         load_sqlite_schema "$work" "$source"
+        wait_for_jobs "${jobs[@]}"
         write_odbc_config "$work"
         ;;
     stop) stop_all "$work" ;;
     halt) stop_server "$(cluster_dir "$work" "$3")" ;;
-    resume) start_server "$(cluster_dir "$work" "$3")" ;;
+    crash) stop_server "$(cluster_dir "$work" "$3")" immediate ;;
+    resume)
+        local dir
+        dir=$(cluster_dir "$work" "$3")
+        server_running "$dir" || start_server "$dir"
+        ;;
     *) die "unknown command $command" ;;
     esac
 }

@@ -23,3 +23,10 @@ INSERT INTO samples VALUES
     (1, 'alpha', 2.5, 42, :long_text, :payload),
     (2, NULL, NULL, NULL, NULL, NULL),
     (3, 'gamma', -1.25, -2147483648, 'short', X'00ff');
+
+-- Values of 10 MiB (10485760 bytes) for the chunked reads, from files that
+-- test_env.sh writes: the text "0000000,0000001,..." and the big-endian 32-bit
+-- numbers 0, 1, 2, ...
+CREATE TABLE big_values (big_text TEXT, big_blob BLOB);
+INSERT INTO big_values
+VALUES (CAST(readfile(:big_text_file) AS TEXT), readfile(:big_blob_file));

@@ -1,0 +1,445 @@
+// Faults around loading a component list through the real driver manager: a
+// server killed in the middle of a load, a server restarted under a Database
+// that stays in use, a view that vanishes, backup files that are damaged or
+// cannot be opened, and a backup write that fails part way. Each test asserts
+// that nothing is lost (the list, the backup file byte for byte, no stray
+// files) and that the message says why.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sample_lists.h"
+#include "test_env.h"
+#include "zel/Error.h"
+#include "zel/sql/ComponentList.h"
+#include "zel/sql/Database.h"
+
+namespace zel::sql::integration {
+namespace {
+
+using ::testing::AnyOf;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+// A data source that no driver manager knows: every load fails at once with
+// "Unable to allocate SQL statement handle", so the backup file decides.
+const char* const no_database = "zel_no_such_dsn";
+const char* const no_database_message = "Unable to allocate SQL statement handle";
+
+void write_text_file(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+    ASSERT_TRUE(out.flush()) << path;
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    const auto at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+// The first value of the first row of `sql`, as text.
+std::string single_value(Database& db, const std::string& sql) {
+    Query query = db.send_query(sql);
+    if (!query.fetch_checked()) {
+        throw Error("no row from " + sql);
+    }
+    return query.get_column_as_string(1, nullptr);
+}
+
+// --- a server killed in the middle of a load ---------------------------------
+
+// Data source "zel_pg_kill" reads through a server-side cursor, two rows per
+// round trip, from cluster "kill", which no other test uses. Each row of
+// SLOW_VIEW_COMPONENTS takes 50 ms and counts itself in tavik.slow_progress.
+const char* const kill_cluster = "kill";
+const char* const kill_data_source = "zel_pg_kill";
+const char* const slow_backup = "db_component_list_SLOW.txt";
+const char* const slow_statement =
+    " (SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, TYPE_, FRIENDLY_NAME, X, Y, Z, S, "
+    "LINK_NAME, FLAG_MAIN_BEAM FROM TAVIK.SLOW_VIEW_COMPONENTS)";
+
+long rows_computed(Database& db) {
+    return std::stol(single_value(db, "SELECT last_value FROM tavik.slow_progress"));
+}
+
+// Waits on another thread until the server has computed six more rows of the
+// slow view than `watcher` saw before (three round trips: the load is past
+// its first fetches, with 34 of its 40 rows to go), then runs `kill`. The
+// future holds "" once `kill` ran, or why it did not.
+std::future<std::string> kill_in_the_middle(std::unique_ptr<Database> watcher,
+                                            std::function<void()> kill) {
+    const long start = rows_computed(*watcher);
+    return std::async(std::launch::async, [watcher = std::move(watcher), start, kill]() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        try {
+            while (rows_computed(*watcher) < start + 6) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    return std::string("the load never got going");
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        } catch (const Error& e) {
+            return "watching failed: " + e.get_message();
+        }
+        kill();
+        return std::string();
+    });
+}
+
+TEST(ServerKilledMidLoad, FetchFailsAndTheBackupStaysIntact) {
+    const struct {
+        const char* what;
+        bool whole_server;  // else only the backend of the loading connection
+        ::testing::Matcher<std::string> diagnostics;
+    } faults[] = {
+        // A killed process says nothing; the driver sees the socket close.
+        {"backend killed with SIGKILL", false,
+         HasSubstr("server closed the connection unexpectedly")},
+        // A server shut down at once may tell its clients first.
+        {"server shut down at once", true,
+         AnyOf(HasSubstr("server closed the connection unexpectedly"),
+               HasSubstr("immediate shutdown"))},
+    };
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        resume_server(kill_cluster);
+        wait_for_login(kill_data_source);
+        ScratchDirectory scratch;
+        backup_only_list().write_to_file(slow_backup);
+        const auto before = folder_snapshot(".");
+
+        Database db(kill_data_source, reader, reader_password);
+        const int backend = std::stoi(single_value(db, "SELECT pg_backend_pid()"));
+        std::future<std::string> killer = kill_in_the_middle(
+            std::make_unique<Database>(kill_data_source, reader, reader_password), [&] {
+                if (fault.whole_server) {
+                    crash_server(kill_cluster);
+                } else {
+                    ::kill(backend, SIGKILL);
+                }
+            });
+        ComponentList list;
+        const std::string message = list.read_from_db_with_backup(db, "slow");
+        ASSERT_EQ(killer.get(), "");
+
+        EXPECT_THAT(message, StartsWith("Fetch failed: "));
+        EXPECT_THAT(message, fault.diagnostics);
+        EXPECT_THAT(message, EndsWith(slow_statement));
+        EXPECT_EQ(list, backup_only_list()) << "not the rows before the kill";
+        EXPECT_EQ(folder_snapshot("."), before);
+    }
+    resume_server(kill_cluster);
+}
+
+// --- a server restarted under a Database that stays in use ---------------------
+
+// Cluster "restart" belongs to this test alone.
+TEST(ServerRestart, ReusedDatabaseFailsUntilDisconnectedAndNothingIsLost) {
+    const char* const data_source = "zel_pg_restart";
+    resume_server("restart");
+    wait_for_login(data_source);
+    ScratchDirectory scratch;
+    Database db(data_source, reader, reader_password);
+    ComponentList first;
+    ASSERT_EQ(first.read_from_db_with_backup(db, "miran"), "");
+    const auto saved = folder_snapshot(".");
+
+    {
+        ServerHalt halt("restart");
+        // A load while the server is down: the login is refused, which the
+        // driver manager reports only as a failed statement allocation.
+        Database fresh(data_source, reader, reader_password);
+        ComponentList without_backup;
+        EXPECT_EQ(error_message_of([&] {
+                      without_backup.read_from_db_with_backup(fresh, "miran", "elsewhere.txt");
+                  }),
+                  std::string(no_database_message) + "; Unable to open elsewhere.txt for reading");
+        ComponentList with_backup;
+        EXPECT_EQ(with_backup.read_from_db_with_backup(fresh, "miran"), no_database_message);
+        EXPECT_EQ(with_backup, expected_miran_list());
+        EXPECT_EQ(folder_snapshot("."), saved);
+    }  // the server starts again
+    wait_for_login(data_source);
+
+    // The Database has not noticed the restart: it still counts itself as
+    // connected, so it does not log in again by itself...
+    EXPECT_EQ(error_message_of([&] { db.connect(); }), "SQL connection is already open");
+    // ...and every statement on the dead connection fails with the driver's
+    // message, for as long as the caller keeps it: first the reason the
+    // server gave when it went down, then that the connection is lost.
+    for (const char* diagnostics : {"terminating connection due to administrator command",
+                                    "SQLExecDirect unable due to the connection lost"}) {
+        const std::string message = error_message_of([&] { db.send_query("SELECT 1"); });
+        EXPECT_THAT(message, StartsWith("Query failed: "));
+        EXPECT_THAT(message, HasSubstr(diagnostics));
+        EXPECT_THAT(message, EndsWith(" (SELECT 1)"));
+    }
+    ComponentList reused;
+    const std::string message = reused.read_from_db_with_backup(db, "miran");
+    EXPECT_THAT(message,
+                StartsWith("Query failed: SQLExecDirect unable due to the connection lost"));
+    EXPECT_THAT(message, EndsWith("'MIRAN_VIEW_COMPONENTS')"));
+    EXPECT_EQ(reused, first);
+    EXPECT_EQ(folder_snapshot("."), saved);
+
+    // What the caller must do after a failure: disconnect. The next call logs
+    // in again on the same handles.
+    db.disconnect();
+    ComponentList reconnected;
+    EXPECT_EQ(reconnected.read_from_db_with_backup(db, "miran"), "");
+    EXPECT_EQ(reconnected, first);
+    EXPECT_EQ(folder_snapshot("."), saved);
+}
+
+// --- a view that vanishes between two loads --------------------------------------
+
+class VanishingView : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(VanishingView, SecondLoadFallsBackToTheFirstAndSaysWhy) {
+    ScratchDirectory scratch;
+    std::unique_ptr<Database> db = open_database(GetParam());
+    // A view of this test's own: the tests of the other backends run beside it.
+    std::string facility = std::string("VANISH_") + GetParam().name;
+    for (char& c : facility) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const std::string view = "TAVIK." + facility + "_VIEW_COMPONENTS";
+    // A view in an attached SQLite database may name only that database's
+    // tables, and without qualifying them.
+    const std::string source =
+        GetParam().is_sqlite ? "MIRAN_VIEW_COMPONENTS" : "TAVIK.MIRAN_VIEW_COMPONENTS";
+    db->send_query("DROP VIEW IF EXISTS " + view);
+    db->send_query("CREATE VIEW " + view + " AS SELECT * FROM " + source);
+
+    ComponentList first;
+    ASSERT_EQ(first.read_from_db_with_backup(*db, facility), "");
+    ASSERT_EQ(first, expected_miran_list());
+    const auto saved = folder_snapshot(".");
+
+    db->send_query("DROP VIEW " + view);
+    ComponentList second;
+    const std::string message = second.read_from_db_with_backup(*db, facility);
+    // The dictionary no longer lists a flag column, and the SELECT fails.
+    EXPECT_THAT(message, StartsWith("Query failed: "));
+    EXPECT_THAT(message, HasSubstr(GetParam().is_sqlite ? "no such table" : "does not exist"));
+    EXPECT_THAT(message, EndsWith(" (SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, "
+                                  "TYPE_, FRIENDLY_NAME, X, Y, Z, S, LINK_NAME FROM " +
+                                  view + ")"));
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(folder_snapshot("."), saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, VanishingView, ::testing::Values(pg_unicode, pg_ansi, sqlite),
+                         BackendName());
+
+// --- backup files that are damaged or cannot be opened ---------------------------
+
+struct DamagedBackup {
+    const char* what;
+    const char* file;
+    std::function<void(const std::string& good_content)> make;
+    std::string file_message;  // the second half of the joined message
+};
+
+void PrintTo(const DamagedBackup& damage, std::ostream* os) {
+    *os << damage.what;
+}
+
+// Each damaged file starts as a good backup of the MIRAN list.
+std::vector<DamagedBackup> damaged_backups() {
+    const auto write_changed = [](std::function<std::string(const std::string&)> change) {
+        return [change](const std::string& good) { write_text_file("backup.txt", change(good)); };
+    };
+    return {
+        {"cut inside a component", "backup.txt", write_changed([](const std::string& good) {
+             return good.substr(0, good.find("Q1.MAIN"));
+         }),
+         "Cannot parse component list"},
+        {"cut between two components", "backup.txt", write_changed([](const std::string& good) {
+             const std::string end_of_first = "</component>\n";
+             return good.substr(0, good.find(end_of_first) + end_of_first.size());
+         }),
+         "Found no closing </components> tag"},
+        {"cut inside the flag names", "backup.txt",
+         write_changed([](const std::string& good) { return good.substr(0, good.find("BPM")); }),
+         "Found no closing </flag_names> tag"},
+        {"a coordinate that is no number", "backup.txt", write_changed([](const std::string& good) {
+             return replaced(good, "1.250000000000000e-01", "one eighth");
+         }),
+         "Floating point format error"},
+        {"a coordinate out of range", "backup.txt", write_changed([](const std::string& good) {
+             return replaced(good, "1.250000000000000e-01", "1e999");
+         }),
+         "Floating point format error"},
+        {"a flag that is no digit", "backup.txt", write_changed([](const std::string& good) {
+             return replaced(good, "100\nQUAD_01_PS", "1O0\nQUAD_01_PS");
+         }),
+         "Flag format error"},
+        {"one flag too many", "backup.txt", write_changed([](const std::string& good) {
+             return replaced(good, "100\nQUAD_01_PS", "1001\nQUAD_01_PS");
+         }),
+         "backup.txt is inconsistent: Component QUAD_01 has 4 flags instead of 3 as prescribed "
+         "by the header"},
+        // Saved by an editor that ends lines with CR LF: the flags lines end
+        // in a carriage return, which is no flag.
+        {"CR LF line ends", "backup.txt", write_changed([](const std::string& good) {
+             std::string crlf;
+             for (const char c : good) {
+                 crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+             }
+             return crlf;
+         }),
+         "Flag format error"},
+        {"not a component list at all", "backup.txt", write_changed([](const std::string&) {
+             return std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+         }),
+         "Unexpected line in backup.txt: \x89PNG"},
+        // The process runs as root in CI, and permission bits do not stop
+        // root from reading. These paths cannot be opened by anyone.
+        {"a folder", "backup.txt",
+         [](const std::string&) { std::filesystem::create_directory("backup.txt"); },
+         "Error while reading backup.txt"},
+        {"below a regular file", "plain/backup.txt",
+         [](const std::string& good) { write_text_file("plain", good); },
+         "Unable to open plain/backup.txt for reading"},
+        {"a symbolic link to itself", "backup.txt",
+         [](const std::string&) { std::filesystem::create_symlink("backup.txt", "backup.txt"); },
+         "Unable to open backup.txt for reading"},
+    };
+}
+
+class DamagedBackupFile : public ::testing::TestWithParam<DamagedBackup> {};
+
+TEST_P(DamagedBackupFile, FailingDatabaseJoinsBothMessagesAndChangesNothing) {
+    std::string good_content;
+    {
+        ScratchDirectory scratch;
+        expected_miran_list().write_to_file("good.txt");
+        good_content = read_file("good.txt");
+    }
+    ScratchDirectory scratch;
+    GetParam().make(good_content);
+    const auto before = folder_snapshot(".");
+
+    Database db(no_database, reader, reader_password);
+    ComponentList list;
+    EXPECT_EQ(
+        error_message_of([&] { list.read_from_db_with_backup(db, "miran", GetParam().file); }),
+        std::string(no_database_message) + "; " + GetParam().file_message);
+    EXPECT_EQ(folder_snapshot("."), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DamagedBackupFile, ::testing::ValuesIn(damaged_backups()),
+                         [](const ::testing::TestParamInfo<DamagedBackup>& param_info) {
+                             std::string name;
+                             for (const char c : std::string(param_info.param.what)) {
+                                 if (std::isalnum(static_cast<unsigned char>(c))) {
+                                     name += c;
+                                 }
+                             }
+                             return name;
+                         });
+
+// --- a backup write that fails part way --------------------------------------
+
+// What a load in a child process returned, and whether its list was right.
+struct ChildLoad {
+    std::string message;
+    bool list_as_expected = false;
+};
+
+// Loads facility MIRAN in a forked child whose files may not grow beyond
+// `file_size_limit` bytes (with SIGXFSZ ignored, a write past the limit fails
+// with EFBIG instead of killing the process).
+ChildLoad load_with_file_size_limit(const char* data_source, rlim_t file_size_limit,
+                                    const ComponentList& expected) {
+    int pipe_fds[2];
+    if (::pipe(pipe_fds) != 0) {
+        ADD_FAILURE() << "pipe failed";
+        return {};
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe_fds[0]);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{file_size_limit, file_size_limit};
+        std::string report = "setrlimit failed\n0";
+        if (::setrlimit(RLIMIT_FSIZE, &limit) == 0) {
+            try {
+                Database db(data_source, reader, reader_password);
+                ComponentList list;
+                const std::string message = list.read_from_db_with_backup(db, "miran");
+                report = message + "\n" + (list == expected ? "1" : "0");
+            } catch (const Error& e) {
+                report = "threw " + e.get_message() + "\n0";
+            }
+        }
+        const bool sent = ::write(pipe_fds[1], report.data(), report.size()) ==
+                          static_cast<ssize_t>(report.size());
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(pipe_fds[1]);
+    std::string report;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof(buffer))) > 0;) {
+        report.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipe_fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    const auto newline = report.rfind('\n');
+    if (newline == std::string::npos) {
+        ADD_FAILURE() << "no report from the child: " << report;
+        return {};
+    }
+    return {report.substr(0, newline), report.substr(newline + 1) == "1"};
+}
+
+TEST(BackupWriteFailsPartWay, OldBackupStaysIntactAndTheWriteFailureIsReported) {
+    // The old backup (about 200 bytes) is smaller than anything to be written
+    // and larger than the limit: each write stops part way through.
+    const rlim_t limit = 100;
+    const struct {
+        const char* what;
+        const char* data_source;
+        ComponentList list;  // what the load must deliver
+    } loads[] = {
+        {"list from the database", pg_unicode.data_source, expected_miran_list()},
+        {"list from the backup", no_database, backup_only_list()},
+    };
+    for (const auto& load : loads) {
+        SCOPED_TRACE(load.what);
+        ScratchDirectory scratch;
+        backup_only_list().write_to_file(miran_backup);
+        const auto before = folder_snapshot(".");
+        ASSERT_GT(before.at(miran_backup).size(), limit);
+
+        const ChildLoad result = load_with_file_size_limit(load.data_source, limit, load.list);
+        // The write's message replaces the database's.
+        EXPECT_EQ(result.message, std::string("Error while writing to ") + miran_backup);
+        EXPECT_TRUE(result.list_as_expected);
+        EXPECT_EQ(folder_snapshot("."), before) << "old backup changed or temporary file left";
+    }
+}
+
+}  // namespace
+}  // namespace zel::sql::integration
