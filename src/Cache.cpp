@@ -35,7 +35,9 @@ FileStream open_stream(const std::string& file_name, std::ios_base::openmode mod
 
 const char Cache::magic_header[17] = "zel_sql_cache_00";
 
-std::string Cache::get_folder() const { return folder_; }
+std::string Cache::get_folder() const {
+    return folder_;
+}
 
 void Cache::set_folder(const std::string& folder) {
     if (folder.empty()) {

@@ -90,7 +90,8 @@ template <typename ComponentPtr, typename ComponentListPtr>
 std::vector<ComponentPtr> extract_beamline(ComponentListPtr that, const std::string& flag,
                                            double z_or_s_start, double z_or_s_end,
                                            ComponentList::SortOrder sort_order) {
-    auto result = find_components_with_flag<ComponentPtr>(that, flag, ComponentList::SortOrder::none);
+    auto result =
+        find_components_with_flag<ComponentPtr>(that, flag, ComponentList::SortOrder::none);
     if (sort_order != ComponentList::SortOrder::z && sort_order != ComponentList::SortOrder::s) {
         throw Error("SortOrder::none is not allowed for extract_beamline()");
     }
@@ -195,8 +196,8 @@ std::vector<Component*> ComponentList::find_components_with_flag(const std::stri
     return detail::find_components_with_flag<Component*>(this, flag_name, sort_order);
 }
 
-std::vector<const Component*> ComponentList::find_components_with_flag(
-    const std::string& flag_name, SortOrder sort_order) const {
+std::vector<const Component*> ComponentList::find_components_with_flag(const std::string& flag_name,
+                                                                       SortOrder sort_order) const {
     return detail::find_components_with_flag<const Component*>(this, flag_name, sort_order);
 }
 
@@ -232,6 +233,8 @@ bool operator==(const ComponentList& a, const ComponentList& b) {
     return a.components_ == b.components_ && a.flag_names_ == b.flag_names_;
 }
 
-bool operator!=(const ComponentList& a, const ComponentList& b) { return !(a == b); }
+bool operator!=(const ComponentList& a, const ComponentList& b) {
+    return !(a == b);
+}
 
 }  // namespace zel::sql

@@ -27,8 +27,8 @@ bool is_plain_identifier(const std::string& name) {
         return false;
     }
     for (const char c : name) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-                        c == '$' || c == '#';
+        const bool ok =
+            (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '#';
         if (!ok) {
             return false;
         }
@@ -54,8 +54,8 @@ struct RowBuffers {
     std::vector<unsigned short> flags;
 
     // The texts in SELECT order (columns 1 to 8, then 13).
-    char* texts[9] = {name_str, real_name_str, name2_str,         section_str,  group_str,
-                      class_str, type_str,     friendly_name_str, link_name_str};
+    char* texts[9] = {name_str,  real_name_str, name2_str,         section_str,  group_str,
+                      class_str, type_str,      friendly_name_str, link_name_str};
 
     explicit RowBuffers(std::size_t num_flags) : flags(num_flags) {}
     // The driver keeps the addresses of the bound buffers: the row stays put.

@@ -60,7 +60,9 @@ std::optional<double> read_number(const std::string& line) {
 
 // --- refusing lists that would not read back ---------------------------------
 
-bool has_line_feed(const std::string& text) { return text.find('\n') != std::string::npos; }
+bool has_line_feed(const std::string& text) {
+    return text.find('\n') != std::string::npos;
+}
 
 // The text that writeln_double writes for `value`, without its line feed.
 std::string number_line(double value) {
@@ -102,16 +104,14 @@ std::string why_not_representable(const ComponentList& list) {
         }
     }
     for (const Component& c : list.components_) {
-        for (const std::string* text : {&c.name_, &c.real_name_, &c.name2_, &c.section_,
-                                        &c.group_, &c.class_, &c.type_, &c.friendly_name_,
-                                        &c.link_name_}) {
+        for (const std::string* text : {&c.name_, &c.real_name_, &c.name2_, &c.section_, &c.group_,
+                                        &c.class_, &c.type_, &c.friendly_name_, &c.link_name_}) {
             if (has_line_feed(*text)) {
                 return util::cat("line feed in a text of component \"", c.name_, "\"");
             }
         }
         if (util::trim_sv(c.link_name_) == component_close) {
-            return util::cat("link name of component \"", c.name_, "\" reads as ",
-                             component_close);
+            return util::cat("link name of component \"", c.name_, "\" reads as ", component_close);
         }
         for (const double coordinate : {c.x_, c.y_, c.z_, c.s_}) {
             if (leaves_range_when_written(coordinate)) {
@@ -241,8 +241,8 @@ bool replace_file(const std::string& filename, const std::string& temp_name, Fil
     }
     // Make the rename itself durable; a folder that cannot be synced is no
     // reason to report the written file as lost.
-    const FileDescriptor folder(::open(folder_of(filename).c_str(), O_RDONLY | O_DIRECTORY |
-                                                                       O_CLOEXEC));
+    const FileDescriptor folder(
+        ::open(folder_of(filename).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() >= 0) {
         ::fsync(folder.get());
     }

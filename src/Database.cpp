@@ -35,7 +35,9 @@ Database::Database(const std::string& data_source, const std::string& user,
                    const std::string& password)
     : data_source_(data_source), user_(user), password_(password) {}
 
-Database::~Database() { disconnect(); }
+Database::~Database() {
+    disconnect();
+}
 
 void Database::connect() {
     if (connected_) {

@@ -33,8 +33,7 @@ Procedure::~Procedure() {
 }
 
 void Procedure::bind_parameter(int param_idx, ParameterType param_type, CDataType c_data_type,
-                               SqlDataType sql_data_type,
-                               SQLULEN sql_data_type_length_or_precision,
+                               SqlDataType sql_data_type, SQLULEN sql_data_type_length_or_precision,
                                SQLSMALLINT decimal_digits, SQLPOINTER buf, SQLLEN buf_len) {
     ParamInfo& info = param_info_.try_emplace(param_idx, ParamInfo{}).first->second;
     info.datatype = c_data_type;
@@ -42,11 +41,13 @@ void Procedure::bind_parameter(int param_idx, ParameterType param_type, CDataTyp
     info.buf_len = buf_len;
     info.bytes_read = buf_len;
     statement_.bind_parameter(static_cast<SQLUSMALLINT>(param_idx), param_type, c_data_type,
-                              sql_data_type, sql_data_type_length_or_precision, decimal_digits,
-                              buf, buf_len, &info.bytes_read);
+                              sql_data_type, sql_data_type_length_or_precision, decimal_digits, buf,
+                              buf_len, &info.bytes_read);
 }
 
-void Procedure::exec() { statement_.execute(procedure_); }
+void Procedure::exec() {
+    statement_.execute(procedure_);
+}
 
 unsigned long Procedure::get_bytes_read(int param_idx) const {
     const SQLLEN bytes_read = param_info_.at(param_idx).bytes_read;

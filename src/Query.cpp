@@ -40,16 +40,22 @@ void Query::bind_column(int column, CDataType datatype, SQLPOINTER buf, SQLLEN b
     statement_.bind_column(column, datatype, buf, buf_len, &info.bytes_read);
 }
 
-bool Query::fetch() { return statement_.fetch(); }
+bool Query::fetch() {
+    return statement_.fetch();
+}
 
-bool Query::fetch_checked() { return statement_.fetch_checked(query_); }
+bool Query::fetch_checked() {
+    return statement_.fetch_checked(query_);
+}
 
 unsigned long Query::get_bytes_read(int column) const {
     const SQLLEN bytes_read = column_info_.at(column).bytes_read;
     return bytes_read == SQL_NULL_DATA ? 0UL : static_cast<unsigned long>(bytes_read);
 }
 
-bool Query::is_null(int column) const { return column_info_.at(column).bytes_read == SQL_NULL_DATA; }
+bool Query::is_null(int column) const {
+    return column_info_.at(column).bytes_read == SQL_NULL_DATA;
+}
 
 bool Query::get_column(int column, SQLPOINTER buf, SQLLEN buf_len, SQLSMALLINT datatype) {
     SQLLEN indicator = 0;

@@ -12,8 +12,8 @@ struct FacilityAlias {
 
 // Tried from the top; the first prefix that matches decides.
 constexpr FacilityAlias facility_aliases[] = {
-    {"QOR", "MIRAN"},           {"VMIRAN", "MIRAN_SIM"}, {"MIRAN.SIM", "MIRAN_SIM"},
-    {"VORVANT", "ORVANT_SIM"},  {"ORVANT.SIM", "ORVANT_SIM"}, {"VDUNO", "DUNO_SIM"},
+    {"QOR", "MIRAN"},          {"VMIRAN", "MIRAN_SIM"},      {"MIRAN.SIM", "MIRAN_SIM"},
+    {"VORVANT", "ORVANT_SIM"}, {"ORVANT.SIM", "ORVANT_SIM"}, {"VDUNO", "DUNO_SIM"},
     {"DUNO.SIM", "DUNO_SIM"},
 };
 

@@ -11,11 +11,15 @@ namespace {
 // Success means SQL_SUCCESS or SQL_SUCCESS_WITH_INFO: the 16-bit return code,
 // read as unsigned, is at most 1. Everything else, including SQL_NEED_DATA and
 // SQL_NO_DATA, is failure.
-bool succeeded(SQLRETURN code) noexcept { return static_cast<std::uint16_t>(code) <= 1; }
+bool succeeded(SQLRETURN code) noexcept {
+    return static_cast<std::uint16_t>(code) <= 1;
+}
 
 // ODBC takes column and parameter numbers as 16-bit unsigned values; the low
 // 16 bits of the int are kept.
-SQLUSMALLINT to_odbc_number(int number) noexcept { return static_cast<SQLUSMALLINT>(number); }
+SQLUSMALLINT to_odbc_number(int number) noexcept {
+    return static_cast<SQLUSMALLINT>(number);
+}
 
 template <typename RawHandle>
 void release(SQLSMALLINT handle_type, RawHandle handle, bool& is_allocated) noexcept {
@@ -49,9 +53,13 @@ EnvironmentHandle& EnvironmentHandle::operator=(EnvironmentHandle&& other) noexc
     return *this;
 }
 
-EnvironmentHandle::~EnvironmentHandle() { free(); }
+EnvironmentHandle::~EnvironmentHandle() {
+    free();
+}
 
-void EnvironmentHandle::free() noexcept { release(SQL_HANDLE_ENV, handle_, is_allocated_); }
+void EnvironmentHandle::free() noexcept {
+    release(SQL_HANDLE_ENV, handle_, is_allocated_);
+}
 
 void EnvironmentHandle::alloc() {
     if (is_allocated_) {
@@ -70,7 +78,9 @@ void EnvironmentHandle::alloc() {
 
 // --- ConnectionHandle ----------------------------------------------------
 
-ConnectionHandle::ConnectionHandle(ConnectionHandle&& other) noexcept { *this = std::move(other); }
+ConnectionHandle::ConnectionHandle(ConnectionHandle&& other) noexcept {
+    *this = std::move(other);
+}
 
 ConnectionHandle& ConnectionHandle::operator=(ConnectionHandle&& other) noexcept {
     if (this != &other) {
@@ -79,9 +89,13 @@ ConnectionHandle& ConnectionHandle::operator=(ConnectionHandle&& other) noexcept
     return *this;
 }
 
-ConnectionHandle::~ConnectionHandle() { free(); }
+ConnectionHandle::~ConnectionHandle() {
+    free();
+}
 
-void ConnectionHandle::free() noexcept { release(SQL_HANDLE_DBC, handle_, is_allocated_); }
+void ConnectionHandle::free() noexcept {
+    release(SQL_HANDLE_DBC, handle_, is_allocated_);
+}
 
 void ConnectionHandle::alloc(const EnvironmentHandle& env_handle) {
     if (is_allocated_) {
@@ -100,7 +114,9 @@ void ConnectionHandle::alloc(const EnvironmentHandle& env_handle) {
 
 // --- StatementHandle -----------------------------------------------------
 
-StatementHandle::StatementHandle(StatementHandle&& other) noexcept { *this = std::move(other); }
+StatementHandle::StatementHandle(StatementHandle&& other) noexcept {
+    *this = std::move(other);
+}
 
 StatementHandle& StatementHandle::operator=(StatementHandle&& other) noexcept {
     if (this != &other) {
@@ -109,9 +125,13 @@ StatementHandle& StatementHandle::operator=(StatementHandle&& other) noexcept {
     return *this;
 }
 
-StatementHandle::~StatementHandle() { free(); }
+StatementHandle::~StatementHandle() {
+    free();
+}
 
-void StatementHandle::free() noexcept { release(SQL_HANDLE_STMT, handle_, is_allocated_); }
+void StatementHandle::free() noexcept {
+    release(SQL_HANDLE_STMT, handle_, is_allocated_);
+}
 
 void StatementHandle::alloc(const ConnectionHandle& conn_handle) {
     if (is_allocated_) {
@@ -213,12 +233,12 @@ void StatementHandle::bind_parameter(SQLUSMALLINT param_idx, ParameterType param
     if (!is_allocated_) {
         throw Error("Unallocated SQL statement");
     }
-    if (!succeeded(SQLBindParameter(handle_, param_idx, static_cast<SQLSMALLINT>(param_type),
-                                    static_cast<SQLSMALLINT>(c_data_type),
-                                    static_cast<SQLSMALLINT>(sql_data_type),
-                                    sql_data_type_length_or_precision, decimal_digits, buf,
-                                    buf_len, ret_len))) {
-        throw Error(util::cat("Unable to bind SQL parameter ", param_idx, ": ", get_error_message()));
+    if (!succeeded(SQLBindParameter(
+            handle_, param_idx, static_cast<SQLSMALLINT>(param_type),
+            static_cast<SQLSMALLINT>(c_data_type), static_cast<SQLSMALLINT>(sql_data_type),
+            sql_data_type_length_or_precision, decimal_digits, buf, buf_len, ret_len))) {
+        throw Error(
+            util::cat("Unable to bind SQL parameter ", param_idx, ": ", get_error_message()));
     }
 }
 
@@ -245,8 +265,8 @@ std::string StatementHandle::get_data_as_string(int column, bool* was_null) {
     constexpr SQLLEN buf_len = sizeof(buf);
     for (;;) {
         SQLLEN data_len_or_indicator = 0;
-        const SQLRETURN code = SQLGetData(handle_, to_odbc_number(column), SQL_C_CHAR, buf,
-                                          buf_len, &data_len_or_indicator);
+        const SQLRETURN code = SQLGetData(handle_, to_odbc_number(column), SQL_C_CHAR, buf, buf_len,
+                                          &data_len_or_indicator);
         if (succeeded(code)) {
             if (data_len_or_indicator == SQL_NULL_DATA) {
                 if (was_null != nullptr) {

@@ -14,13 +14,17 @@ inline constexpr std::string_view default_whitespace = " \t\n\r\v\f";
 
 namespace detail {
 
-inline void append_piece(std::string& out, std::string_view piece) { out.append(piece); }
+inline void append_piece(std::string& out, std::string_view piece) {
+    out.append(piece);
+}
 
-inline void append_piece(std::string& out, char c) { out.push_back(c); }
+inline void append_piece(std::string& out, char c) {
+    out.push_back(c);
+}
 
-template <typename Integer,
-          typename = std::enable_if_t<std::is_integral_v<Integer> && !std::is_same_v<Integer, bool> &&
-                                      !std::is_same_v<Integer, char>>>
+template <typename Integer, typename = std::enable_if_t<std::is_integral_v<Integer> &&
+                                                        !std::is_same_v<Integer, bool> &&
+                                                        !std::is_same_v<Integer, char>>>
 void append_piece(std::string& out, Integer value) {
     out.append(std::to_string(value));
 }

@@ -47,8 +47,7 @@ public:
                                              double z_or_s_end, SortOrder sort_order);
     /// The same, for a list that is not to be changed.
     std::vector<const Component*> extract_beamline(const std::string& flag, double z_or_s_start,
-                                                   double z_or_s_end,
-                                                   SortOrder sort_order) const;
+                                                   double z_or_s_end, SortOrder sort_order) const;
 
     /// For every member of `component_ptrs` whose name matches `name_regex`
     /// (ECMAScript, whole name, case ignored), in ascending position, the

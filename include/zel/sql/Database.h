@@ -30,8 +30,7 @@ class ZEL_SQL_API Database {
 public:
     /// Stores the three strings; an empty user or password is not passed to
     /// the driver at all. Each must be shorter than 32768 bytes.
-    Database(const std::string& data_source, const std::string& user,
-             const std::string& password);
+    Database(const std::string& data_source, const std::string& user, const std::string& password);
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
     /// Disconnects if connected, then frees the connection and environment.
@@ -67,8 +66,7 @@ public:
     /// Names longer than 255 bytes arrive cut.
     /// @throws zel::Error from send_query(), and "Fetch failed: <diagnostics>
     /// (<SQL text>)" when the driver reports an error instead of a row.
-    std::vector<std::string> read_column_names(std::string_view table_name,
-                                               std::string_view owner);
+    std::vector<std::string> read_column_names(std::string_view table_name, std::string_view owner);
 
 private:
     Cache cache_;
