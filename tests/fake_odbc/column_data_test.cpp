@@ -1,4 +1,4 @@
-// Part 1.3 against the fake: the chunked reads of get_data_as_string and
+// Column reads against the fake: the chunked reads of get_data_as_string and
 // get_data_as_binary, piece by piece, and the single-value reads of Query.
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Part 2.3 against the fake: the exact SQL texts, the 13 + n column bindings,
+// Loading the component list against the fake: the exact SQL texts, the 13 + n column bindings,
 // the buffers reset before every fetch, a fetch failing in the middle of the
 // rows, and the facility name check before any ODBC call.
 

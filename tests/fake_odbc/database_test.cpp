@@ -1,4 +1,4 @@
-// Part 1.4 against the fake: the connection state machine, the exact
+// Database against the fake: the connection state machine, the exact
 // SQLConnect arguments, destruction order and read_column_names.
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Part 1.2 against the fake: the exact ODBC calls of the three handle classes,
+// The handle classes against the fake: the exact ODBC calls of the three handle classes,
 // every message of the failure table, and what a real driver cannot be made to
 // do on demand.
 

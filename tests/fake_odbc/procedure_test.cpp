@@ -1,4 +1,4 @@
-// Part 1.6 against the fake: binding with the indicator set to the buffer
+// Procedure against the fake: binding with the indicator set to the buffer
 // length, rebinding, execution, NULL outputs, moves and destruction.
 
 #include <gtest/gtest.h>

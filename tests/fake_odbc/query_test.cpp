@@ -1,4 +1,4 @@
-// Part 1.5 against the fake: construction and destruction call sequences,
+// Query against the fake: construction and destruction call sequences,
 // bound columns, lengths and nulls, moves, and fetch_checked.
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Part 1.1: every enumerator of types.h has the value of its ODBC constant and
+// The ODBC codes: every enumerator of types.h has the value of its ODBC constant and
 // the width of its ODBC argument type.
 
 #include <gtest/gtest.h>
