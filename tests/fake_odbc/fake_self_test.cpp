@@ -206,7 +206,7 @@ TEST_F(FakeSelf, ConversionErrors) {
     SQLLEN ind = 0;
     EXPECT_EQ(SQLGetData(stmt_, 1, SQL_C_DOUBLE, &d, 0, &ind), SQL_ERROR);
     EXPECT_EQ(diagnostics(SQL_HANDLE_STMT, stmt_),
-              "22018:[fake_odbc]Invalid character value for cast specification;");
+              "22018:[fake_odbc]Invalid character value for cast;");
     EXPECT_EQ(SQLGetData(stmt_, 2, SQL_C_USHORT, &u, 0, &ind), SQL_ERROR);
     EXPECT_EQ(diagnostics(SQL_HANDLE_STMT, stmt_), "22003:[fake_odbc]Numeric value out of range;");
     EXPECT_EQ(SQLGetData(stmt_, 3, SQL_C_DOUBLE, &d, 0, &ind), SQL_ERROR);  // 07006

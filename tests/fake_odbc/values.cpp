@@ -22,7 +22,7 @@ Diagnostic out_of_range() {
     return fake_diagnostic("22003", "Numeric value out of range");
 }
 Diagnostic invalid_character_value() {
-    return fake_diagnostic("22018", "Invalid character value for cast specification");
+    return fake_diagnostic("22018", "Invalid character value for cast");
 }
 
 template <typename T>

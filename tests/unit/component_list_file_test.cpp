@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "quadrupole.h"
 #include "temp_dir.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
@@ -35,21 +36,7 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 
 // The worked example: flags QUAD and DIAG, one quadrupole.
 ComponentList example_list() {
-    Component c;
-    c.name_ = "QX7";
-    c.real_name_ = "QX7.L3";
-    c.name2_ = "QX7-2";
-    c.section_ = "L3";
-    c.group_ = "QUADS";
-    c.class_ = "QUAD";
-    c.type_ = "QD";
-    c.friendly_name_ = "Quadrupole QX7";
-    c.x_ = 1.25;
-    c.y_ = -0.003;
-    c.z_ = 104.52;
-    c.s_ = 104.531;
-    c.flags_ = {true, false};
-    c.link_name_ = "QX7.PS";
+    const Component c = testing::quadrupole_qx7();
     ComponentList list;
     list.flag_names_ = {"QUAD", "DIAG"};
     list.components_ = {c};

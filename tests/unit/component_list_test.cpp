@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "quadrupole.h"
 #include "zel/sql/Component.h"
 #include "zel/sql/ComponentList.h"
 
@@ -82,22 +83,7 @@ TEST(GetFlagIdx, UpperCasesTheCallersNameOnly) {
 }
 
 Component full_component() {
-    Component c;
-    c.name_ = "QX7";
-    c.real_name_ = "QX7.L3";
-    c.name2_ = "QX7-2";
-    c.section_ = "L3";
-    c.group_ = "QUADS";
-    c.class_ = "QUAD";
-    c.type_ = "QD";
-    c.friendly_name_ = "Quadrupole QX7";
-    c.link_name_ = "QX7.PS";
-    c.x_ = 1.25;
-    c.y_ = -0.003;
-    c.z_ = 104.52;
-    c.s_ = 104.531;
-    c.flags_ = {true, false};
-    return c;
+    return testing::quadrupole_qx7();
 }
 
 TEST(ComponentEquality, EveryMemberCounts) {
