@@ -117,8 +117,7 @@ TEST_P(BadNames, FacilityNamesThatAreNoIdentifiersAreRefusedBeforeAnySql) {
     EXPECT_EQ(miran, expected_miran_list());
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, BadNames, ::testing::Values(pg_unicode, pg_ansi, sqlite),
-                         BackendName());
+INSTANTIATE_TEST_SUITE_P(Drivers, BadNames, ::testing::ValuesIn(all_backends()), BackendName());
 
 // --- names that become file names --------------------------------------------
 
@@ -279,8 +278,7 @@ TEST_P(HugeValues, ThousandFlagColumnsLoadAndSurviveTheBackup) {
     EXPECT_EQ(from_file, list);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, HugeValues, ::testing::Values(pg_unicode, pg_ansi, sqlite),
-                         BackendName());
+INSTANTIATE_TEST_SUITE_P(Drivers, HugeValues, ::testing::ValuesIn(all_backends()), BackendName());
 
 }  // namespace
 }  // namespace zel::sql::integration

@@ -84,7 +84,7 @@ TEST_P(ComponentListDb, MissingViewFallsBackToTheBackupFile) {
     EXPECT_EQ(list, backup_only_list());
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, ComponentListDb, ::testing::Values(pg_unicode, pg_ansi, sqlite),
+INSTANTIATE_TEST_SUITE_P(Drivers, ComponentListDb, ::testing::ValuesIn(all_backends()),
                          BackendName());
 
 TEST(ComponentListFailingDb, FallsBackToTheBackupOrJoinsBothMessages) {

@@ -59,7 +59,7 @@ TEST_P(DatabaseColumns, QuotesInNamesStayInsideTheLiterals) {
     EXPECT_THAT(db_->read_column_names("'", "'"), IsEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, DatabaseColumns, ::testing::Values(pg_unicode, pg_ansi, sqlite),
+INSTANTIATE_TEST_SUITE_P(Drivers, DatabaseColumns, ::testing::ValuesIn(all_backends()),
                          BackendName());
 
 TEST(DatabaseConnection, RefusedLoginsFailAtStatementAllocationEveryTime) {

@@ -247,7 +247,7 @@ TEST_P(VanishingView, SecondLoadFallsBackToTheFirstAndSaysWhy) {
     EXPECT_EQ(folder_snapshot("."), saved);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, VanishingView, ::testing::Values(pg_unicode, pg_ansi, sqlite),
+INSTANTIATE_TEST_SUITE_P(Drivers, VanishingView, ::testing::ValuesIn(all_backends()),
                          BackendName());
 
 // --- backup files that are damaged or cannot be opened ---------------------------

@@ -237,8 +237,7 @@ TEST_P(OdbcLayer, MovedQueryKeepsFetchingIntoBuffersBoundBeforeTheMove) {
     EXPECT_FALSE(target.fetch());
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, OdbcLayer, ::testing::Values(pg_unicode, pg_ansi, sqlite),
-                         BackendName());
+INSTANTIATE_TEST_SUITE_P(Drivers, OdbcLayer, ::testing::ValuesIn(all_backends()), BackendName());
 
 }  // namespace
 }  // namespace zel::sql::integration

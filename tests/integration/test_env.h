@@ -51,6 +51,12 @@ inline constexpr Backend pg_unicode{"PgUnicode", "zel_pg_unicode", false, "FLAG_
 inline constexpr Backend pg_ansi{"PgAnsi", "zel_pg_ansi", false, "FLAG_VACUUM"};
 inline constexpr Backend sqlite{"Sqlite", "zel_sqlite", true, "flag_vacuum"};
 
+// Every data source that the per-driver tests run on.
+inline const std::vector<Backend>& all_backends() {
+    static const std::vector<Backend> backends{pg_unicode, pg_ansi, sqlite};
+    return backends;
+}
+
 inline void PrintTo(const Backend& backend, std::ostream* os) {
     *os << backend.name;
 }
