@@ -2,12 +2,8 @@
 // It is the backup copy of a facility's list, so it is replaced atomically and
 // only with a list that reads back as the same strings.
 
-#include <fcntl.h>
 #include <locale.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -18,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "util/file.h"
 #include "util/string.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
@@ -156,99 +153,6 @@ std::string format_list(const ComponentList& list) {
     return std::move(out).str();
 }
 
-// A file descriptor that is closed when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    // Closes now and reports whether the close succeeded.
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-std::string folder_of(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool write_all(int fd, const std::string& data) {
-    const char* next = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, next, left);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        next += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// A temporary file in the folder of `filename`, created exclusively. Returns
-// its descriptor (or -1) and stores its name in `temp_name`. The name keeps at
-// most 64 bytes of the target's, so that a target whose name is near the file
-// system's limit still gets a temporary file.
-int create_temp_file(const std::string& filename, std::string& temp_name) {
-    static std::atomic<unsigned> counter{0};
-    const auto slash = filename.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : filename.substr(0, slash + 1);
-    const std::string base =
-        filename.substr(slash == std::string::npos ? 0 : slash + 1).substr(0, 64);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_name = util::cat(folder, ".", base, ".tmp.", static_cast<long>(::getpid()), ".",
-                              counter.fetch_add(1));
-        const int fd = ::open(temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
-}
-
-// Writes `content` to a temporary file, syncs it and renames it over
-// `filename`; on any failure the temporary file is removed and false returned.
-bool replace_file(const std::string& filename, const std::string& temp_name, FileDescriptor& file,
-                  const std::string& content) {
-    struct stat previous {};
-    if (::stat(filename.c_str(), &previous) == 0) {
-        // Keep the permissions that the previous copy had.
-        ::fchmod(file.get(), previous.st_mode & 07777);
-    }
-    if (!write_all(file.get(), content) || ::fsync(file.get()) != 0 || !file.close() ||
-        ::rename(temp_name.c_str(), filename.c_str()) != 0) {
-        ::unlink(temp_name.c_str());
-        return false;
-    }
-    // Make the rename itself durable; a folder that cannot be synced is no
-    // reason to report the written file as lost.
-    const FileDescriptor folder(
-        ::open(folder_of(filename).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() >= 0) {
-        ::fsync(folder.get());
-    }
-    return true;
-}
-
 // --- reading -----------------------------------------------------------------
 
 double parse_double(const std::string& line) {
@@ -281,14 +185,12 @@ void ComponentList::write_to_file(const std::string& filename) const {
     if (!reason.empty()) {
         throw Error(util::cat("Unable to write ", filename, ": ", reason));
     }
-    const std::string content = format_list(*this);
-
-    std::string temp_name;
-    FileDescriptor file(create_temp_file(filename, temp_name));
-    if (file.get() < 0) {
+    util::AtomicFileWriter file(filename);
+    if (!file.is_open()) {
         throw Error(util::cat("Unable to open ", filename, " for writing"));
     }
-    if (!replace_file(filename, temp_name, file, content)) {
+    file.write(format_list(*this));
+    if (!file.commit()) {
         throw Error(util::cat("Error while writing to ", filename));
     }
 }
