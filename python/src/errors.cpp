@@ -1,0 +1,58 @@
+#include "errors.h"
+
+#include <exception>
+#include <regex>
+
+#include "text.h"
+#include "zel/Error.h"
+
+namespace py = pybind11;
+
+namespace zel::python {
+namespace {
+
+// The exception classes live as long as the process: a static Python object
+// would be released after the interpreter is gone.
+PyObject* error_class = nullptr;
+
+PyObject* new_exception_class(py::module_& module, const char* name, const char* doc,
+                              PyObject* base) {
+    const std::string qualified = std::string(PyModule_GetName(module.ptr())) + "." + name;
+    PyObject* cls = PyErr_NewExceptionWithDoc(qualified.c_str(), doc, base, nullptr);
+    if (cls == nullptr) {
+        throw py::error_already_set();
+    }
+    module.add_object(name, py::handle(cls));
+    return cls;
+}
+
+void raise(PyObject* cls, const char* message) {
+    PyErr_SetObject(cls, to_str(message).ptr());
+}
+
+}  // namespace
+
+void bind_errors(py::module_& module) {
+    error_class = new_exception_class(
+        module, "Error",
+        "Raised for every failure that the library reports (zel::Error); str() of it is the "
+        "library's message, word for word.",
+        PyExc_RuntimeError);
+
+    py::register_local_exception_translator([](std::exception_ptr thrown) {
+        if (!thrown) {
+            return;
+        }
+        try {
+            std::rethrow_exception(thrown);
+        } catch (const zel::Error& e) {
+            raise(error_class, e.what());
+        } catch (const std::regex_error& e) {
+            // Python's own type for an invalid pattern, with the C++ regular
+            // expression engine's message.
+            raise(py::module_::import("re").attr("error").ptr(), e.what());
+        }
+    });
+}
+
+}  // namespace zel::python

@@ -1,0 +1,36 @@
+// The Python module zel_sql: the facility's component list and the database
+// reads of libzel_sql for scripts, with the library's behaviour and messages.
+
+#include <pybind11/pybind11.h>
+
+#include "component_list.h"
+#include "database.h"
+#include "errors.h"
+#include "text.h"
+#include "zel/sql/functions.h"
+
+namespace py = pybind11;
+
+PYBIND11_MODULE(zel_sql, module) {
+    module.doc() =
+        "The component list of an accelerator facility and cached database reads, from "
+        "libzel_sql.\n\n"
+        "Every failure that the library reports is raised as zel_sql.Error (a RuntimeError) "
+        "with the library's message. Calls that wait for the database or the disk release the "
+        "GIL.";
+
+    zel::python::bind_errors(module);
+    zel::python::bind_database(module);
+    zel::python::bind_component_list(module);
+
+    module.def(
+        "standardize_facility_name",
+        [](const zel::python::Text& name) {
+            return zel::python::Text{zel::sql::standardize_facility_name(name.bytes)};
+        },
+        py::arg("name"),
+        "The canonical name of a facility given in any accepted spelling: trimmed, ASCII upper "
+        "case, the \"_SIM\" spellings (\"vmiran\", \"miran.sim\") mapped onto "
+        "\"<FACILITY>_SIM\", and any other dotted qualifier cut off (\"duno.test\" gives "
+        "\"DUNO\").");
+}
