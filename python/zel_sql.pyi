@@ -1,0 +1,98 @@
+"""The component list of an accelerator facility and cached database reads, from libzel_sql."""
+
+import os
+from typing import Iterator, Literal, Sequence
+
+Order = Literal["none", "z", "s"]
+FilePath = str | os.PathLike[str]
+
+class Error(RuntimeError):
+    """Raised for every failure that the library reports, with its message."""
+
+class Database:
+    """One ODBC data source, reached with a user name and a password."""
+
+    def __init__(self, data_source: str, user: str = "", password: str = "") -> None: ...
+    def disconnect(self) -> None:
+        """Closes the connection if it is open; the next statement connects again."""
+    @property
+    def cache_folder(self) -> str:
+        """The folder of this data source's cache files (default "db_cache")."""
+    @cache_folder.setter
+    def cache_folder(self, folder: FilePath) -> None: ...
+
+class Component:
+    """One machine component of a loaded list; read-only."""
+
+    @property
+    def name(self) -> str: ...
+    @property
+    def real_name(self) -> str: ...
+    @property
+    def name2(self) -> str: ...
+    @property
+    def section(self) -> str: ...
+    @property
+    def group(self) -> str: ...
+    @property
+    def class_name(self) -> str: ...
+    @property
+    def type(self) -> str: ...
+    @property
+    def friendly_name(self) -> str: ...
+    @property
+    def link_name(self) -> str: ...
+    @property
+    def x(self) -> float: ...
+    @property
+    def y(self) -> float: ...
+    @property
+    def z(self) -> float: ...
+    @property
+    def s(self) -> float: ...
+    @property
+    def flags(self) -> dict[str, bool]:
+        """Flag name -> whether the component carries it."""
+    def __eq__(self, other: object) -> bool: ...
+    def __hash__(self) -> int: ...
+
+class ComponentList:
+    """All machine components of one facility with the names of their flags."""
+
+    def __init__(self) -> None: ...
+    def read_from_db_with_backup(
+        self, db: Database, facility: str, backup_file: FilePath = ""
+    ) -> str:
+        """Loads from the database with the backup file as fallback; "" on full success."""
+    def read_from_db(self, db: Database, facility: str) -> None:
+        """Loads from the database, without a backup file."""
+    def read_from_file(self, filename: FilePath) -> None:
+        """Replaces the list by the content of a component list file."""
+    def write_to_file(self, filename: FilePath) -> None:
+        """Writes the list to a component list file."""
+    @property
+    def flag_names(self) -> list[str]: ...
+    def __len__(self) -> int: ...
+    def __iter__(self) -> Iterator[Component]: ...
+    def find_component_by_name(self, name: str) -> Component | None:
+        """The first component of that name, ASCII case ignored; None when there is none."""
+    def find_components_with_flag(self, flag: str, order: Order = "none") -> list[Component]:
+        """The components that carry `flag`, sorted."""
+    def extract_beamline(
+        self, flag: str, start: float, end: float, order: Order = "s"
+    ) -> list[Component]:
+        """The components of beamline `flag` between `start` and `end` (both included)."""
+    def get_sorted_list(self, order: Order) -> list[Component]:
+        """All components, sorted."""
+    @staticmethod
+    def extract_cells_around_components(
+        components: Sequence[Component],
+        name_regex: str,
+        order: Order,
+        meters_before: float,
+        meters_after: float,
+    ) -> list[list[Component]]:
+        """The cell of members around every member whose name matches `name_regex`."""
+
+def standardize_facility_name(name: str) -> str:
+    """The canonical name of a facility given in any accepted spelling."""

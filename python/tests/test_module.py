@@ -1,0 +1,58 @@
+"""The module's surface: names, stubs, docstrings and error classes."""
+
+import ast
+import inspect
+import pathlib
+
+import pytest
+
+import zel_sql
+
+
+@pytest.mark.parametrize("spelling, canonical", [
+    (" miran.test ", "MIRAN"),
+    ("vmiran", "MIRAN_SIM"),
+    ("Orvant.Sim", "ORVANT_SIM"),
+    ("qor.sim", "MIRAN"),
+    ("", ""),
+])
+def test_standardize_facility_name(spelling, canonical):
+    assert zel_sql.standardize_facility_name(spelling) == canonical
+
+
+def public_names(namespace):
+    return {name for name in vars(namespace) if not name.startswith("_")}
+
+
+def stub_tree():
+    stub = pathlib.Path(zel_sql.__file__).with_name("zel_sql.pyi")
+    return ast.parse(stub.read_text())
+
+
+def test_the_stubs_name_what_the_module_has():
+    tree = stub_tree()
+    stub_classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+    stub_functions = {node.name for node in tree.body if isinstance(node, ast.FunctionDef)}
+    module_classes = {name for name in public_names(zel_sql)
+                      if inspect.isclass(getattr(zel_sql, name))}
+    assert set(stub_classes) == module_classes
+    assert stub_functions == public_names(zel_sql) - module_classes
+    for name, node in stub_classes.items():
+        stub_members = {member.name for member in node.body
+                        if isinstance(member, ast.FunctionDef)
+                        and not member.name.startswith("_")}
+        assert stub_members == public_names(getattr(zel_sql, name)), name
+
+
+def test_every_function_and_property_has_a_docstring():
+    for name in public_names(zel_sql):
+        value = getattr(zel_sql, name)
+        assert value.__doc__, name
+        if inspect.isclass(value) and not issubclass(value, Exception):
+            for member in public_names(value):
+                assert getattr(value, member).__doc__, f"{name}.{member}"
+
+
+def test_error_classes():
+    assert issubclass(zel_sql.Error, RuntimeError)
+    assert zel_sql.Error.__module__ == "zel_sql"
