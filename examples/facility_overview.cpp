@@ -14,6 +14,10 @@
 //                     (default .*BPM.*)
 //   --half-width M    a cell reaches M meters before and after its anchor
 //                     (default 2)
+//   --svg FILE        also draw the facility's layout (x against z) to FILE,
+//                     one colour per beamline, BPMs marked, the cells as bands
+//   --lines FLAGS     the beamline flags for the drawing, comma-separated
+//                     (default LINAC,TRANSFER,RING,DUMP)
 //
 // Exit status: 0 when the list was loaded (from the database or the backup
 // file), 1 when neither could be read, 2 for a usage error.
@@ -21,6 +25,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
+#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <regex>
@@ -31,6 +36,7 @@
 
 #include <zel/sql.h>
 
+#include "facility_svg.h"
 #include "sqlite_tavik.h"
 
 namespace {
@@ -50,7 +56,20 @@ struct Options {
     double to = 134.0;
     std::string anchors = ".*BPM.*";
     double half_width = 2.0;
+    std::string svg_file;
+    std::vector<std::string> line_flags{"LINAC", "TRANSFER", "RING", "DUMP"};
 };
+
+std::vector<std::string> split_at_commas(const std::string& text) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, ',');) {
+        if (!part.empty()) {
+            parts.push_back(part);
+        }
+    }
+    return parts;
+}
 
 bool parse_number(const char* text, double& value) {
     char* end = nullptr;
@@ -85,6 +104,10 @@ bool parse_options(int argc, char** argv, Options& options) {
             if (!parse_number(argv[++i], options.half_width) || !(options.half_width >= 0.0)) {
                 return false;
             }
+        } else if (arg == "--svg" && has_value) {
+            options.svg_file = argv[++i];
+        } else if (arg == "--lines" && has_value) {
+            options.line_flags = split_at_commas(argv[++i]);
         } else if (arg.rfind("--", 0) == 0) {
             return false;
         } else {
@@ -197,10 +220,10 @@ void print_beamline(const Options& options, const std::vector<const Component*>&
     table.print(std::cout);
 }
 
-void print_cells(const Options& options, const std::vector<const Component*>& beamline) {
-    // Every anchor gets its own cell; cells of close anchors overlap.
-    const auto cells = ComponentList::extract_cells_around_components(
-        beamline, options.anchors, SortOrder::s, -options.half_width, options.half_width);
+using Cells = std::vector<std::vector<const Component*>>;
+
+void print_cells(const Options& options, const std::vector<const Component*>& beamline,
+                 const Cells& cells) {
     std::cout << "Cells around the components named \"" << options.anchors << "\" on that stretch, "
               << "from s - " << fixed(options.half_width, 1) << " m to s + "
               << fixed(options.half_width, 1) << " m: " << cells.size() << " cells\n";
@@ -232,6 +255,25 @@ void print_cells(const Options& options, const std::vector<const Component*>& be
     table.print(std::cout);
 }
 
+bool draw_layout(const Options& options, const std::string& facility,
+                 const ComponentList& components, const Cells& cells) {
+    examples::LayoutDrawing drawing;
+    drawing.title = "Facility " + facility + ": layout of its components, x against z";
+    drawing.line_flags = options.line_flags;
+    drawing.cells = cells;
+    std::ofstream file(options.svg_file);
+    const examples::LayoutCounts counts = examples::write_layout_svg(file, components, drawing);
+    file.close();
+    if (!file) {
+        std::cerr << "Unable to write the layout to " << options.svg_file << '\n';
+        return false;
+    }
+    std::cout << "\nLayout drawn to " << options.svg_file << ": " << counts.drawn << " components, "
+              << counts.left_out << " without known x and z left out, " << cells.size()
+              << " cells as bands.\n";
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -239,7 +281,8 @@ int main(int argc, char** argv) {
     if (!parse_options(argc, argv, options)) {
         std::cerr << "usage: facility_overview [--sqlite] [--user NAME] [--password WORD]\n"
                      "           [--beamline FLAG] [--from S] [--to S] [--anchors REGEX]\n"
-                     "           [--half-width M] DATA_SOURCE FACILITY\n";
+                     "           [--half-width M] [--svg FILE] [--lines FLAGS]\n"
+                     "           DATA_SOURCE FACILITY\n";
         return 2;
     }
 
@@ -293,7 +336,13 @@ int main(int argc, char** argv) {
             components.extract_beamline(options.beamline, options.from, options.to, SortOrder::s);
         print_beamline(options, beamline);
         std::cout << '\n';
-        print_cells(options, beamline);
+        // Every anchor gets its own cell; cells of close anchors overlap.
+        const Cells cells = ComponentList::extract_cells_around_components(
+            beamline, options.anchors, SortOrder::s, -options.half_width, options.half_width);
+        print_cells(options, beamline, cells);
+        if (!options.svg_file.empty()) {
+            return draw_layout(options, canonical, components, cells) ? 0 : 1;
+        }
     } catch (const std::regex_error& e) {
         std::cerr << "Invalid --anchors pattern \"" << options.anchors << "\": " << e.what()
                   << '\n';

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,103 @@ std::string letters(std::size_t size) {
     return s;
 }
 
+// --- what both readers share ----------------------------------------------------------
+
+// get_data_as_string and get_data_as_binary, seen alike: the value as bytes,
+// how a column value of given bytes is queued, the bytes of value that one
+// call hands over, and the message of a failed read of column 9 (the string
+// reader carries no diagnostics).
+struct Reader {
+    const char* name;
+    std::string (*read)(StatementHandle&, int column, bool* was_null);
+    fake_odbc::Value (*value)(const std::string& bytes);
+    SQLLEN piece;
+    const char* column_9_error;
+};
+
+std::string read_string(StatementHandle& stmt, int column, bool* was_null) {
+    return stmt.get_data_as_string(column, was_null);
+}
+
+std::string read_binary(StatementHandle& stmt, int column, bool* was_null) {
+    const std::vector<unsigned char> blob = stmt.get_data_as_binary(column, was_null);
+    return std::string(blob.begin(), blob.end());
+}
+
+fake_odbc::Value text_value(const std::string& bytes) {
+    return fake_odbc::text(bytes);
+}
+
+fake_odbc::Value binary_value(const std::string& bytes) {
+    return fake_odbc::binary(std::vector<unsigned char>(bytes.begin(), bytes.end()));
+}
+
+const Reader readers[] = {
+    {"String", read_string, text_value, 1023, "Error while retrieving data from column 9"},
+    {"Binary", read_binary, binary_value, 4096,
+     "Error while retrieving data from column 9: [fake_odbc]Invalid descriptor index"},
+};
+
+void PrintTo(const Reader& reader, std::ostream* os) {
+    *os << reader.name;
+}
+
+class BothReaders : public ColumnData, public ::testing::WithParamInterface<Reader> {};
+
+TEST_P(BothReaders, EmptyValueTakesTwoCallsAndIsNotNull) {
+    open_row(GetParam().value(""));
+    bool was_null = true;
+    EXPECT_EQ(GetParam().read(stmt_, 1, &was_null), "");
+    EXPECT_FALSE(was_null);
+    EXPECT_EQ(fake_odbc::count(Fn::get_data), 2);
+}
+
+TEST_P(BothReaders, NullIsSeenOnTheFirstCall) {
+    open_row(fake_odbc::null());
+    bool was_null = false;
+    EXPECT_EQ(GetParam().read(stmt_, 1, &was_null), "");
+    EXPECT_TRUE(was_null);
+    EXPECT_EQ(fake_odbc::count(Fn::get_data), 1);
+    // Read again: the value was handed out, SQL_NO_DATA at once.
+    EXPECT_EQ(GetParam().read(stmt_, 1, &was_null), "");
+    EXPECT_FALSE(was_null);
+}
+
+TEST_P(BothReaders, NullWithoutWasNull) {
+    open_row(fake_odbc::null());
+    EXPECT_EQ(GetParam().read(stmt_, 1, nullptr), "");
+    EXPECT_EQ(fake_odbc::count(Fn::get_data), 1);
+}
+
+TEST_P(BothReaders, ValueWithoutTotalIsReadWholeInFullPieces) {
+    constexpr SQLLEN size = 10000;
+    const SQLLEN piece = GetParam().piece;
+    const std::string value = letters(size);
+    open_row(fake_odbc::without_total(GetParam().value(value)));
+    EXPECT_EQ(GetParam().read(stmt_, 1, nullptr), value);
+
+    // Full pieces without a total, then the last piece with its size, then
+    // SQL_NO_DATA.
+    const auto pieces = fake_odbc::calls_of(Fn::get_data);
+    const auto full_pieces = static_cast<std::size_t>(size / piece);
+    ASSERT_EQ(pieces.size(), full_pieces + 2);
+    for (std::size_t i = 0; i < full_pieces; ++i) {
+        EXPECT_EQ(pieces[i].indicator, SQL_NO_TOTAL) << i;
+    }
+    EXPECT_EQ(pieces[full_pieces].indicator, size % piece);
+    EXPECT_EQ(pieces.back().result, SQL_NO_DATA);
+}
+
+TEST_P(BothReaders, FailedReadOfColumn9KeepsTheStatement) {
+    open_row(GetParam().value("x"));
+    EXPECT_EQ(error_message([&] { GetParam().read(stmt_, 9, nullptr); }),
+              GetParam().column_9_error);
+    EXPECT_TRUE(stmt_.is_allocated());
+}
+
+INSTANTIATE_TEST_SUITE_P(ColumnData, BothReaders, ::testing::ValuesIn(readers),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
 // --- strings --------------------------------------------------------------------------
 
 TEST_F(ColumnData, StringOf2500CharactersArrivesIn1023_1023_454) {
@@ -82,42 +180,6 @@ TEST_F(ColumnData, StringOf2500CharactersArrivesIn1023_1023_454) {
     }
 }
 
-TEST_F(ColumnData, EmptyStringTakesTwoCalls) {
-    open_row(fake_odbc::text(""));
-    bool was_null = true;
-    EXPECT_EQ(stmt_.get_data_as_string(1, &was_null), "");
-    EXPECT_FALSE(was_null);
-    EXPECT_EQ(fake_odbc::count(Fn::get_data), 2);
-}
-
-TEST_F(ColumnData, NullStringWithAndWithoutWasNull) {
-    open_row(fake_odbc::null());
-    bool was_null = false;
-    EXPECT_EQ(stmt_.get_data_as_string(1, &was_null), "");
-    EXPECT_TRUE(was_null);
-    EXPECT_EQ(fake_odbc::count(Fn::get_data), 1);  // NULL is seen on the first call
-    // Read again: the value was handed out, SQL_NO_DATA at once.
-    EXPECT_EQ(stmt_.get_data_as_string(1, &was_null), "");
-    EXPECT_FALSE(was_null);
-}
-
-TEST_F(ColumnData, NullStringWithoutWasNull) {
-    open_row(fake_odbc::null());
-    EXPECT_EQ(stmt_.get_data_as_string(1, nullptr), "");
-    EXPECT_EQ(fake_odbc::count(Fn::get_data), 1);
-}
-
-TEST_F(ColumnData, StringWithoutTotalIsReadWhole) {
-    const std::string value = letters(2500);
-    open_row(fake_odbc::without_total(fake_odbc::text(value)));
-    EXPECT_EQ(stmt_.get_data_as_string(1, nullptr), value);
-    const auto pieces = fake_odbc::calls_of(Fn::get_data);
-    ASSERT_EQ(pieces.size(), 4u);
-    EXPECT_EQ(pieces[0].indicator, SQL_NO_TOTAL);
-    EXPECT_EQ(pieces[1].indicator, SQL_NO_TOTAL);
-    EXPECT_EQ(pieces[2].indicator, 454);
-}
-
 TEST_F(ColumnData, NulInsideACharValueEndsEachPiece) {
     open_row(fake_odbc::text(std::string("ab\0cd", 5)));
     EXPECT_EQ(stmt_.get_data_as_string(1, nullptr), "ab");
@@ -130,18 +192,16 @@ TEST_F(ColumnData, NulInsideTheFirstOfTwoPiecesDropsTheRestOfThatPieceOnly) {
     EXPECT_EQ(stmt_.get_data_as_string(1, nullptr), value.substr(0, 10) + value.substr(1023));
 }
 
+TEST_F(ColumnData, StringReadErrorCollectsNoDiagnostics) {
+    open_row(fake_odbc::text("x"));
+    EXPECT_THROW(stmt_.get_data_as_string(9, nullptr), zel::Error);
+    EXPECT_EQ(fake_odbc::count(Fn::get_diag_rec), 0);
+}
+
 TEST_F(ColumnData, NumbersAreReadAsTheirText) {
     open_row(fake_odbc::real(2.5));
     EXPECT_EQ(stmt_.get_data_as_string(1, nullptr), "2.5");
     EXPECT_EQ(stmt_.get_data_as_string(2, nullptr), "5");
-}
-
-TEST_F(ColumnData, StringErrorForColumn9HasNoDiagnosticText) {
-    open_row(fake_odbc::text("x"));
-    EXPECT_EQ(error_message([&] { stmt_.get_data_as_string(9, nullptr); }),
-              "Error while retrieving data from column 9");
-    EXPECT_EQ(fake_odbc::count(Fn::get_diag_rec), 0);
-    EXPECT_TRUE(stmt_.is_allocated());
 }
 
 // --- binary --------------------------------------------------------------------------
@@ -190,45 +250,6 @@ TEST_F(ColumnData, BinaryPiecesAreWrittenStraightIntoTheResult) {
     // checked here, against what the fake wrote.
     EXPECT_EQ(std::string(blob.begin(), blob.begin() + 4096), pieces[0].written);
     EXPECT_EQ(std::string(blob.begin() + 4096, blob.end()), pieces[1].written);
-}
-
-TEST_F(ColumnData, BinaryWithoutTotalIsCountedInFullPieces) {
-    open_row(fake_odbc::without_total(fake_odbc::binary_pattern(10000)));
-    EXPECT_EQ(stmt_.get_data_as_binary(1, nullptr), fake_odbc::pattern_bytes(10000));
-    const auto pieces = fake_odbc::calls_of(Fn::get_data);
-    ASSERT_EQ(pieces.size(), 4u);
-    EXPECT_EQ(pieces[0].indicator, SQL_NO_TOTAL);
-    EXPECT_EQ(pieces[1].indicator, SQL_NO_TOTAL);
-    EXPECT_EQ(pieces[2].indicator, 10000 - 2 * 4096);
-    EXPECT_EQ(pieces[3].result, SQL_NO_DATA);
-}
-
-TEST_F(ColumnData, EmptyBinary) {
-    open_row(fake_odbc::binary({}));
-    bool was_null = true;
-    EXPECT_TRUE(stmt_.get_data_as_binary(1, &was_null).empty());
-    EXPECT_FALSE(was_null);
-    EXPECT_EQ(fake_odbc::count(Fn::get_data), 2);
-}
-
-TEST_F(ColumnData, NullBinaryWithAndWithoutWasNull) {
-    open_row(fake_odbc::null());
-    bool was_null = false;
-    EXPECT_TRUE(stmt_.get_data_as_binary(1, &was_null).empty());
-    EXPECT_TRUE(was_null);
-    EXPECT_EQ(fake_odbc::count(Fn::get_data), 1);
-}
-
-TEST_F(ColumnData, NullBinaryWithoutWasNull) {
-    open_row(fake_odbc::null());
-    EXPECT_TRUE(stmt_.get_data_as_binary(1, nullptr).empty());
-    EXPECT_EQ(fake_odbc::count(Fn::get_data), 1);
-}
-
-TEST_F(ColumnData, BinaryErrorForColumn9CarriesTheDiagnostics) {
-    open_row(fake_odbc::binary_pattern(3));
-    EXPECT_EQ(error_message([&] { stmt_.get_data_as_binary(9, nullptr); }),
-              "Error while retrieving data from column 9: [fake_odbc]Invalid descriptor index");
 }
 
 TEST_F(ColumnData, BinaryErrorInTheSecondPieceDiscardsThePartialValue) {

@@ -67,6 +67,26 @@ std::vector<fake_odbc::Value> full_row(const std::string& name, unsigned short f
             integer(flag_abc)};
 }
 
+// The component that full_row(name, ...) describes, with its two flags.
+Component full_component(const std::string& name, std::vector<bool> flags) {
+    Component c;
+    c.name_ = name;
+    c.real_name_ = name + "_real";
+    c.name2_ = name + "_2";
+    c.section_ = "SEC";
+    c.group_ = "GRP";
+    c.class_ = "CLS";
+    c.type_ = "TYP";
+    c.friendly_name_ = name + " friendly";
+    c.link_name_ = "LINK";
+    c.x_ = 1.0;
+    c.y_ = 2.0;
+    c.z_ = 3.0;
+    c.s_ = 4.0;
+    c.flags_ = std::move(flags);
+    return c;
+}
+
 std::vector<fake_odbc::Value> null_row(const std::string& name) {
     std::vector<fake_odbc::Value> row(15, null());
     row[0] = text(name);
@@ -98,22 +118,8 @@ TEST_F(ComponentListDb, SendsTheExactTextsAndReadsEveryRow) {
 
     EXPECT_EQ(list.flag_names_, (std::vector<std::string>{"A", "ABC"}));
     ASSERT_EQ(list.components_.size(), 2u);
-    const Component& q1 = list.components_[0];
-    EXPECT_EQ(q1.name_, "Q1");
-    EXPECT_EQ(q1.real_name_, "Q1_real");
-    EXPECT_EQ(q1.name2_, "Q1_2");
-    EXPECT_EQ(q1.section_, "SEC");
-    EXPECT_EQ(q1.group_, "GRP");
-    EXPECT_EQ(q1.class_, "CLS");
-    EXPECT_EQ(q1.type_, "TYP");
-    EXPECT_EQ(q1.friendly_name_, "Q1 friendly");
-    EXPECT_EQ(q1.link_name_, "LINK");
-    EXPECT_EQ(q1.x_, 1.0);
-    EXPECT_EQ(q1.y_, 2.0);
-    EXPECT_EQ(q1.z_, 3.0);
-    EXPECT_EQ(q1.s_, 4.0);
-    EXPECT_EQ(q1.flags_, (std::vector<bool>{true, false}));
-    EXPECT_EQ(list.components_[1].flags_, (std::vector<bool>{true, true}));  // 2 is true
+    EXPECT_EQ(list.components_[0], full_component("Q1", {true, false}));
+    EXPECT_EQ(list.components_[1], full_component("Q2", {true, true}));  // 2 is true
     EXPECT_TRUE(fake_odbc::live_handles(SQL_HANDLE_STMT).empty());
 }
 
@@ -161,13 +167,12 @@ TEST_F(ComponentListDb, BindsThirteenPlusNColumnsOnceBeforeTheFirstFetch) {
         EXPECT_NE(bind.pointer(5), nullptr);
         buffers.push_back(bind.pointer(3));
     }
-    // Fifteen distinct buffers; the two flags side by side in one vector.
+    // Fifteen distinct buffers, and each row's own flag values arrive.
     std::sort(buffers.begin(), buffers.end());
     EXPECT_EQ(std::unique(buffers.begin(), buffers.end()), buffers.end());
-    EXPECT_EQ(static_cast<const char*>(on_stmt[2 + 14].pointer(3)) -
-                  static_cast<const char*>(on_stmt[2 + 13].pointer(3)),
-              static_cast<std::ptrdiff_t>(sizeof(unsigned short)));
-    ASSERT_EQ(list.components_.size(), 3u);
+    EXPECT_EQ(list.components_, (std::vector<Component>{full_component("Q1", {true, false}),
+                                                        full_component("Q2", {false, false}),
+                                                        full_component("Q3", {false, true})}));
 }
 
 TEST_F(ComponentListDb, BuffersAreResetBeforeEveryFetch) {
@@ -179,23 +184,11 @@ TEST_F(ComponentListDb, BuffersAreResetBeforeEveryFetch) {
     ComponentList list;
     list.read_from_db(db_, "MIRAN");
     ASSERT_EQ(list.components_.size(), 3u);
-    const Component& empty = list.components_[1];
-    EXPECT_EQ(empty.name_, "EMPTY");
-    EXPECT_EQ(empty.real_name_, "");
-    EXPECT_EQ(empty.name2_, "");
-    EXPECT_EQ(empty.section_, "");
-    EXPECT_EQ(empty.group_, "");
-    EXPECT_EQ(empty.class_, "");
-    EXPECT_EQ(empty.type_, "");
-    EXPECT_EQ(empty.friendly_name_, "");
-    EXPECT_EQ(empty.link_name_, "");
-    EXPECT_EQ(empty.x_, 0.0);
-    EXPECT_EQ(empty.y_, 0.0);
-    EXPECT_EQ(empty.z_, 0.0);
-    EXPECT_EQ(empty.s_, 0.0);
-    EXPECT_EQ(empty.flags_, (std::vector<bool>{false, false}));
-    EXPECT_EQ(list.components_[2].real_name_, "AGAIN_real");
-    EXPECT_EQ(list.components_[2].flags_, (std::vector<bool>{false, true}));
+    Component empty;
+    empty.name_ = "EMPTY";
+    empty.flags_ = {false, false};
+    EXPECT_EQ(list.components_[1], empty);
+    EXPECT_EQ(list.components_[2], full_component("AGAIN", {false, true}));
 }
 
 TEST_F(ComponentListDb, LongTextIsCutTo255Bytes) {

@@ -1,5 +1,5 @@
 // The handle classes against the fake: the exact ODBC calls of the three handle classes,
-// every message of the failure table, and what a real driver cannot be made to
+// every fixed failure message of the handle operations, and what a real driver cannot be made to
 // do on demand.
 
 #include <gtest/gtest.h>

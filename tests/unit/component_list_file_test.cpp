@@ -34,7 +34,7 @@ using testing::write_file;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-// The worked example: flags QUAD and DIAG, one quadrupole.
+// The small sample list: flags QUAD and DIAG, one quadrupole.
 ComponentList example_list() {
     const Component c = testing::quadrupole_qx7();
     ComponentList list;
@@ -144,7 +144,7 @@ protected:
     ComponentList list_;
 };
 
-TEST_F(ComponentListFile, WritesTheWorkedExampleByteForByte) {
+TEST_F(ComponentListFile, WritesTheSampleListByteForByte) {
     example_list().write_to_file(file_);
     EXPECT_EQ(read_file(file_), example_file);
     EXPECT_EQ(read_content(example_file), "");

@@ -1,8 +1,8 @@
 #ifndef ZEL_SQL_TESTS_UNIT_QUADRUPOLE_H_
 #define ZEL_SQL_TESTS_UNIT_QUADRUPOLE_H_
 
-// The quadrupole QX7 of the file format's worked example, with every member
-// set: flags QUAD (set) and DIAG (not set).
+// The quadrupole QX7, the one component of the small sample list file, with
+// every member set: flags QUAD (set) and DIAG (not set).
 
 #include "zel/sql/Component.h"
 

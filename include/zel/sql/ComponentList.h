@@ -22,6 +22,10 @@ class Database;
 /// until the list is cleared, reloaded, assigned or destroyed.
 ///
 /// Invariant: every component holds one flag value per entry of flag_names_.
+///
+/// Threads: a ComponentList that nobody changes may be read by any number of
+/// threads at once (every const member function). Loading, clearing or
+/// assigning it needs the list to itself: no lock is taken.
 class ZEL_SQL_API ComponentList {
 public:
     /// Order of the results of the queries.
@@ -89,7 +93,7 @@ public:
 
     /// Loads the list of facility `machine` (any accepted spelling) from the
     /// database and writes it to `backup_filename` (by default
-    /// db_component_list_&lt;FACILITY&gt;.txt in the working directory). When the
+    /// db_component_list_\<FACILITY\>.txt in the working directory). When the
     /// database fails, the list is read from that file instead and written
     /// back.
     /// @return "" on full success, the database's message when the list came
@@ -99,7 +103,7 @@ public:
                                          std::string backup_filename = std::string());
 
     /// Loads the list of facility `machine` from its view
-    /// &lt;FACILITY&gt;_VIEW_COMPONENTS in schema TAVIK. The list is emptied first.
+    /// \<FACILITY\>_VIEW_COMPONENTS in schema TAVIK. The list is emptied first.
     /// @throws zel::Error for every database failure, including a failed fetch
     /// ("Fetch failed: ...") and a facility whose canonical name is not a plain
     /// SQL identifier ("Invalid facility name: ...").

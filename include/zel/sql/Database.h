@@ -26,6 +26,10 @@ namespace zel::sql {
 ///
 /// Every Query and Procedure made here must be destroyed before this Database
 /// disconnects or is destroyed. A Database is neither copied nor moved.
+///
+/// Threads: one Database, together with the Query and Procedure objects made
+/// from it, is used by one thread at a time; nothing here takes a lock. Use one
+/// Database per thread to reach a data source from several threads.
 class ZEL_SQL_API Database {
 public:
     /// Stores the three strings; an empty user or password is not passed to
