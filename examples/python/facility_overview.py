@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""What a control-room script does with a facility's component list.
+
+Loads the list, with the backup file as fallback, and prints a short summary,
+one beamline between two positions sorted along the beam, and the cells of
+components around the BPMs of that stretch: the same as the C++ program
+examples/facility_overview.cpp.
+
+    facility_overview.py [options] DATA_SOURCE FACILITY
+
+Exit status: 0 when the list was loaded (from the database or the backup
+file), 1 when neither could be read, 2 for a usage error.
+"""
+
+import argparse
+import re
+import sys
+
+import zel_sql
+
+
+def parse_arguments():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("data_source")
+    parser.add_argument("facility")
+    parser.add_argument("--sqlite", action="store_true",
+                        help="attach the database file as schema TAVIK first")
+    parser.add_argument("--user", default="", help="user name for the data source")
+    parser.add_argument("--password", default="", help="password for the data source")
+    parser.add_argument("--beamline", default="RING", help="the beamline to show")
+    parser.add_argument("--from", dest="start", type=float, default=114.0,
+                        help="start of the stretch, in meters along s")
+    parser.add_argument("--to", dest="end", type=float, default=134.0,
+                        help="end of the stretch, in meters along s")
+    parser.add_argument("--anchors", default=".*BPM.*",
+                        help="names of the cell anchors, whole name, case ignored")
+    parser.add_argument("--half-width", type=float, default=2.0,
+                        help="a cell reaches this many meters before and after its anchor")
+    return parser.parse_args()
+
+
+def attach_main_file_as_tavik(db):
+    """SQLite has no schemas: the views are reached as TAVIK.<view> once the
+    database file is attached a second time under that name."""
+    [(main_file,)] = db.query("SELECT file FROM pragma_database_list WHERE name = 'main'")
+    literal = main_file.replace("'", "''")
+    db.query(f"ATTACH DATABASE '{literal}' AS TAVIK")
+
+
+def print_table(header, rows, right_aligned=()):
+    """Columns as wide as their widest cell; the last one is not padded."""
+    widths = [max(len(row[c]) for row in [header, *rows]) for c in range(len(header))]
+    for row in [header, *rows]:
+        cells = []
+        for c, cell in enumerate(row):
+            if c in right_aligned:
+                cells.append(cell.rjust(widths[c]))
+            elif c == len(row) - 1:
+                cells.append(cell)
+            else:
+                cells.append(cell.ljust(widths[c]))
+        print("".join("  " + cell for cell in cells))
+
+
+def print_summary(components):
+    print(f"Summary: {len(components)} components, {len(components.flag_names)} flags")
+    rows = []
+    for flag in components.flag_names:
+        members = components.find_components_with_flag(flag, "s")
+        if members:
+            rows.append([flag, str(len(members)), f"{members[0].s:.3f}", f"{members[-1].s:.3f}"])
+        else:
+            rows.append([flag, "0", "-", "-"])
+    print_table(["flag", "components", "first s [m]", "last s [m]"], rows, right_aligned=(1, 2, 3))
+
+
+def print_beamline(args, beamline):
+    print(f"Beamline {args.beamline}, {args.start:.3f} m <= s <= {args.end:.3f} m, "
+          f"sorted by s: {len(beamline)} components")
+    rows = [[c.name, c.type, c.section, f"{c.s:.3f}", f"{c.z:.3f}", f"{c.x:.3f}",
+             c.link_name or "-"] for c in beamline]
+    print_table(["name", "type", "section", "s [m]", "z [m]", "x [m]", "power supply"], rows,
+                right_aligned=(3, 4, 5))
+
+
+def print_cells(args, beamline):
+    # Every anchor gets its own cell; cells of close anchors overlap.
+    cells = zel_sql.ComponentList.extract_cells_around_components(
+        beamline, args.anchors, "s", -args.half_width, args.half_width)
+    print(f'Cells around the components named "{args.anchors}" on that stretch, '
+          f"from s - {args.half_width:.1f} m to s + {args.half_width:.1f} m: {len(cells)} cells")
+    # The cells come without their anchors: they are the members whose names
+    # match, in the same order along s, since the beamline is sorted by s.
+    pattern = re.compile(args.anchors, re.IGNORECASE)
+    anchors = [c for c in beamline if pattern.fullmatch(c.name)]
+    rows = []
+    for anchor, cell in zip(anchors, cells):
+        members = "  ".join(f"{c.name} {c.s - anchor.s:+.2f}" for c in cell)
+        rows.append([anchor.name, f"{anchor.s:.3f}", members])
+    print_table(["anchor", "s [m]", "members (distance from the anchor along s, in m)"], rows,
+                right_aligned=(1,))
+
+
+def main():
+    args = parse_arguments()
+    canonical = zel_sql.standardize_facility_name(args.facility)
+    backup_file = f"db_component_list_{canonical}.txt"
+    print(f'Facility "{args.facility}" is {canonical}; '
+          f"its components are in TAVIK.{canonical}_VIEW_COMPONENTS.\n")
+
+    db = zel_sql.Database(args.data_source, args.user, args.password)
+    if args.sqlite:
+        try:
+            attach_main_file_as_tavik(db)
+        except zel_sql.Error as e:
+            # Not fatal: the load below falls back to the backup file.
+            print(f"The database cannot be prepared: {e}")
+            if db.last_connect_error:
+                print(f"The login was refused: {db.last_connect_error}")
+            print()
+
+    components = zel_sql.ComponentList()
+    try:
+        message = components.read_from_db_with_backup(db, args.facility)
+    except zel_sql.Error as e:
+        # The message joins the database's and the backup file's reasons.
+        print(f"Neither the database nor the backup file could be read:\n  {e}")
+        return 1
+    if not message:
+        print(f"Loaded from data source {args.data_source}; backup copy written to {backup_file}.\n")
+    elif backup_file in message:
+        # The messages of a failed write name the file; the list itself came
+        # from the database.
+        print(f"Loaded from data source {args.data_source}, but the backup copy could not be "
+              f"written:\n  {message}\n")
+    else:
+        print(f"The database could not be read:\n  {message}\n"
+              f"Loaded from the backup file {backup_file} instead.\n")
+
+    print_summary(components)
+    print()
+    beamline = components.extract_beamline(args.beamline, args.start, args.end, "s")
+    print_beamline(args, beamline)
+    print()
+    try:
+        print_cells(args, beamline)
+    except re.error as e:
+        print(f'Invalid --anchors pattern "{args.anchors}": {e}', file=sys.stderr)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
