@@ -71,6 +71,18 @@ std::vector<std::string> split_at_commas(const std::string& text) {
     return parts;
 }
 
+// A refused login surfaces as "Unable to allocate SQL statement handle"; the
+// Database keeps what the driver said about it.
+void print_refused_login(const zel::sql::Database& db) {
+    std::string reason = db.get_last_connect_error();
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) {
+        reason.pop_back();
+    }
+    if (!reason.empty()) {
+        std::cout << "  The login was refused: " << reason << '\n';
+    }
+}
+
 bool parse_number(const char* text, double& value) {
     char* end = nullptr;
     value = std::strtod(text, &end);
@@ -315,13 +327,15 @@ int main(int argc, char** argv) {
             std::cout << "Loaded from data source " << options.data_source
                       << ", but the backup copy could not be written:\n  " << message << "\n\n";
         } else {
-            std::cout << "The database could not be read:\n  " << message
-                      << "\nLoaded from the backup file " << backup_file << " instead.\n\n";
+            std::cout << "The database could not be read:\n  " << message << '\n';
+            print_refused_login(db);
+            std::cout << "Loaded from the backup file " << backup_file << " instead.\n\n";
         }
     } catch (const zel::Error& e) {
         // The message joins the database's and the backup file's reasons.
         std::cout << "Neither the database nor the backup file could be read:\n  " << e.what()
                   << '\n';
+        print_refused_login(db);
         return 1;
     }
 

@@ -70,12 +70,16 @@ int main(int argc, char** argv) {
         std::cerr << "usage: insert_with_procedure DATA_SOURCE\n";
         return 2;
     }
+    zel::sql::Database db(argv[1], "", "");
     try {
-        zel::sql::Database db(argv[1], "", "");
         log_setpoints(db, {{"RG.QF001", 112.5}, {"RG.QD001", -108.25}, {"TL.BEND001", 731.0}});
         print_log(db);
     } catch (const zel::Error& e) {
         std::cerr << "Database error: " << e.what() << '\n';
+        // A refused login fails the first statement; the driver said why.
+        if (!db.get_last_connect_error().empty()) {
+            std::cerr << "Login refused: " << db.get_last_connect_error() << '\n';
+        }
         return 1;
     }
     return 0;

@@ -44,16 +44,25 @@ int main(int argc, char** argv) {
     zel::sql::ComponentList list;
     const std::string backup_file =
         "db_component_list_" + zel::sql::standardize_facility_name(facility) + ".txt";
+    // Behind "Unable to allocate SQL statement handle": why the login was
+    // refused, in the driver's words; empty once a login succeeded.
+    const auto report_refused_login = [&db] {
+        if (!db.get_last_connect_error().empty()) {
+            std::cerr << "login refused: " << db.get_last_connect_error() << '\n';
+        }
+    };
     try {
         // Empty on full success; otherwise the reason why the list came from
         // the backup file (or why the backup could not be rewritten).
         const std::string warning = list.read_from_db_with_backup(db, facility);
         if (!warning.empty()) {
             std::cerr << "warning: " << warning << '\n';
+            report_refused_login();
         }
     } catch (const zel::Error& e) {
         // Both the database and the backup file failed.
         std::cerr << "Cannot load the component list: " << e.what() << '\n';
+        report_refused_login();
         return 1;
     }
 

@@ -85,17 +85,25 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    zel::sql::Database db(argv[arg], "", "");
     try {
-        zel::sql::Database db(argv[arg], "", "");
         if (sqlite) {
             examples::attach_main_file_as_tavik(db);
         }
         list_bpms(db);
         count_by_class(db);
+    } catch (const zel::sql::DatabaseError& e) {
+        // The driver refused a statement: its diagnostics and the SQL text are
+        // in the message, its SQLSTATE tells the kind of failure ("08...":
+        // the connection; the next call logs in again).
+        std::cerr << "Database error (SQLSTATE " << e.get_sqlstate() << "): " << e.what() << '\n';
+        return 1;
     } catch (const zel::Error& e) {
-        // Every failure the library detects arrives here with the driver's
-        // diagnostics and, for a statement, its SQL text.
         std::cerr << "Database error: " << e.what() << '\n';
+        // A refused login fails the first statement; the driver said why.
+        if (!db.get_last_connect_error().empty()) {
+            std::cerr << "Login refused: " << db.get_last_connect_error() << '\n';
+        }
         return 1;
     }
     return 0;

@@ -10,6 +10,7 @@
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
+#include "zel/sql/DatabaseError.h"
 #include "zel/sql/functions.h"
 
 namespace zel::sql {
@@ -164,7 +165,13 @@ std::string ComponentList::read_from_db_with_backup(Database& db, const std::str
         try {
             read_from_file(backup_filename);
         } catch (const Error& e) {
-            throw Error(util::cat(err_msg, "; ", e.get_message()));
+            const std::string joined = util::cat(err_msg, "; ", e.get_message());
+            // The joined message still carries the driver's diagnostics, and
+            // with them their SQLSTATE.
+            if (const auto* db_error = dynamic_cast<const DatabaseError*>(&err)) {
+                throw DatabaseError(joined, db_error->get_sqlstate(), db_error->get_native_error());
+            }
+            throw Error(joined);
         }
     }
     try {

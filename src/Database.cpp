@@ -1,8 +1,8 @@
 #include "zel/sql/Database.h"
 
-#include <cstdint>
 #include <utility>
 
+#include "odbc.h"
 #include "util/string.h"
 #include "zel/Error.h"
 
@@ -12,7 +12,17 @@ namespace {
 // A string for SQLConnect: a null pointer for an empty one, so that the driver
 // manager takes the name or password from the data source's configuration.
 SQLCHAR* connect_argument(const std::string& text) {
-    return text.empty() ? nullptr : reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.data()));
+    return text.empty() ? nullptr : odbc::sql_text(text);
+}
+
+// True only when the driver says that the connection is gone. A driver that
+// cannot answer counts the connection as alive: the statement that follows
+// then reports what is wrong. The buffer is wider than the SQLUINTEGER the
+// attribute is, so a driver that writes a full SQLULEN cannot overrun it.
+bool connection_is_dead(SQLHDBC conn) noexcept {
+    SQLULEN dead = SQL_CD_FALSE;
+    return odbc::succeeded(SQLGetConnectAttr(conn, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+           dead == SQL_CD_TRUE;
 }
 
 // The text as the contents of an SQL string literal: every single quote is
@@ -50,11 +60,14 @@ void Database::connect() {
         conn_handle_.alloc(env_handle_);
     }
     const SQLRETURN code = SQLConnect(
-        conn_handle_(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(data_source_.data())),
-        static_cast<SQLSMALLINT>(data_source_.size()), connect_argument(user_),
-        static_cast<SQLSMALLINT>(user_.size()), connect_argument(password_),
-        static_cast<SQLSMALLINT>(password_.size()));
-    connected_ = static_cast<std::uint16_t>(code) <= 1;
+        conn_handle_(), odbc::sql_text(data_source_), static_cast<SQLSMALLINT>(data_source_.size()),
+        connect_argument(user_), static_cast<SQLSMALLINT>(user_.size()),
+        connect_argument(password_), static_cast<SQLSMALLINT>(password_.size()));
+    connected_ = odbc::succeeded(code);
+    // A refused login throws nothing here, so its reason is kept for the
+    // caller, read before any other call on the handle clears it.
+    last_connect_error_ =
+        connected_ ? std::string() : odbc::collect_diagnostics(SQL_HANDLE_DBC, conn_handle_()).text;
 }
 
 void Database::disconnect() noexcept {
@@ -64,17 +77,24 @@ void Database::disconnect() noexcept {
     connected_ = false;
 }
 
-Query Database::send_query(const std::string& query) {
+void Database::prepare_connection() {
     if (!connected_) {
         connect();
+    } else if (connection_is_dead(conn_handle_())) {
+        // The server went away (restarted, or this session was ended): log in
+        // again rather than fail every statement from now on.
+        disconnect();
+        connect();
     }
+}
+
+Query Database::send_query(const std::string& query) {
+    prepare_connection();
     return Query(query, conn_handle_);
 }
 
 Procedure Database::get_procedure(std::string procedure) {
-    if (!connected_) {
-        connect();
-    }
+    prepare_connection();
     return Procedure(std::move(procedure), conn_handle_);
 }
 

@@ -1,18 +1,26 @@
 #include "zel/sql/handles.h"
 
-#include <cstdint>
-
+#include "odbc.h"
 #include "util/string.h"
 #include "zel/Error.h"
 
 namespace zel::sql {
 namespace {
 
-// Success means SQL_SUCCESS or SQL_SUCCESS_WITH_INFO: the 16-bit return code,
-// read as unsigned, is at most 1. Everything else, including SQL_NEED_DATA and
-// SQL_NO_DATA, is failure.
-bool succeeded(SQLRETURN code) noexcept {
-    return static_cast<std::uint16_t>(code) <= 1;
+using odbc::require_allocated;
+using odbc::succeeded;
+
+// The diagnostics that a failed statement operation left on its handle.
+odbc::Diagnostics statement_diagnostics(SQLHSTMT handle) {
+    return odbc::collect_diagnostics(SQL_HANDLE_STMT, handle);
+}
+
+// The error of a failed statement operation: its message is `before`, the
+// diagnostic text of the statement and `after`.
+DatabaseError statement_error(SQLHSTMT handle, const std::string& before,
+                              const std::string& after = std::string()) {
+    const odbc::Diagnostics diagnostics = statement_diagnostics(handle);
+    return odbc::database_error(util::cat(before, diagnostics.text, after), diagnostics);
 }
 
 // ODBC takes column and parameter numbers as 16-bit unsigned values; the low
@@ -152,23 +160,17 @@ void StatementHandle::alloc(const ConnectionHandle& conn_handle) {
 }
 
 void StatementHandle::cancel() {
-    if (!is_allocated_) {
-        throw Error("Cannot cancel an unallocated SQL handle");
-    }
+    require_allocated(is_allocated_, "Cannot cancel an unallocated SQL handle");
     SQLCancel(handle_);
 }
 
 bool StatementHandle::fetch() {
-    if (!is_allocated_) {
-        throw Error("Cannot fetch from an unallocated SQL handle");
-    }
+    require_allocated(is_allocated_, "Cannot fetch from an unallocated SQL handle");
     return succeeded(SQLFetch(handle_));
 }
 
 bool StatementHandle::fetch_checked(const std::string& statement) {
-    if (!is_allocated_) {
-        throw Error("Cannot fetch from an unallocated SQL handle");
-    }
+    require_allocated(is_allocated_, "Cannot fetch from an unallocated SQL handle");
     const SQLRETURN code = SQLFetch(handle_);
     if (succeeded(code)) {
         return true;
@@ -176,52 +178,43 @@ bool StatementHandle::fetch_checked(const std::string& statement) {
     if (code == SQL_NO_DATA) {
         return false;
     }
-    throw Error(util::cat("Fetch failed: ", get_error_message(), " (", statement, ")"));
+    throw statement_error(handle_, "Fetch failed: ", util::cat(" (", statement, ")"));
 }
 
 void StatementHandle::execute(const std::string& statement) {
-    if (!is_allocated_) {
-        throw Error("Unallocated SQL statement");
-    }
-    const SQLRETURN code =
-        SQLExecDirect(handle_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(statement.data())),
-                      static_cast<SQLINTEGER>(statement.size()));
+    require_allocated(is_allocated_, "Unallocated SQL statement");
+    const SQLRETURN code = SQLExecDirect(handle_, odbc::sql_text(statement),
+                                         static_cast<SQLINTEGER>(statement.size()));
     if (!succeeded(code) && code != SQL_NEED_DATA) {
-        throw Error(util::cat("Error executing '", statement, "': ", get_error_message()));
+        throw statement_error(handle_, util::cat("Error executing '", statement, "': "));
     }
 }
 
 void StatementHandle::send_query(const std::string& query) {
-    if (!is_allocated_) {
-        throw Error("Need to allocate a statement handle before a query can be executed");
-    }
+    require_allocated(is_allocated_,
+                      "Need to allocate a statement handle before a query can be executed");
     const SQLRETURN code =
-        SQLExecDirect(handle_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(query.data())),
-                      static_cast<SQLINTEGER>(query.size()));
+        SQLExecDirect(handle_, odbc::sql_text(query), static_cast<SQLINTEGER>(query.size()));
     if (!succeeded(code)) {
-        throw Error(util::cat("Query failed: ", get_error_message(), " (", query, ")"));
+        throw statement_error(handle_, "Query failed: ", util::cat(" (", query, ")"));
     }
 }
 
 void StatementHandle::set_attribute(AttributeType attr_type, SQLPOINTER value_ptr,
                                     SQLINTEGER str_len) {
-    if (!is_allocated_) {
-        throw Error("Unallocated SQL statement");
-    }
+    require_allocated(is_allocated_, "Unallocated SQL statement");
     if (!succeeded(
             SQLSetStmtAttr(handle_, static_cast<SQLINTEGER>(attr_type), value_ptr, str_len))) {
-        throw Error(util::cat("Unable to set attribute: ", get_error_message()));
+        throw statement_error(handle_, "Unable to set attribute: ");
     }
 }
 
 void StatementHandle::bind_column(int column, CDataType datatype, SQLPOINTER buf, SQLLEN buf_len,
                                   SQLLEN* ret_len) {
-    if (!is_allocated_) {
-        throw Error("Unallocated SQL statement");
-    }
+    require_allocated(is_allocated_, "Unallocated SQL statement");
     if (!succeeded(SQLBindCol(handle_, to_odbc_number(column), static_cast<SQLSMALLINT>(datatype),
                               buf, buf_len, ret_len))) {
-        throw Error(util::cat("Unable to bind to column ", column, ": ", get_error_message()));
+        throw statement_error(handle_, util::cat("Unable to bind to column ", column, ": "));
     }
 }
 
@@ -230,33 +223,25 @@ void StatementHandle::bind_parameter(SQLUSMALLINT param_idx, ParameterType param
                                      SQLULEN sql_data_type_length_or_precision,
                                      SQLSMALLINT decimal_digits, SQLPOINTER buf, SQLLEN buf_len,
                                      SQLLEN* ret_len) {
-    if (!is_allocated_) {
-        throw Error("Unallocated SQL statement");
-    }
+    require_allocated(is_allocated_, "Unallocated SQL statement");
     if (!succeeded(SQLBindParameter(
             handle_, param_idx, static_cast<SQLSMALLINT>(param_type),
             static_cast<SQLSMALLINT>(c_data_type), static_cast<SQLSMALLINT>(sql_data_type),
             sql_data_type_length_or_precision, decimal_digits, buf, buf_len, ret_len))) {
-        throw Error(
-            util::cat("Unable to bind SQL parameter ", param_idx, ": ", get_error_message()));
+        throw statement_error(handle_, util::cat("Unable to bind SQL parameter ", param_idx, ": "));
     }
 }
 
 void StatementHandle::get_data(int column, SQLSMALLINT datatype, SQLPOINTER buf, SQLLEN buf_len,
                                SQLLEN* ret_len) {
-    if (!is_allocated_) {
-        throw Error("Unallocated SQL statement");
-    }
+    require_allocated(is_allocated_, "Unallocated SQL statement");
     if (!succeeded(SQLGetData(handle_, to_odbc_number(column), datatype, buf, buf_len, ret_len))) {
-        throw Error(
-            util::cat("Unable to get data from column ", column, ": ", get_error_message()));
+        throw statement_error(handle_, util::cat("Unable to get data from column ", column, ": "));
     }
 }
 
 std::string StatementHandle::get_data_as_string(int column, bool* was_null) {
-    if (!is_allocated_) {
-        throw Error("Unallocated SQL statement");
-    }
+    require_allocated(is_allocated_, "Unallocated SQL statement");
     std::string str;
     if (was_null != nullptr) {
         *was_null = false;
@@ -287,9 +272,7 @@ std::string StatementHandle::get_data_as_string(int column, bool* was_null) {
 }
 
 std::vector<unsigned char> StatementHandle::get_data_as_binary(int column, bool* was_null) {
-    if (!is_allocated_) {
-        throw Error("Unallocated SQL statement");
-    }
+    require_allocated(is_allocated_, "Unallocated SQL statement");
     constexpr std::size_t chunk_len = 4096;
     std::vector<unsigned char> blob;
     std::size_t good_data_len = 0;
@@ -318,8 +301,8 @@ std::vector<unsigned char> StatementHandle::get_data_as_binary(int column, bool*
         } else if (code == SQL_NO_DATA) {
             break;
         } else {
-            throw Error(util::cat("Error while retrieving data from column ", column, ": ",
-                                  get_error_message()));
+            throw statement_error(
+                handle_, util::cat("Error while retrieving data from column ", column, ": "));
         }
     }
     blob.resize(good_data_len);
@@ -327,24 +310,7 @@ std::vector<unsigned char> StatementHandle::get_data_as_binary(int column, bool*
 }
 
 std::string StatementHandle::get_error_message() const {
-    std::string message;
-    for (SQLSMALLINT record = 1;; ++record) {
-        SQLCHAR sql_state[6] = {};
-        SQLINTEGER native_error = 0;
-        SQLCHAR text[SQL_MAX_MESSAGE_LENGTH + 1] = {};
-        SQLSMALLINT text_len = 0;
-        const SQLRETURN code = SQLGetDiagRec(SQL_HANDLE_STMT, handle_, record, sql_state,
-                                             &native_error, text, sizeof(text), &text_len);
-        if (code == SQL_NO_DATA || code < 0) {
-            break;
-        }
-        text[sizeof(text) - 1] = '\0';
-        message.append(reinterpret_cast<const char*>(text));
-        if (record == INT16_MAX) {
-            break;
-        }
-    }
-    return message;
+    return statement_diagnostics(handle_).text;
 }
 
 }  // namespace zel::sql

@@ -9,6 +9,7 @@
 #include "zel/sql/Component.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
+#include "zel/sql/DatabaseError.h"
 #include "zel/sql/Procedure.h"
 #include "zel/sql/Query.h"
 #include "zel/sql/functions.h"

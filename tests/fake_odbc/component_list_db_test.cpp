@@ -309,13 +309,19 @@ TEST_F(ComponentListDb, InvalidFacilityNameFallsBackToTheBackup) {
 TEST_F(ComponentListDb, FailingDatabaseWithoutBackupThrowsBothMessages) {
     zel_sql_test::TempDir dir;
     const std::string backup = dir.file("missing.txt");
-    fake_odbc::set_result(Fn::exec_direct, SQL_ERROR, {"[drv]down"});
+    fake_odbc::set_result(Fn::exec_direct, SQL_ERROR,
+                          {fake_odbc::Diagnostic("[drv]down", "08S01", 17)});
     ComponentList list;
-    const std::string message =
-        error_message([&] { list.read_from_db_with_backup(db_, "MIRAN", backup); });
+    const auto error =
+        zel_sql_test::database_error([&] { list.read_from_db_with_backup(db_, "MIRAN", backup); });
+    ASSERT_TRUE(error);
+    const std::string message = error->what();
     const std::string db_part = std::string("Query failed: [drv]down (") + flag_names_sql + "); ";
     EXPECT_EQ(message.substr(0, db_part.size()), db_part);
     EXPECT_GT(message.size(), db_part.size());
+    // The joined error still tells a caller what the database said.
+    EXPECT_EQ(error->get_sqlstate(), "08S01");
+    EXPECT_EQ(error->get_native_error(), 17);
     EXPECT_FALSE(std::filesystem::exists(backup));
 }
 

@@ -1,8 +1,10 @@
 // Database against the fake: the connection state machine, the exact
-// SQLConnect arguments, destruction order and read_column_names.
+// SQLConnect arguments, why a login was refused, logging in again after a
+// lost connection, destruction order and read_column_names.
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,10 +44,19 @@ TEST_F(DatabaseTest, FirstSendQueryConnectsTheSecondDoesNot) {
     EXPECT_EQ(allocs[2].number(0), SQL_HANDLE_STMT);
     EXPECT_EQ(allocs[2].handle(), allocs[1].output_handle);
 
+    // Reusing the open connection asks once whether it is still alive, and
+    // changes nothing else.
     fake_odbc::clear_calls();
     { db.send_query("SELECT 2 FROM DUAL"); }
-    EXPECT_EQ(fake_odbc::count(Fn::connect), 0);
-    EXPECT_EQ(fake_odbc::count(Fn::alloc_handle), 1);
+    { db.get_procedure("{call tavik.p}"); }
+    EXPECT_EQ(fake_odbc::call_names(),
+              (std::vector<std::string>{"SQLGetConnectAttr", "SQLAllocHandle", "SQLSetStmtAttr",
+                                        "SQLExecDirect", "SQLCancel", "SQLFreeHandle",
+                                        "SQLGetConnectAttr", "SQLAllocHandle", "SQLSetStmtAttr",
+                                        "SQLCancel", "SQLFreeHandle"}));
+    const fake_odbc::Call probe = fake_odbc::nth_call(Fn::get_connect_attr, 0);
+    EXPECT_EQ(probe.handle(), allocs[1].output_handle);
+    EXPECT_EQ(probe.number(1), SQL_ATTR_CONNECTION_DEAD);
     EXPECT_EQ(fake_odbc::nth_call(Fn::exec_direct, 0).text(), "SELECT 2 FROM DUAL");
 }
 
@@ -137,20 +148,38 @@ TEST_F(DatabaseTest, ReconnectAfterDisconnectUsesTheSameHandles) {
     EXPECT_EQ(fake_odbc::count(Fn::set_env_attr), 0);
 }
 
-TEST_F(DatabaseTest, RefusedConnectIsSilentTheStatementAllocationFailsAndTheNextCallRetries) {
+TEST_F(DatabaseTest, RefusedConnectIsSilentKeepsTheReasonAndTheNextCallRetries) {
     Database db("accel", "u", "wrong");
-    fake_odbc::set_result_at(Fn::connect, 1, SQL_ERROR, {"[drv]password authentication failed"});
+    EXPECT_EQ(db.get_last_connect_error(), "");
+    fake_odbc::set_result_at(Fn::connect, 1, SQL_ERROR,
+                             {fake_odbc::Diagnostic("[drv]password authentication failed", "28P01"),
+                              "[dm]login refused"});
     EXPECT_EQ(error_message([&] { db.send_query("SELECT 1 FROM DUAL"); }),
               "Unable to allocate SQL statement handle");
-    EXPECT_EQ(fake_odbc::count(Fn::get_diag_rec), 0);  // connect reads no diagnostics
-    EXPECT_EQ(fake_odbc::calls().back().fn, Fn::alloc_handle);
-    EXPECT_EQ(fake_odbc::calls().back().result, SQL_ERROR);
+    EXPECT_FALSE(db.is_connected());
+    EXPECT_EQ(db.get_last_connect_error(), "[drv]password authentication failed[dm]login refused");
+    // The reason is read from the connection right after the refused call,
+    // before the statement allocation clears it.
+    const SQLHDBC dbc = fake_odbc::last_handle(SQL_HANDLE_DBC);
+    const std::vector<fake_odbc::Call> tail = zel_sql_test::calls_from(4);
+    ASSERT_EQ(zel_sql_test::names_from(4),
+              (std::vector<std::string>{"SQLConnect", "SQLGetDiagRec", "SQLGetDiagRec",
+                                        "SQLGetDiagRec", "SQLAllocHandle"}));
+    for (std::size_t i = 1; i <= 3; ++i) {
+        EXPECT_EQ(tail[i].number(0), SQL_HANDLE_DBC);
+        EXPECT_EQ(tail[i].handle(), dbc);
+    }
+    EXPECT_EQ(tail[4].result, SQL_ERROR);
 
+    // The call that connects asks nothing about liveness; a success clears
+    // the reason.
     fake_odbc::clear_calls();
     { db.send_query("SELECT 1 FROM DUAL"); }
     EXPECT_EQ(fake_odbc::call_names(),
               (std::vector<std::string>{"SQLConnect", "SQLAllocHandle", "SQLSetStmtAttr",
                                         "SQLExecDirect", "SQLCancel", "SQLFreeHandle"}));
+    EXPECT_TRUE(db.is_connected());
+    EXPECT_EQ(db.get_last_connect_error(), "");
 }
 
 TEST_F(DatabaseTest, RefusedExplicitConnectDoesNotThrow) {
@@ -179,6 +208,104 @@ TEST_F(DatabaseTest, RefusedEnvironmentPassesThrough) {
     EXPECT_EQ(error_message([&] { db.send_query("SELECT 1 FROM DUAL"); }),
               "Unable to allocate SQL environment handle");
     EXPECT_EQ(fake_odbc::count(Fn::connect), 0);
+}
+
+// --- a connection lost under an open Database -------------------------------------------
+
+class LostConnection : public DatabaseTest {
+protected:
+    // Connects, then lets the server go away unnoticed: the first statement
+    // after it fails as on a real driver.
+    void SetUp() override {
+        DatabaseTest::SetUp();
+        { db_.send_query("SELECT 1 FROM DUAL"); }
+        dbc_ = fake_odbc::last_handle(SQL_HANDLE_DBC);
+        fake_odbc::lose_connection(dbc_);
+        const auto error = zel_sql_test::database_error([&] { db_.send_query("SELECT 2"); });
+        EXPECT_TRUE(error && error->get_sqlstate() == "08S01");
+        EXPECT_TRUE(db_.is_connected());  // nobody knows yet
+        fake_odbc::clear_calls();
+    }
+
+    void TearDown() override {
+        database_.reset();
+        DatabaseTest::TearDown();
+    }
+
+    std::optional<Database> database_{std::in_place, "accel", "u", "p"};
+    Database& db_ = *database_;
+    SQLHDBC dbc_ = SQL_NULL_HDBC;
+};
+
+TEST_F(LostConnection, NextCallDisconnectsAndConnectsAgainBeforeItsStatement) {
+    const std::vector<std::string> relogin = {"SQLGetConnectAttr", "SQLDisconnect", "SQLConnect",
+                                              "SQLAllocHandle", "SQLSetStmtAttr"};
+    { db_.send_query("SELECT 3"); }
+    std::vector<std::string> expected = relogin;
+    expected.insert(expected.end(), {"SQLExecDirect", "SQLCancel", "SQLFreeHandle"});
+    EXPECT_EQ(fake_odbc::call_names(), expected);
+    for (const Fn fn : {Fn::get_connect_attr, Fn::disconnect, Fn::connect}) {
+        EXPECT_EQ(fake_odbc::nth_call(fn, 0).handle(), dbc_) << fake_odbc::name_of(fn);
+    }
+    EXPECT_EQ(fake_odbc::nth_call(Fn::connect, 0).text(0), "accel");
+    EXPECT_TRUE(db_.is_connected());
+
+    // get_procedure does the same.
+    fake_odbc::lose_connection(dbc_);
+    EXPECT_THROW(db_.send_query("SELECT 4"), zel::sql::DatabaseError);
+    fake_odbc::clear_calls();
+    { db_.get_procedure("{call tavik.p}"); }
+    expected = relogin;
+    expected.insert(expected.end(), {"SQLCancel", "SQLFreeHandle"});
+    EXPECT_EQ(fake_odbc::call_names(), expected);
+}
+
+TEST_F(LostConnection, OnlyAnAnsweredDeadCountsAsDead) {
+    const struct {
+        SQLRETURN code;
+        bool logs_in_again;
+    } answers[] = {
+        {SQL_SUCCESS_WITH_INFO, true}, {SQL_ERROR, false},   {SQL_INVALID_HANDLE, false},
+        {SQL_STILL_EXECUTING, false},  {SQL_NO_DATA, false}, {SQL_NEED_DATA, false},
+    };
+    for (const auto& answer : answers) {
+        SCOPED_TRACE(answer.code);
+        fake_odbc::queue_result(Fn::get_connect_attr, answer.code,
+                                {fake_odbc::Diagnostic("[drv]attribute not supported", "HYC00")});
+        const std::string message = zel_sql_test::error_message([&] {
+            db_.send_query("SELECT 5");
+            throw zel::Error("statement ran");
+        });
+        EXPECT_EQ(fake_odbc::count(Fn::get_connect_attr), 1);
+        if (answer.logs_in_again) {
+            EXPECT_EQ(message, "statement ran");
+            EXPECT_EQ(fake_odbc::count(Fn::connect), 1);
+            fake_odbc::lose_connection(dbc_);
+            EXPECT_THROW(db_.send_query("SELECT 6"), zel::sql::DatabaseError);
+        } else {
+            // No probe by statement: the statement itself reports the loss.
+            EXPECT_EQ(message, "Query failed: [fake_odbc]Communication link failure (SELECT 5)");
+            EXPECT_EQ(fake_odbc::count(Fn::connect), 0);
+            EXPECT_TRUE(db_.is_connected());
+        }
+        fake_odbc::clear_calls();
+    }
+    fake_odbc::clear_calls();  // the scripted SQL_INVALID_HANDLE was on purpose
+}
+
+TEST_F(LostConnection, RefusedLoginAgainFailsTheStatementAndSaysWhy) {
+    fake_odbc::set_result_at(Fn::connect, 2, SQL_ERROR,
+                             {"[drv]the database system is starting up"});
+    EXPECT_EQ(error_message([&] { db_.send_query("SELECT 3"); }),
+              "Unable to allocate SQL statement handle");
+    EXPECT_FALSE(db_.is_connected());
+    EXPECT_EQ(db_.get_last_connect_error(), "[drv]the database system is starting up");
+    // Unconnected now: the next call connects without asking first.
+    fake_odbc::clear_calls();
+    { db_.send_query("SELECT 3"); }
+    EXPECT_EQ(fake_odbc::count(Fn::get_connect_attr), 0);
+    EXPECT_EQ(fake_odbc::count(Fn::connect), 1);
+    EXPECT_EQ(db_.get_last_connect_error(), "");
 }
 
 TEST_F(DatabaseTest, DestructionFreesStatementThenConnectionThenEnvironment) {

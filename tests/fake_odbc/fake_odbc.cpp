@@ -95,6 +95,8 @@ const char* name_of(Fn fn) {
             return "SQLBindParameter";
         case Fn::get_diag_rec:
             return "SQLGetDiagRec";
+        case Fn::get_connect_attr:
+            return "SQLGetConnectAttr";
     }
     return "?";
 }
@@ -205,6 +207,14 @@ void queue_result_set(ResultSet result) {
 
 void set_parameter_output(int parameter, Value value) {
     state().parameter_outputs.insert_or_assign(parameter, std::move(value));
+}
+
+void lose_connection(SQLHANDLE dbc) {
+    detail::HandleState* h = detail::find_live(dbc, SQL_HANDLE_DBC);
+    if (h == nullptr || !h->connected) {
+        throw std::invalid_argument("fake_odbc::lose_connection: not a connected connection");
+    }
+    h->server_gone = true;
 }
 
 void set_diagnostics(SQLHANDLE handle, std::vector<Diagnostic> diagnostics) {

@@ -5,10 +5,11 @@
 /// A recording fake of the ODBC call-level interface, for unit tests.
 ///
 /// The static library zel_sql_fake_odbc defines, with C linkage and unixODBC's
-/// own signatures, the fourteen ODBC functions that libzel_sql calls
+/// own signatures, the fifteen ODBC functions that libzel_sql calls
 /// (SQLAllocHandle, SQLFreeHandle, SQLSetEnvAttr, SQLSetConnectAttr,
-/// SQLSetStmtAttr, SQLConnect, SQLDisconnect, SQLExecDirect, SQLFetch,
-/// SQLCancel, SQLGetData, SQLBindCol, SQLBindParameter, SQLGetDiagRec). A test
+/// SQLGetConnectAttr, SQLSetStmtAttr, SQLConnect, SQLDisconnect, SQLExecDirect,
+/// SQLFetch, SQLCancel, SQLGetData, SQLBindCol, SQLBindParameter,
+/// SQLGetDiagRec). A test
 /// executable links the library's objects against it instead of libodbc.
 ///
 /// What the fake does:
@@ -19,7 +20,9 @@
 ///   SQLConnect always succeeds, a statement can only be allocated on a
 ///   connected connection, SQLDisconnect frees the connection's statements,
 ///   SQLExecDirect opens the scripted result set, SQLFetch and SQLBindCol
-///   fill bound buffers, SQLGetData hands out a value in pieces. Misuse gets
+///   fill bound buffers, SQLGetData hands out a value in pieces,
+///   SQLGetConnectAttr answers SQL_ATTR_CONNECTION_DEAD (and refuses every
+///   other attribute with HYC00). Misuse gets
 ///   the ODBC error that a real driver manager gives (SQL_INVALID_HANDLE for
 ///   an unknown handle, SQLSTATE 24000 for a fetch without a cursor, 07009 for
 ///   a bad column number, HY010 for freeing a connection that still has
@@ -76,6 +79,7 @@ enum class Fn {
     bind_col,          ///< SQLBindCol
     bind_parameter,    ///< SQLBindParameter
     get_diag_rec,      ///< SQLGetDiagRec
+    get_connect_attr,  ///< SQLGetConnectAttr
 };
 
 /// "SQLAllocHandle" and so on.
@@ -198,6 +202,13 @@ void queue_result_set(ResultSet result);
 /// length/indicator, with the rules of a bound column (NULL writes
 /// SQL_NULL_DATA and leaves the buffer untouched).
 void set_parameter_output(int parameter, Value value);
+
+/// The server behind connection `dbc` goes away, as in a restart, unnoticed
+/// by the driver: the next SQLExecDirect on one of its statements fails with
+/// SQLSTATE 08S01 "[fake_odbc]Communication link failure", and from then on
+/// every SQLExecDirect fails so and SQL_ATTR_CONNECTION_DEAD reads
+/// SQL_CD_TRUE, until SQLDisconnect. The next SQLConnect works again.
+void lose_connection(SQLHANDLE dbc);
 
 /// Replaces the diagnostic records of `handle` now; the next call on the
 /// handle other than SQLGetDiagRec clears them again.

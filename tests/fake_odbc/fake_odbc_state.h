@@ -78,6 +78,8 @@ struct HandleState {
 
     // Connection.
     bool connected = false;
+    bool server_gone = false;  ///< lose_connection(): the driver has not noticed yet
+    bool dead = false;         ///< the driver found the link broken
 
     // Statement.
     std::map<SQLINTEGER, long long> attributes;

@@ -364,6 +364,45 @@ TEST_F(AllocatedStatement, FailureMessagesEndWithTheDiagnosticText) {
     EXPECT_TRUE(stmt_.is_allocated());
 }
 
+TEST_F(AllocatedStatement, FailuresWithDiagnosticsCarryTheFirstRecordsSqlstateAndNativeCode) {
+    char buf[8] = {};
+    SQLLEN ind = 0;
+    const std::vector<std::pair<Fn, std::function<void()>>> cases = {
+        {Fn::exec_direct, [&] { stmt_.execute("CALL p(1)"); }},
+        {Fn::exec_direct, [&] { stmt_.send_query("SELECT x FROM t"); }},
+        {Fn::set_stmt_attr, [&] { stmt_.set_attribute(AttributeType::max_rows, nullptr, 0); }},
+        {Fn::bind_col, [&] { stmt_.bind_column(7, CDataType::c_char, buf, sizeof(buf), &ind); }},
+        {Fn::bind_parameter,
+         [&] {
+             stmt_.bind_parameter(3, ParameterType::in, CDataType::c_char, SqlDataType::s_varchar,
+                                  8, 0, buf, sizeof(buf), &ind);
+         }},
+        {Fn::get_data, [&] { stmt_.get_data(2, SQL_C_CHAR, buf, sizeof(buf), &ind); }},
+        {Fn::get_data, [&] { stmt_.get_data_as_binary(2, nullptr); }},
+        {Fn::fetch, [&] { stmt_.fetch_checked("SELECT x FROM t"); }},
+    };
+    for (const auto& [fn, action] : cases) {
+        SCOPED_TRACE(fake_odbc::name_of(fn));
+        fake_odbc::queue_result(fn, SQL_ERROR,
+                                {fake_odbc::Diagnostic("[drv]table gone", "42S02", 942),
+                                 fake_odbc::Diagnostic("[drv]statement ended", "01000", -7)});
+        const auto error = zel_sql_test::database_error(action);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->get_sqlstate(), "42S02");
+        EXPECT_EQ(error->get_native_error(), 942);
+        EXPECT_EQ(error->get_message(), error->what());
+        EXPECT_NE(std::string(error->what()).find("[drv]table gone[drv]statement ended"),
+                  std::string::npos);
+    }
+    // Without any record there is nothing to report but the failure itself.
+    fake_odbc::queue_result(Fn::exec_direct, SQL_NO_DATA);
+    const auto bare = zel_sql_test::database_error([&] { stmt_.send_query("DELETE FROM t"); });
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->get_sqlstate(), "");
+    EXPECT_EQ(bare->get_native_error(), 0);
+    EXPECT_STREQ(bare->what(), "Query failed:  (DELETE FROM t)");
+}
+
 TEST_F(AllocatedStatement, DiagnosticsAreReadFromTheStatementRecordByRecord) {
     fake_odbc::set_result(Fn::exec_direct, SQL_ERROR, {"first", "second"});
     EXPECT_EQ(error_message([&] { stmt_.execute("X"); }), "Error executing 'X': firstsecond");

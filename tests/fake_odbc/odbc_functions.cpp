@@ -256,6 +256,10 @@ SQLRETURN exec_direct(HandleState& h, const SQLCHAR* text, SQLINTEGER length, Ca
     if (h.cursor) {
         return fail(&h, "24000", "Invalid cursor state");
     }
+    if (HandleState* conn = find_live(h.parent, SQL_HANDLE_DBC); conn && conn->server_gone) {
+        conn->dead = true;
+        return fail(&h, "08S01", "Communication link failure");
+    }
     const std::optional<ResultSet> result = take_result_set(call.text(0));
     if (result && result->columns() > 0) {
         h.cursor = Cursor{*result, 0, std::nullopt, {}};
@@ -514,6 +518,28 @@ SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER Attribu
                [](HandleState*, Call&) { return SQL_SUCCESS; });
 }
 
+SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER Attribute,
+                                    SQLPOINTER Value, SQLINTEGER BufferLength,
+                                    SQLINTEGER* StringLength) {
+    Call call = make_call(Fn::get_connect_attr,
+                          {pointer_arg(ConnectionHandle), number_arg(Attribute), pointer_arg(Value),
+                           number_arg(BufferLength), pointer_arg(StringLength)});
+    return run(std::move(call), ConnectionHandle, SQL_HANDLE_DBC, true,
+               [&](HandleState* h, Call&) -> SQLRETURN {
+                   if (Attribute != SQL_ATTR_CONNECTION_DEAD) {
+                       return fake_odbc::detail::fail(h, "HYC00",
+                                                      "Optional feature not implemented");
+                   }
+                   if (Value == nullptr) {
+                       return fake_odbc::detail::fail(h, "HY009", "Invalid use of null pointer");
+                   }
+                   // An SQLUINTEGER attribute: four bytes, whatever BufferLength says.
+                   const SQLUINTEGER dead = (!h->connected || h->dead) ? SQL_CD_TRUE : SQL_CD_FALSE;
+                   std::memcpy(Value, &dead, sizeof(dead));
+                   return SQL_SUCCESS;
+               });
+}
+
 SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT StatementHandle, SQLINTEGER Attribute, SQLPOINTER Value,
                                  SQLINTEGER StringLength) {
     Call call = make_call(Fn::set_stmt_attr, {pointer_arg(StatementHandle), number_arg(Attribute),
@@ -557,6 +583,8 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC ConnectionHandle) {
                        return fake_odbc::detail::fail(h, "08003", "Connection not open");
                    }
                    h->connected = false;
+                   h->server_gone = false;
+                   h->dead = false;
                    // ODBC 3: the driver frees the statements still allocated.
                    for (auto& [handle, child] : fake_odbc::detail::state().handles) {
                        if (child.live && child.parent == ConnectionHandle) {

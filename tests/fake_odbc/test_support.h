@@ -7,11 +7,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fake_odbc.h"
 #include "zel/Error.h"
+#include "zel/sql/DatabaseError.h"
 #include "zel/sql/handles.h"
 
 namespace zel_sql_test {
@@ -74,6 +76,22 @@ std::string error_message(Action&& action) {
     }
     ADD_FAILURE() << "threw nothing";
     return "";
+}
+
+/// The zel::sql::DatabaseError that `action` throws; fails the test and returns
+/// nothing when it throws nothing or something else.
+template <typename Action>
+std::optional<zel::sql::DatabaseError> database_error(Action&& action) {
+    try {
+        action();
+    } catch (const zel::sql::DatabaseError& e) {
+        return e;
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "threw another exception than zel::sql::DatabaseError: " << e.what();
+        return std::nullopt;
+    }
+    ADD_FAILURE() << "threw nothing";
+    return std::nullopt;
 }
 
 /// The calls of the log from index `first` on.

@@ -1,21 +1,27 @@
 // Database through the real driver manager: column names from the data
-// dictionary view and connections that are refused.
+// dictionary view, connections that are refused and say why, healthy
+// connections that are kept, and the SQLSTATE of a rejected statement.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "odbc_call_counter.h"
 #include "test_env.h"
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
+#include "zel/sql/DatabaseError.h"
 
 namespace zel::sql::integration {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 class DatabaseColumns : public ::testing::TestWithParam<Backend> {
@@ -62,31 +68,117 @@ TEST_P(DatabaseColumns, QuotesInNamesStayInsideTheLiterals) {
 INSTANTIATE_TEST_SUITE_P(Drivers, DatabaseColumns, ::testing::ValuesIn(all_backends()),
                          BackendName());
 
-TEST(DatabaseConnection, RefusedLoginsFailAtStatementAllocationEveryTime) {
+TEST(DatabaseConnection, RefusedLoginsFailAtStatementAllocationAndSayWhy) {
     const struct {
         const char* what;
         const char* data_source;
         const char* user;
         const char* password;
+        const char* reason;  // part of get_last_connect_error()
     } logins[] = {
-        {"unknown data source", "zel_no_such_dsn", reader, reader_password},
-        {"wrong password", "zel_pg_unicode", reader, "not-the-password"},
-        {"unknown user", "zel_pg_ansi", "nobody_here", reader_password},
+        {"unknown data source", "zel_no_such_dsn", reader, reader_password,
+         "[unixODBC][Driver Manager]Data source name not found"},
+        {"wrong password, Unicode driver", pg_unicode.data_source, reader, "not-the-password",
+         "password authentication failed for user \"tavik_reader\""},
+        {"wrong password, ANSI driver", pg_ansi.data_source, reader, "not-the-password",
+         "password authentication failed for user \"tavik_reader\""},
+        // The server does not tell an unknown user from a wrong password.
+        {"unknown user, Unicode driver", pg_unicode.data_source, "nobody_here", reader_password,
+         "password authentication failed for user \"nobody_here\""},
+        {"unknown user, ANSI driver", pg_ansi.data_source, "nobody_here", reader_password,
+         "password authentication failed for user \"nobody_here\""},
     };
     expect_login_accepted(pg_unicode.data_source);
     expect_login_accepted(pg_ansi.data_source);
     for (const auto& login : logins) {
         SCOPED_TRACE(login.what);
         Database db(login.data_source, login.user, login.password);
+        EXPECT_EQ(db.get_last_connect_error(), "");
         // Each call tries to connect again and is refused again.
         for (int attempt = 0; attempt < 2; ++attempt) {
             EXPECT_EQ(error_message_of([&] { db.send_query("SELECT 1"); }),
                       "Unable to allocate SQL statement handle");
+            EXPECT_FALSE(db.is_connected());
+            EXPECT_THAT(db.get_last_connect_error(), HasSubstr(login.reason));
         }
         EXPECT_EQ(error_message_of([&] { db.read_column_names("MIRAN_VIEW_COMPONENTS", "TAVIK"); }),
                   "Unable to allocate SQL statement handle");
+        EXPECT_THAT(db.get_last_connect_error(), HasSubstr(login.reason));
     }
 }
+
+// A connection that nothing disturbed is asked once per reuse whether it is
+// still alive, answers that it is, and is kept.
+class HealthyConnection : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(HealthyConnection, IsAskedOncePerReuseAndKept) {
+    const OdbcCallCounts before = odbc_call_counts();
+    std::unique_ptr<Database> db = open_database(GetParam());
+    if (!db->is_connected()) {
+        db->connect();
+    }
+    for (int call = 0; call < 3; ++call) {
+        Query query = db->send_query("SELECT 1");
+        EXPECT_TRUE(query.fetch());
+    }
+    { db->get_procedure("SELECT 1"); }
+    const OdbcCallCounts calls = odbc_calls_since(before);
+    EXPECT_EQ(calls.connects, 1);
+    EXPECT_EQ(calls.dead_questions, 4);
+    EXPECT_EQ(calls.answered_alive, calls.dead_questions)
+        << "the driver answered dead or not at all";
+    EXPECT_TRUE(db->is_connected());
+    EXPECT_EQ(db->get_last_connect_error(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, HealthyConnection, ::testing::ValuesIn(all_backends()),
+                         BackendName());
+
+// What each driver reports for a statement that is not SQL: SQLSTATE and
+// native code of the first diagnostic record.
+class RejectedStatement : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(RejectedStatement, CarriesTheSqlstateAndNativeCodeOfTheDriver) {
+    const struct {
+        const char* backend;
+        const char* sqlstate;
+        std::int32_t native_error;
+        const char* message;
+    } expectations[] = {
+        // psqlODBC passes the server's SQLSTATE on, with a native code of its own.
+        {pg_unicode.name, "42601", 1,
+         "Query failed: ERROR: syntax error at or near \"SELEC\";\nError while executing the "
+         "query (SELEC 1)"},
+        {pg_ansi.name, "42601", 1,
+         "Query failed: ERROR: syntax error at or near \"SELEC\";\nError while executing the "
+         "query (SELEC 1)"},
+        // SQLite's own result code SQLITE_ERROR, under the general SQLSTATE.
+        {sqlite.name, "HY000", 1,
+         "Query failed: [SQLite]near \"SELEC\": syntax error (1) (SELEC 1)"},
+    };
+    std::unique_ptr<Database> db = open_database(GetParam());
+    std::optional<DatabaseError> error;
+    try {
+        db->send_query("SELEC 1");
+    } catch (const DatabaseError& e) {
+        error = e;
+    }
+    ASSERT_TRUE(error) << "no DatabaseError";
+    for (const auto& expected : expectations) {
+        if (std::string(expected.backend) == GetParam().name) {
+            EXPECT_EQ(error->get_sqlstate(), expected.sqlstate);
+            EXPECT_EQ(error->get_native_error(), expected.native_error);
+            EXPECT_EQ(error->get_message(), expected.message);
+            EXPECT_STREQ(error->what(), expected.message);
+            return;
+        }
+    }
+    ADD_FAILURE() << "no expectation for " << GetParam().name << ": " << error->get_sqlstate()
+                  << " " << error->get_native_error() << " " << error->what();
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, RejectedStatement, ::testing::ValuesIn(all_backends()),
+                         BackendName());
 
 TEST(DatabaseConnection, ReconnectsAfterDisconnect) {
     Database db(pg_unicode.data_source, reader, reader_password);

@@ -1,9 +1,9 @@
 // Faults around loading a component list through the real driver manager: a
 // server killed in the middle of a load, a server restarted under a Database
-// that stays in use, a view that vanishes, backup files that are damaged or
-// cannot be opened, and a backup write that fails part way. Each test asserts
-// that nothing is lost (the list, the backup file byte for byte, no stray
-// files) and that the message says why.
+// that stays in use, a session ended by the server, a view that vanishes, backup files that are
+// damaged or cannot be opened, and a backup write that fails part way. Each test asserts that
+// nothing is lost (the list, the backup file byte for byte, no stray files) and that the message
+// says why.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,15 +20,18 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "odbc_call_counter.h"
 #include "sample_lists.h"
 #include "test_env.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
+#include "zel/sql/DatabaseError.h"
 
 namespace zel::sql::integration {
 namespace {
@@ -152,26 +155,30 @@ TEST(ServerKilledMidLoad, FetchFailsAndTheBackupStaysIntact) {
 // --- a server restarted under a Database that stays in use ---------------------
 
 // Cluster "restart" belongs to this test alone.
-TEST(ServerRestart, ReusedDatabaseFailsUntilDisconnectedAndNothingIsLost) {
+TEST(ServerRestart, ReusedDatabaseLogsInAgainByItselfAndNothingIsLost) {
     const char* const data_source = "zel_pg_restart";
     resume_server("restart");
     wait_for_login(data_source);
     ScratchDirectory scratch;
     Database db(data_source, reader, reader_password);
+    const OdbcCallCounts before_first_load = odbc_call_counts();
     ComponentList first;
     ASSERT_EQ(first.read_from_db_with_backup(db, "miran"), "");
+    const int first_connects = odbc_calls_since(before_first_load).connects;
     const auto saved = folder_snapshot(".");
 
+    Database fresh(data_source, reader, reader_password);
     {
         ServerHalt halt("restart");
         // A load while the server is down: the login is refused, which the
-        // driver manager reports only as a failed statement allocation.
-        Database fresh(data_source, reader, reader_password);
+        // driver manager reports only as a failed statement allocation; the
+        // Database says why.
         ComponentList without_backup;
         EXPECT_EQ(error_message_of([&] {
                       without_backup.read_from_db_with_backup(fresh, "miran", "elsewhere.txt");
                   }),
                   std::string(no_database_message) + "; Unable to open elsewhere.txt for reading");
+        EXPECT_THAT(fresh.get_last_connect_error(), HasSubstr("Connection refused"));
         ComponentList with_backup;
         EXPECT_EQ(with_backup.read_from_db_with_backup(fresh, "miran"), no_database_message);
         EXPECT_EQ(with_backup, expected_miran_list());
@@ -180,34 +187,70 @@ TEST(ServerRestart, ReusedDatabaseFailsUntilDisconnectedAndNothingIsLost) {
     wait_for_login(data_source);
 
     // The Database has not noticed the restart: it still counts itself as
-    // connected, so it does not log in again by itself...
+    // connected.
+    EXPECT_TRUE(db.is_connected());
     EXPECT_EQ(error_message_of([&] { db.connect(); }), "SQL connection is already open");
-    // ...and every statement on the dead connection fails with the driver's
-    // message, for as long as the caller keeps it: first the reason the
-    // server gave when it went down, then that the connection is lost.
-    for (const char* diagnostics : {"terminating connection due to administrator command",
-                                    "SQLExecDirect unable due to the connection lost"}) {
-        const std::string message = error_message_of([&] { db.send_query("SELECT 1"); });
-        EXPECT_THAT(message, StartsWith("Query failed: "));
-        EXPECT_THAT(message, HasSubstr(diagnostics));
-        EXPECT_THAT(message, EndsWith(" (SELECT 1)"));
-    }
+    const OdbcCallCounts before_reuse = odbc_call_counts();
+    // The first statement on the dead connection fails with the reason the
+    // server gave when it went down, and the load falls back to the backup...
     ComponentList reused;
     const std::string message = reused.read_from_db_with_backup(db, "miran");
-    EXPECT_THAT(message,
-                StartsWith("Query failed: SQLExecDirect unable due to the connection lost"));
+    EXPECT_THAT(message, StartsWith("Query failed: "));
+    EXPECT_THAT(message, HasSubstr("terminating connection due to administrator command"));
     EXPECT_THAT(message, EndsWith("'MIRAN_VIEW_COMPONENTS')"));
     EXPECT_EQ(reused, first);
     EXPECT_EQ(folder_snapshot("."), saved);
 
-    // What the caller must do after a failure: disconnect. The next call logs
-    // in again on the same handles.
-    db.disconnect();
+    // ...and the next call logs in again by itself, on the same handles.
     ComponentList reconnected;
     EXPECT_EQ(reconnected.read_from_db_with_backup(db, "miran"), "");
     EXPECT_EQ(reconnected, first);
     EXPECT_EQ(folder_snapshot("."), saved);
+    EXPECT_EQ(first_connects + odbc_calls_since(before_reuse).connects, 2);
+    EXPECT_GE(odbc_calls_since(before_reuse).answered_dead, 1);
+
+    // The Database refused while the server was down logs in now, and
+    // forgets why it was refused.
+    ComponentList late;
+    EXPECT_EQ(late.read_from_db_with_backup(fresh, "miran"), "");
+    EXPECT_EQ(fresh.get_last_connect_error(), "");
 }
+
+// --- the library's session ended by the server ------------------------------------
+
+class TerminatedSession : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(TerminatedSession, FirstStatementFailsWithTheReasonAndTheNextLogsInAgain) {
+    Database db(GetParam().data_source, reader, reader_password);
+    const std::string backend = single_value(db, "SELECT pg_backend_pid()");
+    {
+        Database admin(GetParam().data_source, reader, reader_password);
+        ASSERT_EQ(single_value(admin, "SELECT pg_terminate_backend(" + backend + ")"), "1");
+    }
+    const OdbcCallCounts before = odbc_call_counts();
+    std::optional<DatabaseError> lost;
+    try {
+        db.send_query("SELECT 1");
+    } catch (const DatabaseError& e) {
+        lost = e;
+    }
+    ASSERT_TRUE(lost) << "no DatabaseError";
+    // admin_shutdown; psqlODBC's native code for a connection the server ended.
+    EXPECT_EQ(lost->get_sqlstate(), "57P01");
+    EXPECT_EQ(lost->get_native_error(), 35);
+    EXPECT_EQ(lost->get_message(),
+              "Query failed: FATAL: terminating connection due to administrator command;\nThe "
+              "connection has been lost (SELECT 1)");
+    EXPECT_EQ(odbc_calls_since(before).connects, 0);
+
+    EXPECT_NE(single_value(db, "SELECT pg_backend_pid()"), backend);
+    const OdbcCallCounts calls = odbc_calls_since(before);
+    EXPECT_EQ(calls.connects, 1);
+    EXPECT_EQ(calls.answered_dead, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(PostgreSql, TerminatedSession, ::testing::Values(pg_unicode, pg_ansi),
+                         BackendName());
 
 // --- a view that vanishes between two loads --------------------------------------
 

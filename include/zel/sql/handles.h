@@ -84,6 +84,8 @@ private:
 /// Statement operations that fail throw zel::Error with a fixed message to
 /// which the driver's diagnostic text is appended: the message texts of all
 /// diagnostic records of the statement, joined with nothing between them.
+/// Such an error is a zel::sql::DatabaseError, which also carries the SQLSTATE
+/// and native error code of the first record.
 class ZEL_SQL_API StatementHandle {
 public:
     StatementHandle() = default;
