@@ -1,13 +1,24 @@
 """The component list of an accelerator facility and cached database reads, from libzel_sql."""
 
+import datetime
 import os
 from typing import Iterator, Literal, Sequence
 
 Order = Literal["none", "z", "s"]
+Policy = Literal["fallback", "prefer_cache", "cache_only"]
 FilePath = str | os.PathLike[str]
+Row = tuple[str | None, ...]
 
 class Error(RuntimeError):
     """Raised for every failure that the library reports, with its message."""
+
+class DatabaseError(Error):
+    """An Error that carries the driver's diagnostics."""
+
+    sqlstate: str
+    """SQLSTATE of the first diagnostic record; "" when the driver gave none."""
+    native_error: int
+    """The driver's native code of that record."""
 
 class Database:
     """One ODBC data source, reached with a user name and a password."""
@@ -15,6 +26,11 @@ class Database:
     def __init__(self, data_source: str, user: str = "", password: str = "") -> None: ...
     def disconnect(self) -> None:
         """Closes the connection if it is open; the next statement connects again."""
+    @property
+    def is_connected(self) -> bool: ...
+    @property
+    def last_connect_error(self) -> str:
+        """Why the most recent login was refused; "" after a successful one."""
     @property
     def cache_folder(self) -> str:
         """The folder of this data source's cache files (default "db_cache")."""

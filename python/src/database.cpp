@@ -28,6 +28,21 @@ void bind_database(py::module_& module) {
             self.use([](sql::Database& database) { database.disconnect(); });
         },
         "Closes the connection if it is open; the next statement connects again.");
+    cls.def_property_readonly(
+        "is_connected",
+        [](LockedDatabase& self) {
+            return self.use([](sql::Database& database) { return database.is_connected(); });
+        },
+        "True from a successful login until disconnect() or until a statement finds the "
+        "connection dead.");
+    cls.def_property_readonly(
+        "last_connect_error",
+        [](LockedDatabase& self) {
+            return Text{self.use(
+                [](sql::Database& database) { return database.get_last_connect_error(); })};
+        },
+        "Why the most recent login was refused, in the driver's words; \"\" before the first "
+        "attempt and after a successful one.");
     cls.def_property(
         "cache_folder",
         [](LockedDatabase& self) {

@@ -5,6 +5,7 @@
 
 #include "text.h"
 #include "zel/Error.h"
+#include "zel/sql/DatabaseError.h"
 
 namespace py = pybind11;
 
@@ -14,6 +15,7 @@ namespace {
 // The exception classes live as long as the process: a static Python object
 // would be released after the interpreter is gone.
 PyObject* error_class = nullptr;
+PyObject* database_error_class = nullptr;
 
 PyObject* new_exception_class(py::module_& module, const char* name, const char* doc,
                               PyObject* base) {
@@ -30,6 +32,13 @@ void raise(PyObject* cls, const char* message) {
     PyErr_SetObject(cls, to_str(message).ptr());
 }
 
+void raise_database_error(const sql::DatabaseError& e) {
+    py::object error = py::reinterpret_borrow<py::object>(database_error_class)(to_str(e.what()));
+    error.attr("sqlstate") = to_str(e.get_sqlstate());
+    error.attr("native_error") = e.get_native_error();
+    PyErr_SetObject(database_error_class, error.ptr());
+}
+
 }  // namespace
 
 void bind_errors(py::module_& module) {
@@ -38,6 +47,16 @@ void bind_errors(py::module_& module) {
         "Raised for every failure that the library reports (zel::Error); str() of it is the "
         "library's message, word for word.",
         PyExc_RuntimeError);
+    database_error_class = new_exception_class(
+        module, "DatabaseError",
+        "An Error that carries the driver's diagnostics: a statement, fetch or column read "
+        "that the driver refused. sqlstate is the SQLSTATE of the first diagnostic record "
+        "(\"\" when the driver gave none; class \"08\": the connection failed), native_error "
+        "that record's native code.",
+        error_class);
+    py::handle database_error(database_error_class);
+    database_error.attr("sqlstate") = "";
+    database_error.attr("native_error") = 0;
 
     py::register_local_exception_translator([](std::exception_ptr thrown) {
         if (!thrown) {
@@ -45,6 +64,8 @@ void bind_errors(py::module_& module) {
         }
         try {
             std::rethrow_exception(thrown);
+        } catch (const sql::DatabaseError& e) {
+            raise_database_error(e);
         } catch (const zel::Error& e) {
             raise(error_class, e.what());
         } catch (const std::regex_error& e) {

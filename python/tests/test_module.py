@@ -39,8 +39,10 @@ def test_the_stubs_name_what_the_module_has():
     assert stub_functions == public_names(zel_sql) - module_classes
     for name, node in stub_classes.items():
         stub_members = {member.name for member in node.body
-                        if isinstance(member, ast.FunctionDef)
-                        and not member.name.startswith("_")}
+                        if isinstance(member, ast.FunctionDef)}
+        stub_members |= {member.target.id for member in node.body
+                        if isinstance(member, ast.AnnAssign)}
+        stub_members = {member for member in stub_members if not member.startswith("_")}
         assert stub_members == public_names(getattr(zel_sql, name)), name
 
 
@@ -55,4 +57,6 @@ def test_every_function_and_property_has_a_docstring():
 
 def test_error_classes():
     assert issubclass(zel_sql.Error, RuntimeError)
-    assert zel_sql.Error.__module__ == "zel_sql"
+    assert issubclass(zel_sql.DatabaseError, zel_sql.Error)
+    assert zel_sql.Error.__module__ == zel_sql.DatabaseError.__module__ == "zel_sql"
+    assert (zel_sql.DatabaseError.sqlstate, zel_sql.DatabaseError.native_error) == ("", 0)
