@@ -170,6 +170,7 @@ def test_components_outlive_their_list_and_its_reloads(miran, workdir):
     assert (quad.name, quad.s, quad.link_name) == ("QUAD_01", 13.0, "QUAD_01_PS")
     assert [names(cell) for cell in cells] == [["QUAD_01", "BPM_02"]]
     assert cells[0][0] == quad
+    assert quad in set(cells[0])
 
 
 def test_loads_let_other_threads_run(workdir):
