@@ -1,5 +1,6 @@
 #include "zel/sql/handles.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "util/string.h"
@@ -345,6 +346,46 @@ std::string StatementHandle::get_error_message() const {
         }
     }
     return message;
+}
+
+int StatementHandle::get_num_result_columns() {
+    if (!is_allocated_) {
+        throw Error("Unallocated SQL statement");
+    }
+    SQLSMALLINT count = 0;
+    if (!succeeded(SQLNumResultCols(handle_, &count))) {
+        throw Error(util::cat("Unable to count result columns: ", get_error_message()));
+    }
+    return count;
+}
+
+std::string StatementHandle::get_column_name(int column) {
+    if (!is_allocated_) {
+        throw Error("Unallocated SQL statement");
+    }
+    // Most names fit the first buffer; a longer one is asked for again with
+    // the length the driver reported.
+    std::string name(256, '\0');
+    for (;;) {
+        SQLSMALLINT name_len = 0;
+        SQLSMALLINT data_type = 0;
+        SQLULEN column_size = 0;
+        SQLSMALLINT decimal_digits = 0;
+        SQLSMALLINT nullable = 0;
+        const SQLRETURN code =
+            SQLDescribeCol(handle_, to_odbc_number(column), reinterpret_cast<SQLCHAR*>(name.data()),
+                           static_cast<SQLSMALLINT>(name.size()), &name_len, &data_type,
+                           &column_size, &decimal_digits, &nullable);
+        if (!succeeded(code)) {
+            throw Error(util::cat("Unable to describe column ", column, ": ", get_error_message()));
+        }
+        const auto length = static_cast<std::size_t>(name_len < 0 ? 0 : name_len);
+        if (length < name.size() || name.size() >= 32767) {
+            name.resize(std::min(length, name.size() - 1));
+            return name;
+        }
+        name.assign(std::min<std::size_t>(length + 1, 32767), '\0');
+    }
 }
 
 }  // namespace zel::sql

@@ -11,6 +11,7 @@
 #include "zel/sql/Database.h"
 #include "zel/sql/Procedure.h"
 #include "zel/sql/Query.h"
+#include "zel/sql/QueryResult.h"
 #include "zel/sql/functions.h"
 #include "zel/sql/handles.h"
 #include "zel/sql/types.h"
