@@ -231,13 +231,16 @@ CachedQuery read_cache_payload(std::string_view payload) {
         throw PayloadError(util::cat("has unknown format version ", version, " (expected ",
                                      cache_format_version, ")"));
     }
-    if (payload.size() < min_payload_size) {
+    if (payload.size() < version_size + file_size_size) {
         PayloadReader::damaged(util::cat("the file has ", file_size, " bytes"));
     }
     const std::uint64_t recorded_size = reader.integer(file_size_size, "the file size");
     if (recorded_size != file_size) {
         PayloadReader::damaged(
             util::cat("the file has ", file_size, " bytes, its payload says ", recorded_size));
+    }
+    if (payload.size() < min_payload_size) {
+        PayloadReader::damaged(util::cat("the file has ", file_size, " bytes"));
     }
     const std::string_view body = payload.substr(0, payload.size() - digest_size);
     const util::Sha3_224Digest digest = util::sha3_224(util::ByteSpan(body));
