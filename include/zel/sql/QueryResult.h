@@ -27,11 +27,12 @@ enum class CachePolicy {
 
 /// Every row of one query, each value as text.
 struct QueryResult {
-    std::vector<std::string> column_names;                      // as the driver names them
-    std::vector<std::vector<std::optional<std::string>>> rows;  // std::nullopt = NULL
-    bool from_cache = false;  // true when the rows come from the cache file
-    std::string message;      // why the database was not used or not stored; empty on full success
-    std::int64_t stored_at = 0;  // Unix seconds when these rows were read from the database
+    std::vector<std::string> column_names;                      ///< as the driver names them
+    std::vector<std::vector<std::optional<std::string>>> rows;  ///< std::nullopt = NULL
+    bool from_cache = false;  ///< true when the rows come from the cache file
+    /// why the database was not used or not stored; empty on full success
+    std::string message;
+    std::int64_t stored_at = 0;  ///< Unix seconds when these rows were read from the database
 };
 
 }  // namespace zel::sql
