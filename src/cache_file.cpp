@@ -1,5 +1,10 @@
 #include "cache_file.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <ios>
 #include <string_view>
@@ -17,21 +22,49 @@ namespace {
     throw Error(util::cat("Cache file \"", file_name, "\" ", reason));
 }
 
-// Everything after the header; the stream stands at the payload.
-std::string read_payload(std::ifstream& stream, const std::string& file_name) {
-    const std::streampos start = stream.tellg();
-    stream.seekg(0, std::ios::end);
-    const std::streampos end = stream.tellg();
-    if (start < 0 || end < start || !stream.seekg(start)) {
-        fail(file_name, "cannot be read");
+// A whole file mapped into memory, read-only; the mapping ends with the object.
+// The pages come straight from the page cache, with no copy and no zeroed
+// buffer in between: a cache hit costs little more than building its rows.
+class MappedFile {
+public:
+    explicit MappedFile(const std::string& file_name) {
+        const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+            size_ = static_cast<std::size_t>(info.st_size);
+            if (size_ == 0) {
+                ok_ = true;
+            } else {
+                void* data = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+                if (data != MAP_FAILED) {
+                    data_ = static_cast<const char*>(data);
+                    ok_ = true;
+                }
+            }
+        }
+        ::close(fd);
     }
-    std::string payload(static_cast<std::size_t>(end - start), '\0');
-    if (!stream.read(payload.data(), static_cast<std::streamsize>(payload.size())) ||
-        stream.peek() != std::ifstream::traits_type::eof()) {
-        fail(file_name, "changed while it was read");
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    ~MappedFile() {
+        if (data_ != nullptr) {
+            ::munmap(const_cast<char*>(data_), size_);
+        }
     }
-    return payload;
-}
+
+    bool ok() const { return ok_; }
+    std::string_view bytes() const {
+        return std::string_view(data_ == nullptr ? "" : data_, size_);
+    }
+
+private:
+    const char* data_ = nullptr;
+    std::size_t size_ = 0;
+    bool ok_ = false;
+};
 
 }  // namespace
 
@@ -44,9 +77,22 @@ QueryResult CacheFiles::load(const Cache& cache, const std::string& sql,
     } catch (const Error& e) {
         throw Error(util::cat("Cache file \"", file_name, "\": ", e.get_message()));
     }
+    // The stream has shown that the file opens and begins with the header;
+    // the payload is read from a mapping of the same name. Should the file
+    // have been replaced in between, the mapping holds another complete file
+    // of the same query, whose header is checked once more here.
+    const MappedFile file(file_name);
+    if (!file.ok()) {
+        fail(file_name, "cannot be read");
+    }
+    const std::string_view bytes = file.bytes();
+    if (bytes.compare(0, cache_header_size,
+                      std::string_view(Cache::magic_header, cache_header_size)) != 0) {
+        fail(file_name, "changed while it was read");
+    }
     CachedQuery cached;
     try {
-        cached = read_cache_payload(read_payload(stream, file_name));
+        cached = read_cache_payload(bytes.substr(cache_header_size));
     } catch (const PayloadError& e) {
         fail(file_name, e.what());
     }
