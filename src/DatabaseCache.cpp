@@ -2,8 +2,11 @@
 // read is stored, and the last good copy answers when the database cannot.
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "cache_file.h"
 #include "util/string.h"

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <ios>
 #include <string_view>
 #include <utility>
 
