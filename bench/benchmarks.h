@@ -21,6 +21,7 @@ struct DataSource {
 void verify_data_source(const DataSource& source);
 
 void register_database_benchmarks(const DataSource& source, const std::string& work_dir);
+void register_cache_benchmarks(const DataSource& source, const std::string& work_dir);
 void register_file_benchmarks(const std::string& work_dir);
 void register_query_benchmarks();
 

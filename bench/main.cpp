@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
         for (const DataSource& source : sources) {
             zel::sql::bench::verify_data_source(source);
             zel::sql::bench::register_database_benchmarks(source, work_dir);
+            zel::sql::bench::register_cache_benchmarks(source, work_dir);
             labels.push_back(source.label);
         }
         zel::sql::bench::register_file_benchmarks(work_dir);

@@ -117,6 +117,27 @@ void SummaryReporter::write_table(std::ostream& out) const {
         }
     }
 
+    if (!db_labels_.empty()) {
+        out << "\n### Query cache: all columns of the " << large_facility_size
+            << "-row view as text (median ms)\n\n"
+               "| data source | database read | read_with_cache, storing | cache hit | "
+               "storing / read (<= 1.2) | same, client CPU time | cache hit / read (<= 0.3) | "
+               "same, client CPU time |\n"
+               "|---|---:|---:|---:|---:|---:|---:|---:|\n";
+        for (const std::string& label : db_labels_) {
+            const std::string p = "cache/" + label + "/";
+            const double read = median(p + "db_read", ns_per_ms);
+            const double store = median(p + "db_read_and_store", ns_per_ms);
+            const double hit = median(p + "cache_hit", ns_per_ms);
+            const double read_cpu = median_cpu(p + "db_read", ns_per_ms);
+            out << "| " << label << " | " << fixed(read) << " | " << fixed(store) << " | "
+                << fixed(hit) << " | " << ratio_against(store, read, 1.2) << " | "
+                << ratio_against(median_cpu(p + "db_read_and_store", ns_per_ms), read_cpu, 1.2)
+                << " | " << ratio_against(hit, read, 0.3) << " | "
+                << ratio_against(median_cpu(p + "cache_hit", ns_per_ms), read_cpu, 0.3) << " |\n";
+        }
+    }
+
     out << "\n### Backup file (median ms)\n\n"
            "| components | write_to_file | bare write | read_from_file | bare read | "
            "read / bare read | round trip / bare round trip (<= 1.5) | "

@@ -1,7 +1,9 @@
 // What a control program does with a facility's component list: load it, with
-// the backup file as fallback, and ask it the usual questions. Prints a short
-// summary, one beamline between two positions sorted along the beam, and the
-// cells of components around the BPMs of that stretch.
+// the backup file as fallback, and ask it the usual questions. Prints the
+// facility's beamlines (a table read through the query cache, so that it
+// survives an outage too), a short summary, one beamline between two positions
+// sorted along the beam, and the cells of components around the BPMs of that
+// stretch.
 //
 //   facility_overview [options] DATA_SOURCE FACILITY
 //
@@ -19,12 +21,17 @@
 //   --lines FLAGS     the beamline flags for the drawing, comma-separated
 //                     (default LINAC,TRANSFER,RING,DUMP)
 //
+// The query cache lives in the folder "db_cache_<DATA_SOURCE>" of the working
+// directory: one folder per data source.
+//
 // Exit status: 0 when the list was loaded (from the database or the backup
 // file), 1 when neither could be read, 2 for a usage error.
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -193,6 +200,55 @@ private:
     std::vector<std::vector<std::string>> rows_;
 };
 
+std::string utc_time(std::int64_t unix_seconds) {
+    const auto time = static_cast<std::time_t>(unix_seconds);
+    std::tm parts{};
+    char text[32] = "?";
+    if (gmtime_r(&time, &parts) != nullptr) {
+        std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S UTC", &parts);
+    }
+    return text;
+}
+
+// The facility's beamlines, read through the query cache: from the database
+// when it answers (and stored), else from the last copy, saying why.
+void print_beamlines(zel::sql::Database& db, const std::string& canonical) {
+    const std::string sql = "SELECT FLAG, NAME, ENERGY_GEV, LENGTH_M FROM TAVIK." + canonical +
+                            "_BEAMLINES ORDER BY SEQ";
+    zel::sql::QueryResult beamlines;
+    try {
+        beamlines = db.read_with_cache(sql);
+    } catch (const zel::Error& e) {
+        std::cout << "The beamlines of " << canonical << " are unknown:\n  " << e.what() << "\n\n";
+        return;
+    }
+    if (beamlines.from_cache) {
+        std::cout << "Beamlines of " << canonical << ", from the cache copy read at "
+                  << utc_time(beamlines.stored_at)
+                  << ", because the database could not be read:\n  " << beamlines.message << '\n';
+    } else if (!beamlines.message.empty()) {
+        std::cout << "Beamlines of " << canonical
+                  << ", read from the database, but not stored in the cache:\n  "
+                  << beamlines.message << '\n';
+    } else {
+        std::cout << "Beamlines of " << canonical << ", read from the database and stored in "
+                  << db.get_cache().get_folder() << ":\n";
+    }
+    TextTable table;
+    for (const std::string& name : beamlines.column_names) {
+        table.add_column(name, TextTable::Align::left);
+    }
+    for (const auto& row : beamlines.rows) {
+        std::vector<std::string> cells;
+        for (const auto& value : row) {
+            cells.push_back(value ? *value : "NULL");
+        }
+        table.add_row(std::move(cells));
+    }
+    table.print(std::cout);
+    std::cout << '\n';
+}
+
 void print_summary(const ComponentList& list) {
     std::cout << "Summary: " << list.components_.size() << " components, "
               << list.flag_names_.size() << " flags\n";
@@ -306,6 +362,7 @@ int main(int argc, char** argv) {
     // One Database per data source; it connects at the first statement and
     // must outlive every Query and Procedure made from it.
     zel::sql::Database db(options.data_source, options.user, options.password);
+    db.get_cache().set_folder("db_cache_" + options.data_source);
     if (options.sqlite) {
         try {
             examples::attach_main_file_as_tavik(db);
@@ -338,6 +395,8 @@ int main(int argc, char** argv) {
         print_refused_login(db);
         return 1;
     }
+
+    print_beamlines(db, canonical);
 
     // From here on the list is plain memory: the queries below return
     // pointers into it, valid until it is reloaded, cleared or destroyed.

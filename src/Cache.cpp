@@ -1,6 +1,12 @@
 #include "zel/sql/Cache.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "util/digest.h"
@@ -31,6 +37,22 @@ FileStream open_stream(const std::string& file_name, std::ios_base::openmode mod
     throw Error(util::cat("Cannot open ", direction, " file \"", file_name, "\""));
 }
 
+// Exactly the names that get_full_file_name gives: 56 lower-case hexadecimal
+// digits and ".dat".
+bool is_cache_file_name(const std::string& name) {
+    constexpr std::size_t digits = 56;
+    if (name.size() != digits + 4 || name.compare(digits, 4, ".dat") != 0) {
+        return false;
+    }
+    for (std::size_t i = 0; i < digits; ++i) {
+        const char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 const char Cache::magic_header[17] = "zel_sql_cache_00";
@@ -49,6 +71,48 @@ void Cache::set_folder(const std::string& folder) {
 std::string Cache::get_full_file_name(const std::string& sql_query) const {
     const util::Sha3_224Digest digest = util::sha3_224(util::ByteSpan(sql_query));
     return util::cat(folder_, "/", util::to_hex(digest.begin(), digest.end()), ".dat");
+}
+
+std::size_t Cache::remove_older_than(std::chrono::seconds age) const {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::directory_iterator entry(folder_, error);
+    if (error) {
+        if (error == std::errc::no_such_file_or_directory) {
+            return 0;
+        }
+        throw Error(util::cat("Cannot read cache folder \"", folder_, "\""));
+    }
+    const auto now = std::chrono::system_clock::now();
+    std::size_t removed = 0;
+    for (; entry != fs::directory_iterator(); entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (!is_cache_file_name(name)) {
+            continue;
+        }
+        const std::string file_name = util::cat(folder_, "/", name);
+        // lstat: a symbolic link is no cache file, whatever it points to.
+        struct stat info {};
+        if (::lstat(file_name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            continue;
+        }
+        const auto modified = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::seconds(info.st_mtim.tv_sec) +
+                std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+        if (now - modified <= age) {
+            continue;
+        }
+        if (::unlink(file_name.c_str()) == 0) {
+            ++removed;
+        } else if (errno != ENOENT) {  // another process may have pruned it first
+            throw Error(util::cat("Cannot remove cache file \"", file_name, "\""));
+        }
+    }
+    if (error) {
+        throw Error(util::cat("Cannot read cache folder \"", folder_, "\""));
+    }
+    return removed;
 }
 
 void Cache::create_folder() const {

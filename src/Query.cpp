@@ -91,4 +91,12 @@ std::string Query::get_column_as_string(int column, bool* was_null) {
     return statement_.get_data_as_string(column, was_null);
 }
 
+int Query::get_num_result_columns() {
+    return statement_.get_num_result_columns();
+}
+
+std::string Query::get_column_name(int column) {
+    return statement_.get_column_name(column);
+}
+
 }  // namespace zel::sql

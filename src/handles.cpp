@@ -1,5 +1,7 @@
 #include "zel/sql/handles.h"
 
+#include <algorithm>
+
 #include "odbc.h"
 #include "util/string.h"
 #include "zel/Error.h"
@@ -311,6 +313,42 @@ std::vector<unsigned char> StatementHandle::get_data_as_binary(int column, bool*
 
 std::string StatementHandle::get_error_message() const {
     return statement_diagnostics(handle_).text;
+}
+
+int StatementHandle::get_num_result_columns() {
+    require_allocated(is_allocated_, "Unallocated SQL statement");
+    SQLSMALLINT count = 0;
+    if (!succeeded(SQLNumResultCols(handle_, &count))) {
+        throw statement_error(handle_, "Unable to count result columns: ");
+    }
+    return count;
+}
+
+std::string StatementHandle::get_column_name(int column) {
+    require_allocated(is_allocated_, "Unallocated SQL statement");
+    // Most names fit the first buffer; a longer one is asked for again with
+    // the length the driver reported.
+    std::string name(256, '\0');
+    for (;;) {
+        SQLSMALLINT name_len = 0;
+        SQLSMALLINT data_type = 0;
+        SQLULEN column_size = 0;
+        SQLSMALLINT decimal_digits = 0;
+        SQLSMALLINT nullable = 0;
+        const SQLRETURN code =
+            SQLDescribeCol(handle_, to_odbc_number(column), reinterpret_cast<SQLCHAR*>(name.data()),
+                           static_cast<SQLSMALLINT>(name.size()), &name_len, &data_type,
+                           &column_size, &decimal_digits, &nullable);
+        if (!succeeded(code)) {
+            throw statement_error(handle_, util::cat("Unable to describe column ", column, ": "));
+        }
+        const auto length = static_cast<std::size_t>(name_len < 0 ? 0 : name_len);
+        if (length < name.size() || name.size() >= 32767) {
+            name.resize(std::min(length, name.size() - 1));
+            return name;
+        }
+        name.assign(std::min<std::size_t>(length + 1, 32767), '\0');
+    }
 }
 
 }  // namespace zel::sql

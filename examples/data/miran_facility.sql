@@ -1,8 +1,8 @@
 -- The demo facility MIRAN for the examples and ./scripts/demo, as an SQLite
 -- database: four beamlines (linac, transfer line, ring, dump line) of regular
 -- cells, about 4200 components in all, with the view the component list loads
--- (MIRAN_VIEW_COMPONENTS), a data dictionary view ALL_TAB_COLUMNS and a table
--- the Procedure example writes to.
+-- (MIRAN_VIEW_COMPONENTS), a table of its beamlines, a data dictionary view
+-- ALL_TAB_COLUMNS and a table the Procedure example writes to.
 --
 -- Usage: sqlite3 miran.sqlite < miran_facility.sql
 --
@@ -128,6 +128,22 @@ SELECT 'TAVIK' AS OWNER, m.name AS TABLE_NAME, c.name AS COLUMN_NAME
 FROM sqlite_master AS m, pragma_table_info(m.name) AS c
 WHERE m.type IN ('table', 'view') AND m.name NOT LIKE 'sqlite\_%' ESCAPE '\'
 ORDER BY m.name, c.cid;
+
+-- The beamlines of the facility: reference data that a control program reads
+-- at start-up through the query cache (facility_overview). The dump line's
+-- energy was never measured: NULL.
+CREATE TABLE MIRAN_BEAMLINES (
+    SEQ        INTEGER NOT NULL PRIMARY KEY,
+    FLAG       TEXT NOT NULL,
+    NAME       TEXT NOT NULL,
+    ENERGY_GEV REAL,
+    LENGTH_M   REAL
+);
+INSERT INTO MIRAN_BEAMLINES VALUES
+    (1, 'LINAC', 'Linac', 0.2, 1000.0),
+    (2, 'TRANSFER', 'Transfer line', 0.2, 250.0),
+    (3, 'RING', 'Storage ring', 1.5, 1800.0),
+    (4, 'DUMP', 'Dump line', NULL, 60.0);
 
 -- Written by the Procedure example.
 CREATE TABLE SETPOINT_LOG (

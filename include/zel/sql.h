@@ -12,6 +12,7 @@
 #include "zel/sql/DatabaseError.h"
 #include "zel/sql/Procedure.h"
 #include "zel/sql/Query.h"
+#include "zel/sql/QueryResult.h"
 #include "zel/sql/functions.h"
 #include "zel/sql/handles.h"
 #include "zel/sql/types.h"

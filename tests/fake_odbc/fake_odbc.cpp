@@ -97,6 +97,10 @@ const char* name_of(Fn fn) {
             return "SQLGetDiagRec";
         case Fn::get_connect_attr:
             return "SQLGetConnectAttr";
+        case Fn::num_result_cols:
+            return "SQLNumResultCols";
+        case Fn::describe_col:
+            return "SQLDescribeCol";
     }
     return "?";
 }
@@ -170,6 +174,23 @@ ResultSet& ResultSet::error(std::vector<Diagnostic> diagnostics) {
     entry.diagnostics = std::move(diagnostics);
     entries_.push_back(std::move(entry));
     return *this;
+}
+
+ResultSet& ResultSet::names(std::vector<std::string> column_names) {
+    if (static_cast<int>(column_names.size()) != columns_) {
+        throw std::invalid_argument("fake_odbc::ResultSet::names: expected " +
+                                    std::to_string(columns_) + " names, got " +
+                                    std::to_string(column_names.size()));
+    }
+    names_ = std::move(column_names);
+    return *this;
+}
+
+std::string ResultSet::name(int column) const {
+    if (names_.empty()) {
+        return "C" + std::to_string(column);
+    }
+    return names_.at(static_cast<std::size_t>(column - 1));
 }
 
 // --- scripting -------------------------------------------------------------------

@@ -5,11 +5,11 @@
 /// A recording fake of the ODBC call-level interface, for unit tests.
 ///
 /// The static library zel_sql_fake_odbc defines, with C linkage and unixODBC's
-/// own signatures, the fifteen ODBC functions that libzel_sql calls
-/// (SQLAllocHandle, SQLFreeHandle, SQLSetEnvAttr, SQLSetConnectAttr,
-/// SQLGetConnectAttr, SQLSetStmtAttr, SQLConnect, SQLDisconnect, SQLExecDirect,
-/// SQLFetch, SQLCancel, SQLGetData, SQLBindCol, SQLBindParameter,
-/// SQLGetDiagRec). A test
+/// own signatures, the ODBC functions that libzel_sql calls (SQLAllocHandle,
+/// SQLFreeHandle, SQLSetEnvAttr, SQLSetConnectAttr, SQLGetConnectAttr,
+/// SQLSetStmtAttr, SQLConnect, SQLDisconnect, SQLExecDirect, SQLFetch,
+/// SQLCancel, SQLGetData, SQLBindCol, SQLBindParameter, SQLGetDiagRec,
+/// SQLNumResultCols, SQLDescribeCol). A test
 /// executable links the library's objects against it instead of libodbc.
 ///
 /// What the fake does:
@@ -80,6 +80,8 @@ enum class Fn {
     bind_parameter,    ///< SQLBindParameter
     get_diag_rec,      ///< SQLGetDiagRec
     get_connect_attr,  ///< SQLGetConnectAttr
+    num_result_cols,   ///< SQLNumResultCols
+    describe_col,      ///< SQLDescribeCol
 };
 
 /// "SQLAllocHandle" and so on.
@@ -151,13 +153,19 @@ public:
     ResultSet& row(std::vector<Value> values);
     /// Appends a fetch failure.
     ResultSet& error(std::vector<Diagnostic> diagnostics);
+    /// Names the columns for SQLDescribeCol; there must be columns() names.
+    /// Unnamed columns are called "C1", "C2", ...
+    ResultSet& names(std::vector<std::string> column_names);
 
     int columns() const { return columns_; }
+    /// The name of column `column` (1-based).
+    std::string name(int column) const;
     const std::vector<Entry>& entries() const { return entries_; }
 
 private:
     int columns_;
     std::vector<Entry> entries_;
+    std::vector<std::string> names_;
 };
 
 // --- scripting ----------------------------------------------------------------

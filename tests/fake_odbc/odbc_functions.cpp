@@ -355,6 +355,56 @@ SQLRETURN get_data(HandleState& h, SQLUSMALLINT column, SQLSMALLINT c_type, SQLP
     return SQL_SUCCESS;
 }
 
+// A statement that was executed and opened no cursor has no result columns;
+// one that was never executed has nothing to describe.
+SQLRETURN num_result_cols(HandleState& h, SQLSMALLINT* count) {
+    if (count == nullptr) {
+        return fail(&h, "HY009", "Invalid use of null pointer");
+    }
+    *count = static_cast<SQLSMALLINT>(h.cursor ? h.cursor->result.columns() : 0);
+    return SQL_SUCCESS;
+}
+
+SQLRETURN describe_col(HandleState& h, SQLUSMALLINT column, SQLCHAR* name,
+                       SQLSMALLINT buffer_length, SQLSMALLINT* name_length, SQLSMALLINT* data_type,
+                       SQLULEN* column_size, SQLSMALLINT* decimal_digits, SQLSMALLINT* nullable) {
+    if (!h.cursor) {
+        return fail(&h, "07005", "Prepared statement not a cursor-specification");
+    }
+    if (column == 0 || column > h.cursor->result.columns()) {
+        return fail(&h, "07009", "Invalid descriptor index");
+    }
+    if (buffer_length < 0) {
+        return fail(&h, "HY090", "Invalid string or buffer length");
+    }
+    const std::string text = h.cursor->result.name(column);
+    if (name_length != nullptr) {
+        *name_length = static_cast<SQLSMALLINT>(text.size());
+    }
+    bool truncated = false;
+    if (name != nullptr && buffer_length > 0) {
+        const auto room = static_cast<std::size_t>(buffer_length) - 1;
+        const std::size_t n = text.size() < room ? text.size() : room;
+        std::memcpy(name, text.data(), n);
+        name[n] = '\0';
+        truncated = n < text.size();
+    }
+    // Every column of the fake is described as variable-length text.
+    if (data_type != nullptr) {
+        *data_type = SQL_VARCHAR;
+    }
+    if (column_size != nullptr) {
+        *column_size = 0;
+    }
+    if (decimal_digits != nullptr) {
+        *decimal_digits = 0;
+    }
+    if (nullable != nullptr) {
+        *nullable = SQL_NULLABLE_UNKNOWN;
+    }
+    return truncated ? with_info(&h, "01004", "String data, right truncated") : SQL_SUCCESS;
+}
+
 SQLRETURN bind_col(HandleState& h, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER buffer,
                    SQLLEN buffer_length, SQLLEN* indicator) {
     if (column == 0 || (h.cursor && column > h.cursor->result.columns())) {
@@ -660,6 +710,31 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLIN
                                                       ibScale,    rgbValue, cbValueMax, pcbValue};
     return run(std::move(call), hstmt, SQL_HANDLE_STMT, true, [&](HandleState* h, Call&) {
         return fake_odbc::detail::bind_parameter(*h, ipar, binding);
+    });
+}
+
+SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT StatementHandle, SQLSMALLINT* ColumnCount) {
+    Call call =
+        make_call(Fn::num_result_cols, {pointer_arg(StatementHandle), pointer_arg(ColumnCount)});
+    return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true, [&](HandleState* h, Call&) {
+        return fake_odbc::detail::num_result_cols(*h, ColumnCount);
+    });
+}
+
+SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT StatementHandle, SQLUSMALLINT ColumnNumber,
+                                 SQLCHAR* ColumnName, SQLSMALLINT BufferLength,
+                                 SQLSMALLINT* NameLength, SQLSMALLINT* DataType,
+                                 SQLULEN* ColumnSize, SQLSMALLINT* DecimalDigits,
+                                 SQLSMALLINT* Nullable) {
+    Call call =
+        make_call(Fn::describe_col,
+                  {pointer_arg(StatementHandle), number_arg(ColumnNumber), pointer_arg(ColumnName),
+                   number_arg(BufferLength), pointer_arg(NameLength), pointer_arg(DataType),
+                   pointer_arg(ColumnSize), pointer_arg(DecimalDigits), pointer_arg(Nullable)});
+    return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true, [&](HandleState* h, Call&) {
+        return fake_odbc::detail::describe_col(*h, ColumnNumber, ColumnName, BufferLength,
+                                               NameLength, DataType, ColumnSize, DecimalDigits,
+                                               Nullable);
     });
 }
 

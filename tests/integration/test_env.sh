@@ -11,7 +11,7 @@
 #   - PostgreSQL 15 clusters, each listening on 127.0.0.1 only, on a free
 #     port, with its socket inside its own folder: "main" for all tests, and
 #     one for each test that stops or kills its server ("outage", "kill",
-#     "restart"), so that tests running in parallel never see each other's
+#     "restart", "cache"), so that tests running in parallel never see each other's
 #     outages;
 #   - the SQLite files zel_test.sqlite (data source database, with the data
 #     dictionary view and two values of 10 MiB) and tavik.sqlite (attached by
@@ -24,7 +24,7 @@
 set -euo pipefail
 
 readonly pg_bin=/usr/lib/postgresql/15/bin
-readonly clusters=(main outage kill restart)
+readonly clusters=(main outage kill restart cache)
 readonly admin=zel_admin
 readonly database=zel_test
 # Must match the credentials in the tests (test_env.h).
@@ -204,11 +204,12 @@ find_driver() {
 }
 
 write_odbc_config() {
-    local work=$1 main_port outage_port kill_port restart_port
+    local work=$1 main_port outage_port kill_port restart_port cache_port
     main_port=$(cat "$work/pg-main.port")
     outage_port=$(cat "$work/pg-outage.port")
     kill_port=$(cat "$work/pg-kill.port")
     restart_port=$(cat "$work/pg-restart.port")
+    cache_port=$(cat "$work/pg-cache.port")
     cat >"$work/odbcinst.ini" <<INI
 [ZEL PostgreSQL Unicode]
 Driver=$(find_driver psqlodbcw.so)
@@ -263,6 +264,13 @@ Fetch=2
 Driver=ZEL PostgreSQL Unicode
 Servername=127.0.0.1
 Port=$restart_port
+Database=$database
+SSLmode=disable
+
+[zel_pg_cache]
+Driver=ZEL PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$cache_port
 Database=$database
 SSLmode=disable
 

@@ -4,6 +4,8 @@
 /// @file
 /// The cache folder of a data source and the names of its cache files.
 
+#include <chrono>
+#include <cstddef>
 #include <fstream>
 #include <istream>
 #include <string>
@@ -14,7 +16,8 @@ namespace zel::sql {
 
 namespace detail {
 struct CacheAccess;
-}
+class CacheFiles;
+}  // namespace detail
 
 /// Names one folder that holds cache files, one file per SQL text, named by
 /// the SHA3-224 digest of the text. Every cache file begins with the 16
@@ -36,8 +39,20 @@ public:
     /// digest of `sql_query` and ".dat".
     std::string get_full_file_name(const std::string& sql_query) const;
 
+    /// Removes the cache files of this folder (exactly the regular files
+    /// named by 56 lower-case hexadecimal digits and ".dat") whose last
+    /// modification lies more than `age` in the past, and returns how many it
+    /// removed. Other files and folders are left alone; a missing folder holds
+    /// nothing to remove. Nothing else in the library ever removes a cache
+    /// file.
+    /// @throws zel::Error "Cannot read cache folder \"<folder>\"" or "Cannot
+    /// remove cache file \"<file>\"".
+    std::size_t remove_older_than(std::chrono::seconds age) const;
+
 private:
     friend struct detail::CacheAccess;
+    // The library's reader and writer of cache files (Database::read_with_cache).
+    friend class detail::CacheFiles;
 
     /// Creates the folder with mode 0755.
     /// @throws zel::Error "Unable to create cache folder \"<folder>\"".

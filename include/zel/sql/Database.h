@@ -4,6 +4,7 @@
 /// @file
 /// One ODBC data source, reached with a user name and a password.
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "zel/sql/DatabaseError.h"
 #include "zel/sql/Procedure.h"
 #include "zel/sql/Query.h"
+#include "zel/sql/QueryResult.h"
 #include "zel/sql/handles.h"
 
 namespace zel::sql {
@@ -94,6 +96,27 @@ public:
     /// @throws zel::Error from send_query(), and "Fetch failed: <diagnostics>
     /// (<SQL text>)" when the driver reports an error instead of a row.
     std::vector<std::string> read_column_names(std::string_view table_name, std::string_view owner);
+
+    /// Every row of `sql` with every value as text, read from the database and
+    /// stored in this data source's cache, or read from the cached copy when
+    /// the policy allows it or the database fails:
+    ///
+    /// - fallback: read from the database and store the result; when reading
+    ///   throws zel::Error, the cached copy with `message` the database's
+    ///   message.
+    /// - prefer_cache: a cached copy younger than `max_age` (now minus its
+    ///   stored_at) without contacting the database; otherwise as fallback.
+    ///   With the default `max_age` of 0 no copy is young enough.
+    /// - cache_only: the cached copy; the database is never contacted.
+    ///
+    /// A copy counts only when it was stored for exactly this SQL text through
+    /// this data source and is undamaged. A failed store does not throw: the
+    /// rows come back with `message` saying why they were not stored, and the
+    /// previous copy stays as it was.
+    /// @throws zel::Error with the database's and the cache's messages joined
+    /// by "; " when neither can answer (cache_only: the cache's message alone).
+    QueryResult read_with_cache(const std::string& sql, CachePolicy policy = CachePolicy::fallback,
+                                std::chrono::seconds max_age = std::chrono::seconds{0});
 
 private:
     // Connects when not connected; asks the driver whether an open connection

@@ -119,6 +119,13 @@ public:
     /// The whole character value of an unbound column of the current row.
     std::string get_column_as_string(int column, bool* was_null);
 
+    /// The number of columns of the result (SQLNumResultCols).
+    /// @throws zel::Error "Unable to count result columns: <diagnostics>".
+    int get_num_result_columns();
+    /// The name of result column `column` (1-based) as the driver gives it.
+    /// @throws zel::Error "Unable to describe column <n>: <diagnostics>".
+    std::string get_column_name(int column);
+
 private:
     StatementHandle statement_;
     std::string query_;

@@ -162,6 +162,16 @@ public:
     /// 4096 bytes straight into the result. `was_null` as for strings.
     std::vector<unsigned char> get_data_as_binary(int column, bool* was_null);
 
+    /// The number of columns of the executed statement's result
+    /// (SQLNumResultCols); 0 for a statement that returns no rows.
+    /// @throws zel::Error "Unable to count result columns: <diagnostics>".
+    int get_num_result_columns();
+
+    /// The name of result column `column` (1-based) as the driver gives it
+    /// (SQLDescribeCol), whatever its length.
+    /// @throws zel::Error "Unable to describe column <n>: <diagnostics>".
+    std::string get_column_name(int column);
+
 private:
     std::string get_error_message() const;
 

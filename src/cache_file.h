@@ -1,0 +1,37 @@
+#ifndef ZEL_SQL_CACHE_FILE_H_
+#define ZEL_SQL_CACHE_FILE_H_
+
+// Storing a query's result in its cache file and loading it back. Internal:
+// not exported.
+
+#include <string>
+
+#include "zel/sql/Cache.h"
+#include "zel/sql/QueryResult.h"
+
+namespace zel::sql::detail {
+
+/// The reader and writer of cache files; a friend of Cache, whose folder,
+/// file names and header it uses.
+class CacheFiles {
+public:
+    /// The result cached for exactly `sql`, stored through `data_source`, with
+    /// from_cache true and message empty.
+    /// @throws zel::Error naming the cache file: a file that cannot be opened,
+    /// a wrong header, an unknown format version, a damaged or truncated
+    /// payload, another query's or another data source's copy.
+    static QueryResult load(const Cache& cache, const std::string& sql,
+                            const std::string& data_source);
+
+    /// Replaces the cache file of `sql` atomically with `result` (column
+    /// names, rows and stored_at), creating the cache folder first. A reader
+    /// sees the old file or the new one, never a part of it; on failure the
+    /// old file stays as it was and no temporary file remains.
+    /// @throws zel::Error naming the folder or the file.
+    static void store(const Cache& cache, const std::string& sql, const std::string& data_source,
+                      const QueryResult& result);
+};
+
+}  // namespace zel::sql::detail
+
+#endif  // ZEL_SQL_CACHE_FILE_H_

@@ -1,0 +1,58 @@
+#ifndef ZEL_SQL_CACHE_PAYLOAD_H_
+#define ZEL_SQL_CACHE_PAYLOAD_H_
+
+// The payload of a cache file: everything after its 16-byte header. The
+// layout is described byte by byte in docs/cache_file_format.md. Internal: not
+// exported.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "zel/sql/QueryResult.h"
+
+namespace zel::sql::detail {
+
+/// The payload layout that this library writes and reads.
+inline constexpr std::uint32_t cache_format_version = 1;
+
+/// Length of the header that precedes the payload in a cache file.
+inline constexpr std::size_t cache_header_size = 16;
+
+/// What a cache file holds: the query, the data source that stored its
+/// result, and the result (column names, rows and stored_at).
+struct CachedQuery {
+    std::string sql;
+    std::string data_source;
+    QueryResult result;
+};
+
+/// Why a payload cannot be used. The text completes a sentence that begins
+/// with the cache file's name ("unknown format version 2 (expected 1)").
+class PayloadError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Encodes the payload for `sql`, stored through `data_source`, holding
+/// `result`'s column names, rows and stored_at. The bytes are handed to
+/// `write` in pieces, in order.
+/// @throws zel::Error when a text is too long for its 32-bit length field
+/// (4 GiB) or a row has not one value per column.
+void write_cache_payload(const std::string& sql, const std::string& data_source,
+                         const QueryResult& result,
+                         const std::function<void(std::string_view)>& write);
+
+/// Decodes a payload (the cache file without its header). Never allocates
+/// more than the payload's own size allows: every length and count is checked
+/// against the bytes that are left before anything is allocated for it.
+/// @throws PayloadError for an unknown format version, a payload whose size,
+/// check sum or structure is wrong.
+CachedQuery read_cache_payload(std::string_view payload);
+
+}  // namespace zel::sql::detail
+
+#endif  // ZEL_SQL_CACHE_PAYLOAD_H_

@@ -1,0 +1,71 @@
+// The reader of cache file payloads on arbitrary bytes. It must refuse with
+// PayloadError or return a result; and whatever it accepts, the writer must
+// turn back into exactly the same bytes, so that no two payloads read as the
+// same result and nothing in an accepted payload goes unchecked.
+//
+// Random bytes hardly ever carry the right size and check sum, so each input
+// is tried a second time as the fields behind them: with version 1, the right
+// file size and the right digest, the field checks are what stands between
+// the bytes and the result.
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "cache_payload.h"
+#include "fuzz_check.h"
+#include "util/digest.h"
+
+namespace {
+
+using zel::sql::fuzz::check;
+using zel::sql::fuzz::fail;
+
+std::string little_endian(std::uint64_t value, std::size_t size) {
+    std::string out;
+    for (std::size_t i = 0; i < size; ++i) {
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+    return out;
+}
+
+// `fields` behind a version 1 and a file size that fit, sealed with its digest.
+std::string sealed(std::string_view fields) {
+    const std::size_t file_size = 16 + 4 + 8 + fields.size() + 28;
+    std::string body = little_endian(1, 4) + little_endian(file_size, 8) + std::string(fields);
+    const zel::util::Sha3_224Digest digest = zel::util::sha3_224(zel::util::ByteSpan(body));
+    return body + std::string(digest.begin(), digest.end());
+}
+
+void check_payload(std::string_view payload) {
+    zel::sql::detail::CachedQuery cached;
+    try {
+        cached = zel::sql::detail::read_cache_payload(payload);
+    } catch (const zel::sql::detail::PayloadError& e) {
+        check(std::string(e.what()).find("format version") != std::string::npos ||
+                  std::string(e.what()).rfind("is damaged or truncated: ", 0) == 0,
+              std::string("unexpected refusal: ") + e.what());
+        return;
+    } catch (const std::exception& e) {
+        fail(std::string("reading threw something other than PayloadError: ") + e.what());
+    }
+
+    std::string written;
+    zel::sql::detail::write_cache_payload(cached.sql, cached.data_source, cached.result,
+                                          [&](std::string_view bytes) { written.append(bytes); });
+    check(written == payload, "an accepted payload is not what the writer makes of its result");
+    for (const auto& row : cached.result.rows) {
+        check(row.size() == cached.result.column_names.size(), "a row of the wrong width");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    check_payload(input);
+    check_payload(sealed(input));
+    return 0;
+}
