@@ -20,6 +20,23 @@ class DatabaseError(Error):
     native_error: int
     """The driver's native code of that record."""
 
+class QueryResult:
+    """Every row of one query read through Database.read_with_cache, as text."""
+
+    @property
+    def columns(self) -> list[str]: ...
+    @property
+    def rows(self) -> list[Row]: ...
+    @property
+    def from_cache(self) -> bool: ...
+    @property
+    def message(self) -> str: ...
+    @property
+    def stored_at(self) -> datetime.datetime: ...
+    def to_dicts(self) -> list[dict[str, str | None]]:
+        """The rows as dicts, column name -> value."""
+    def __len__(self) -> int: ...
+
 class Database:
     """One ODBC data source, reached with a user name and a password."""
 
@@ -31,6 +48,15 @@ class Database:
     @property
     def last_connect_error(self) -> str:
         """Why the most recent login was refused; "" after a successful one."""
+    def query(self, sql: str) -> list[Row]:
+        """Every row of `sql` as text, None for NULL; no cache involved."""
+    def read_with_cache(
+        self,
+        sql: str,
+        policy: Policy = "fallback",
+        max_age: float | datetime.timedelta = 0,
+    ) -> QueryResult:
+        """Every row of `sql` as text, read through this data source's cache folder."""
     @property
     def cache_folder(self) -> str:
         """The folder of this data source's cache files (default "db_cache")."""

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """What a control-room script does with a facility's component list.
 
-Loads the list, with the backup file as fallback, and prints a short summary,
-one beamline between two positions sorted along the beam, and the cells of
-components around the BPMs of that stretch: the same as the C++ program
-examples/facility_overview.cpp.
+Loads the list, with the backup file as fallback, reads the facility's table
+of beamlines through the query cache, and prints the beamlines, a short
+summary, one beamline between two positions sorted along the beam, and the
+cells of components around the BPMs of that stretch: the same as the C++
+program examples/facility_overview.cpp. The query cache lives in the folder
+db_cache_<DATA_SOURCE> of the working directory.
 
     facility_overview.py [options] DATA_SOURCE FACILITY
 
@@ -62,6 +64,38 @@ def print_table(header, rows, right_aligned=()):
         print("".join("  " + cell for cell in cells))
 
 
+def print_refused_login(db):
+    """A refused login surfaces as "Unable to allocate SQL statement handle";
+    the Database keeps what the driver said about it."""
+    reason = db.last_connect_error.rstrip("\n ")
+    if reason:
+        print(f"  The login was refused: {reason}")
+
+
+def print_beamlines(db, canonical):
+    """The facility's beamlines, read through the query cache: from the
+    database when it answers (and stored), else from the last copy, saying why."""
+    sql = f"SELECT FLAG, NAME, ENERGY_GEV, LENGTH_M FROM TAVIK.{canonical}_BEAMLINES ORDER BY SEQ"
+    try:
+        beamlines = db.read_with_cache(sql)
+    except zel_sql.Error as e:
+        print(f"The beamlines of {canonical} are unknown:\n  {e}\n")
+        return
+    if beamlines.from_cache:
+        print(f"Beamlines of {canonical}, from the cache copy read at "
+              f"{beamlines.stored_at:%Y-%m-%d %H:%M:%S} UTC, because the database could not be "
+              f"read:\n  {beamlines.message}")
+    elif beamlines.message:
+        print(f"Beamlines of {canonical}, read from the database, but not stored in the cache:"
+              f"\n  {beamlines.message}")
+    else:
+        print(f"Beamlines of {canonical}, read from the database and stored in "
+              f"{db.cache_folder}:")
+    rows = [["NULL" if value is None else value for value in row] for row in beamlines.rows]
+    print_table(beamlines.columns, rows)
+    print()
+
+
 def print_summary(components):
     print(f"Summary: {len(components)} components, {len(components.flag_names)} flags")
     rows = []
@@ -109,15 +143,13 @@ def main():
           f"its components are in TAVIK.{canonical}_VIEW_COMPONENTS.\n")
 
     db = zel_sql.Database(args.data_source, args.user, args.password)
+    db.cache_folder = f"db_cache_{args.data_source}"
     if args.sqlite:
         try:
             attach_main_file_as_tavik(db)
         except zel_sql.Error as e:
             # Not fatal: the load below falls back to the backup file.
-            print(f"The database cannot be prepared: {e}")
-            if db.last_connect_error:
-                print(f"The login was refused: {db.last_connect_error}")
-            print()
+            print(f"The database cannot be prepared: {e}\n")
 
     components = zel_sql.ComponentList()
     try:
@@ -125,6 +157,7 @@ def main():
     except zel_sql.Error as e:
         # The message joins the database's and the backup file's reasons.
         print(f"Neither the database nor the backup file could be read:\n  {e}")
+        print_refused_login(db)
         return 1
     if not message:
         print(f"Loaded from data source {args.data_source}; backup copy written to {backup_file}.\n")
@@ -134,9 +167,11 @@ def main():
         print(f"Loaded from data source {args.data_source}, but the backup copy could not be "
               f"written:\n  {message}\n")
     else:
-        print(f"The database could not be read:\n  {message}\n"
-              f"Loaded from the backup file {backup_file} instead.\n")
+        print(f"The database could not be read:\n  {message}")
+        print_refused_login(db)
+        print(f"Loaded from the backup file {backup_file} instead.\n")
 
+    print_beamlines(db, canonical)
     print_summary(components)
     print()
     beamline = components.extract_beamline(args.beamline, args.start, args.end, "s")

@@ -2,13 +2,80 @@
 
 #include "database.h"
 
+#include <chrono>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "query_result.h"
 #include "text.h"
+#include "zel/sql/Query.h"
+#include "zel/sql/QueryResult.h"
 
 namespace py = pybind11;
 
 namespace zel::python {
+namespace {
+
+using Rows = std::vector<std::vector<std::optional<std::string>>>;
+
+// Every row of `sql`, each value read whole as text. A statement without a
+// result set (ATTACH, INSERT) is executed and gives no rows.
+Rows read_rows(sql::Database& database, const std::string& sql) {
+    sql::Query query = database.send_query(sql);
+    const int columns = query.get_num_result_columns();
+    Rows rows;
+    if (columns <= 0) {
+        return rows;
+    }
+    while (query.fetch_checked()) {
+        auto& row = rows.emplace_back();
+        row.reserve(static_cast<std::size_t>(columns));
+        for (int column = 1; column <= columns; ++column) {
+            bool was_null = false;
+            std::string value = query.get_column_as_string(column, &was_null);
+            row.push_back(was_null ? std::nullopt : std::optional<std::string>(std::move(value)));
+        }
+    }
+    return rows;
+}
+
+sql::CachePolicy parse_policy(const std::string& policy) {
+    if (policy == "fallback") {
+        return sql::CachePolicy::fallback;
+    }
+    if (policy == "prefer_cache") {
+        return sql::CachePolicy::prefer_cache;
+    }
+    if (policy == "cache_only") {
+        return sql::CachePolicy::cache_only;
+    }
+    throw py::value_error(
+        "policy must be \"fallback\", \"prefer_cache\" or \"cache_only\", not \"" + policy + "\"");
+}
+
+// Seconds or a datetime.timedelta. A copy is fresh while its age in whole
+// seconds is below max_age; rounding a fraction up keeps that exact.
+std::chrono::seconds parse_max_age(const py::object& max_age) {
+    const py::object timedelta = py::module_::import("datetime").attr("timedelta");
+    const double seconds = py::isinstance(max_age, timedelta)
+                               ? max_age.attr("total_seconds")().cast<double>()
+                               : py::float_(max_age).cast<double>();
+    if (std::isnan(seconds)) {
+        throw py::value_error("max_age must be a number of seconds, not NaN");
+    }
+    using Rep = std::chrono::seconds::rep;
+    const double limit = static_cast<double>(std::numeric_limits<Rep>::max() / 2);
+    return std::chrono::seconds(
+        static_cast<Rep>(std::ceil(std::fmax(-limit, std::fmin(seconds, limit)))));
+}
+
+}  // namespace
 
 void bind_database(py::module_& module) {
     py::class_<LockedDatabase> cls(
@@ -43,6 +110,35 @@ void bind_database(py::module_& module) {
         },
         "Why the most recent login was refused, in the driver's words; \"\" before the first "
         "attempt and after a successful one.");
+    cls.def(
+        "query",
+        [](LockedDatabase& self, const Text& sql) {
+            Rows rows =
+                self.use([&](sql::Database& database) { return read_rows(database, sql.bytes); });
+            return rows_to_python(rows);
+        },
+        py::arg("sql"),
+        "Every row of `sql`, each value as text: a list of tuples of str, None for NULL. No "
+        "cache is involved. A statement without a result set is executed and gives []. Raises "
+        "DatabaseError when the driver refuses it.");
+    cls.def(
+        "read_with_cache",
+        [](LockedDatabase& self, const Text& sql, const std::string& policy,
+           const py::object& max_age) {
+            const sql::CachePolicy cache_policy = parse_policy(policy);
+            const std::chrono::seconds age = parse_max_age(max_age);
+            sql::QueryResult result = self.use([&](sql::Database& database) {
+                return database.read_with_cache(sql.bytes, cache_policy, age);
+            });
+            return to_python(result);
+        },
+        py::arg("sql"), py::arg("policy") = "fallback", py::arg("max_age") = 0,
+        "Every row of `sql` as text, read through this data source's cache folder.\n\n"
+        "policy \"fallback\": read from the database and store a copy; when the database "
+        "fails, the last stored copy with from_cache True and the database's message. "
+        "\"prefer_cache\": a copy younger than max_age (seconds or datetime.timedelta) without "
+        "contacting the database, else as \"fallback\". \"cache_only\": only the copy. Raises "
+        "Error with the database's and the cache's messages when neither can answer.");
     cls.def_property(
         "cache_folder",
         [](LockedDatabase& self) {

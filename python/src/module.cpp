@@ -6,6 +6,7 @@
 #include "component_list.h"
 #include "database.h"
 #include "errors.h"
+#include "query_result.h"
 #include "text.h"
 #include "zel/sql/functions.h"
 
@@ -20,6 +21,7 @@ PYBIND11_MODULE(zel_sql, module) {
         "GIL.";
 
     zel::python::bind_errors(module);
+    zel::python::bind_query_result(module);
     zel::python::bind_database(module);
     zel::python::bind_component_list(module);
 

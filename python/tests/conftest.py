@@ -8,6 +8,8 @@ import configparser
 import dataclasses
 import os
 import socket
+import sqlite3
+import threading
 
 import pytest
 
@@ -33,20 +35,19 @@ class Backend:
     data_source: str
     is_sqlite: bool
 
-    def database(self, data_source=None):
-        """A new Database on this data source (or on `data_source`, a copy of
-        it), logged in as the reader."""
+    def database(self):
+        """A new Database on this data source, logged in as the reader."""
         if self.is_sqlite:
-            db = zel_sql.Database(data_source or self.data_source)
+            db = zel_sql.Database(self.data_source)
             # SQLite has no schemas: the TAVIK views live in a file of their own.
             db.query(f"ATTACH DATABASE '{environment_dir()}/tavik.sqlite' AS TAVIK")
             return db
-        return zel_sql.Database(data_source or self.data_source, READER, READER_PASSWORD)
+        return zel_sql.Database(self.data_source, READER, READER_PASSWORD)
 
 
 PG = Backend("pg", "zel_pg_unicode", False)
 SQLITE = Backend("sqlite", "zel_sqlite", True)
-BACKENDS = [PG]
+BACKENDS = [PG, SQLITE]
 
 
 @pytest.fixture(params=BACKENDS, ids=lambda backend: backend.name)
@@ -62,30 +63,97 @@ def workdir(tmp_path, monkeypatch):
     return tmp_path
 
 
-def closed_port():
-    """A local TCP port on which nothing listens."""
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+class TcpProxy:
+    """Forwards a local port to a server until stopped; a client then sees
+    what it sees of a stopped server: connections refused."""
+
+    def __init__(self, target_port):
+        self.target_port = target_port
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.sockets = []
+        self.lock = threading.Lock()
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+                server = socket.create_connection(("127.0.0.1", self.target_port))
+            except OSError:
+                return
+            with self.lock:
+                self.sockets += [client, server]
+            for source, sink in ((client, server), (server, client)):
+                threading.Thread(target=self._pipe, args=(source, sink), daemon=True).start()
+
+    @staticmethod
+    def _pipe(source, sink):
+        try:
+            while data := source.recv(65536):
+                sink.sendall(data)
+        except OSError:
+            pass
+        for end in (source, sink):
+            try:
+                end.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def stop(self):
+        # A shutdown, unlike a close, also ends the accept() that waits on it.
+        try:
+            self.listener.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.listener.close()
+        with self.lock:
+            for end in self.sockets:
+                try:
+                    end.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+
+
+SAMPLES_TABLE = [
+    "CREATE TABLE samples (id INTEGER PRIMARY KEY, label VARCHAR(40), amount DOUBLE)",
+    "INSERT INTO samples VALUES (1, 'alpha', 2.5), (2, NULL, NULL), (3, 'gamma', -1.25)",
+]
 
 
 class PrivateSource:
-    """A copy of a backend's data source under a name of its own, in an
-    odbc.ini of the test's own, so that the test can take the database away
-    without disturbing any other test: the driver manager reads the file
-    anew at every login."""
+    """A data source of the test's own, in an odbc.ini of its own, whose
+    database the test can take away without disturbing any other test: for
+    PostgreSQL a proxy to the server that stops, for SQLite a file of its own
+    (with the table samples) that goes. The driver manager may keep what it
+    read of a data source for a while, so each one has a new name and its
+    entries never change."""
+
+    count = 0
 
     def __init__(self, backend, folder, monkeypatch):
+        PrivateSource.count += 1
         self.backend = backend
-        self.name = f"zel_py_{backend.name}"
-        self.folder = folder
-        self.config = configparser.ConfigParser(interpolation=None)
-        self.config.optionxform = str
-        self.config.read(os.path.join(environment_dir(), "odbc.ini"))
-        self.config[self.name] = dict(self.config[backend.data_source])
-        self.file = folder / "odbc.ini"
-        self._write()
-        monkeypatch.setenv("ODBCINI", str(self.file))
+        self.name = f"zel_py_{backend.name}_{PrivateSource.count}"
+        config = configparser.ConfigParser(interpolation=None)
+        config.optionxform = str
+        config.read(os.path.join(environment_dir(), "odbc.ini"))
+        section = dict(config[backend.data_source])
+        if backend.is_sqlite:
+            self.file = folder / "private.sqlite"
+            with sqlite3.connect(self.file) as db:
+                for statement in SAMPLES_TABLE:
+                    db.execute(statement)
+            db.close()
+            section.update(Database=str(self.file), NoCreat="1")
+        else:
+            self.proxy = TcpProxy(int(section["Port"]))
+            section["Port"] = str(self.proxy.port)
+        config[self.name] = section
+        ini = folder / "odbc.ini"
+        with open(ini, "w") as out:
+            config.write(out, space_around_delimiters=False)
+        monkeypatch.setenv("ODBCINI", str(ini))
 
     def database(self):
         return zel_sql.Database(self.name, *(() if self.backend.is_sqlite
@@ -93,19 +161,15 @@ class PrivateSource:
 
     def stop(self):
         """From now on a login fails as with a stopped server or a lost file."""
-        section = self.config[self.name]
         if self.backend.is_sqlite:
-            section["Database"] = str(self.folder / "gone.sqlite")
-            section["NoCreat"] = "1"
+            self.file.rename(self.file.with_suffix(".gone"))
         else:
-            section["Port"] = str(closed_port())
-        self._write()
-
-    def _write(self):
-        with open(self.file, "w") as out:
-            self.config.write(out, space_around_delimiters=False)
+            self.proxy.stop()
 
 
 @pytest.fixture
 def private_source(backend, tmp_path, monkeypatch):
-    return PrivateSource(backend, tmp_path, monkeypatch)
+    source = PrivateSource(backend, tmp_path, monkeypatch)
+    yield source
+    if not backend.is_sqlite:
+        source.proxy.stop()

@@ -1,12 +1,79 @@
 """Database: direct reads, reads through the query cache, connection state and
 DatabaseError."""
 
+import datetime
+import threading
+import time
+
 import pytest
 
 import zel_sql
 from conftest import PG
 
+SAMPLES = "SELECT id, label, amount FROM samples ORDER BY id"
+SAMPLE_ROWS = [("1", "alpha", "2.5"), ("2", None, None), ("3", "gamma", "-1.25")]
+
+
+def test_query_reads_every_row_as_text(backend):
+    db = backend.database()
+    assert db.query(SAMPLES) == SAMPLE_ROWS
+    assert db.query("SELECT id FROM samples WHERE id > 3") == []
+    assert db.is_connected
+    assert db.last_connect_error == ""
+    db.disconnect()
+    assert not db.is_connected
+
+
+def test_read_with_cache_stores_what_it_read(backend, workdir):
+    db = backend.database()
+    db.cache_folder = workdir / "cache"
+    before = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
+    result = db.read_with_cache(SAMPLES)
+    assert (result.from_cache, result.message) == (False, "")
+    assert [column.lower() for column in result.columns] == ["id", "label", "amount"]
+    assert result.rows == SAMPLE_ROWS
+    assert len(result) == 3
+    assert before <= result.stored_at <= datetime.datetime.now(datetime.timezone.utc)
+    assert result.to_dicts()[1] == dict(zip(result.columns, SAMPLE_ROWS[1]))
+
+    cached = db.read_with_cache(SAMPLES, "cache_only")
+    assert (cached.from_cache, cached.rows, cached.stored_at) == (True, SAMPLE_ROWS,
+                                                                  result.stored_at)
+    assert len(list((workdir / "cache").iterdir())) == 1
+
+
 REFUSED = "Unable to allocate SQL statement handle"
+
+
+@pytest.mark.parametrize("policy, max_age, stored, outcome", [
+    ("fallback", 0, True, REFUSED),
+    ("prefer_cache", 0, True, REFUSED),
+    ("prefer_cache", 3600, True, ""),
+    ("prefer_cache", datetime.timedelta(hours=1), True, ""),
+    ("cache_only", 0, True, ""),
+    ("fallback", 0, False, zel_sql.Error),
+    ("cache_only", 0, False, zel_sql.Error),
+])
+def test_cache_policies_with_the_database_stopped(private_source, workdir, policy, max_age,
+                                                  stored, outcome):
+    db = private_source.database()
+    db.cache_folder = workdir / "cache"
+    if stored:
+        db.read_with_cache(SAMPLES)
+    db.disconnect()
+    private_source.stop()
+
+    if outcome is zel_sql.Error:
+        with pytest.raises(zel_sql.Error) as raised:
+            db.read_with_cache(SAMPLES, policy, max_age)
+        message = str(raised.value)
+        assert str(workdir / "cache") + "/" in message
+        assert message.startswith(REFUSED + "; ") == (policy == "fallback")
+        return
+    result = db.read_with_cache(SAMPLES, policy, max_age)
+    assert (result.from_cache, result.rows, result.message) == (True, SAMPLE_ROWS, outcome)
+    # A fresh copy answers without a login.
+    assert (db.last_connect_error != "") == (outcome == REFUSED)
 
 
 def test_a_refused_login_says_why(private_source):
@@ -24,7 +91,45 @@ def test_a_refused_login_says_why(private_source):
 def test_driver_errors_carry_their_sqlstate(backend):
     db = backend.database()
     with pytest.raises(zel_sql.DatabaseError) as raised:
-        zel_sql.ComponentList().read_from_db(db, "broken")
+        db.query("SELEKT 1")
+    error = raised.value
+    assert isinstance(error, zel_sql.Error) and isinstance(error, RuntimeError)
+    assert str(error).startswith("Query failed: ")
+    assert len(error.sqlstate) == 5
+    assert isinstance(error.native_error, int)
+    if backend is PG:
+        assert error.sqlstate == "42601"
+    # A failed fetch during a load too: the view divides by zero at row 5.
+    with pytest.raises(zel_sql.DatabaseError) as raised:
+        zel_sql.ComponentList().read_from_db(backend.database(), "broken")
     assert "TAVIK.BROKEN_VIEW_COMPONENTS" in str(raised.value)
     if backend is PG:
         assert raised.value.sqlstate == "22012"
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda db: db.read_with_cache(SAMPLES, "newest"), ValueError,
+     'policy must be "fallback", "prefer_cache" or "cache_only", not "newest"'),
+    (lambda db: db.read_with_cache(SAMPLES, "prefer_cache", float("nan")), ValueError,
+     "max_age must be a number of seconds, not NaN"),
+    (lambda db: setattr(db, "cache_folder", ""), zel_sql.Error, 'Invalid cache folder: ""'),
+])
+def test_argument_errors(call, error, message):
+    with pytest.raises(error) as raised:
+        call(zel_sql.Database("zel_py_never_contacted"))
+    assert str(raised.value) == message
+
+
+def test_a_slow_query_lets_other_threads_run():
+    db = PG.database()
+    rows = []
+    reader = threading.Thread(target=lambda: rows.extend(db.query("SELECT pg_sleep(1), 'done'")))
+    ticks = 0
+    reader.start()
+    while reader.is_alive():
+        ticks += 1
+        time.sleep(0.01)
+    reader.join()
+    assert rows == [("", "done")]
+    # Without the GIL released, this thread would not run before the query ends.
+    assert ticks >= 20
