@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstddef>
-#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
