@@ -239,7 +239,9 @@ TEST_P(VanishingView, SecondLoadFallsBackToTheFirstAndSaysWhy) {
     const std::string message = second.read_from_db_with_backup(*db, facility);
     // The dictionary no longer lists a flag column, and the SELECT fails.
     EXPECT_THAT(message, StartsWith("Query failed: "));
-    EXPECT_THAT(message, HasSubstr(GetParam().is_sqlite ? "no such table" : "does not exist"));
+    EXPECT_THAT(message, HasSubstr(GetParam().is_sqlite    ? "no such table"
+                                   : GetParam().is_mariadb ? "doesn't exist"
+                                                           : "does not exist"));
     EXPECT_THAT(message, EndsWith(" (SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, "
                                   "TYPE_, FRIENDLY_NAME, X, Y, Z, S, LINK_NAME FROM " +
                                   view + ")"));
