@@ -72,9 +72,12 @@ TEST(DatabaseConnection, RefusedLoginsFailAtStatementAllocationEveryTime) {
         {"unknown data source", "zel_no_such_dsn", reader, reader_password},
         {"wrong password", "zel_pg_unicode", reader, "not-the-password"},
         {"unknown user", "zel_pg_ansi", "nobody_here", reader_password},
+        {"wrong password on MariaDB", "zel_mariadb", reader, "not-the-password"},
+        {"unknown user on MariaDB", "zel_mariadb", "nobody_here", reader_password},
     };
     expect_login_accepted(pg_unicode.data_source);
     expect_login_accepted(pg_ansi.data_source);
+    expect_login_accepted(mariadb.data_source);
     for (const auto& login : logins) {
         SCOPED_TRACE(login.what);
         Database db(login.data_source, login.user, login.password);

@@ -431,8 +431,6 @@ Driver=ZEL MariaDB
 Server=127.0.0.1
 Port=$mariadb_kill_port
 Database=$database
-NO_CACHE=1
-FORWARDONLY=1
 INI
 }
 
