@@ -118,6 +118,26 @@ TEST_P(OdbcLayer, ShortValuesAndTheSmallestInt32ReadBack) {
     EXPECT_EQ(query.get_column_as_int32_t(4, nullptr), INT32_MIN);
 }
 
+TEST_P(OdbcLayer, NumbersAndEmptyTextsReadAsText) {
+    Query query =
+        db_->send_query("SELECT amount, count, '' FROM samples WHERE id IN (1, 3) ORDER BY id");
+    const struct {
+        const char* amount;
+        const char* count;
+    } rows[] = {{"2.5", "42"}, {"-1.25", "-2147483648"}};
+    for (const auto& row : rows) {
+        ASSERT_TRUE(query.fetch());
+        bool was_null = true;
+        EXPECT_EQ(query.get_column_as_string(1, &was_null), row.amount);
+        EXPECT_FALSE(was_null);
+        EXPECT_EQ(query.get_column_as_string(2, &was_null), row.count);
+        // Empty, not NULL.
+        was_null = true;
+        EXPECT_EQ(query.get_column_as_string(3, &was_null), "");
+        EXPECT_FALSE(was_null);
+    }
+}
+
 TEST_P(OdbcLayer, RejectedStatementNamesDiagnosticsAndText) {
     const std::string text = "SELECT * FROM no_such_table";
     const std::string message = error_message_of([&] { db_->send_query(text); });
