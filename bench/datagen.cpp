@@ -1,14 +1,17 @@
 // Writes the benchmark facilities as CSV files and the SQL script that loads
-// them into PostgreSQL (through psql) or SQLite (through the sqlite3 shell).
+// them into PostgreSQL (through psql), MariaDB (through the mariadb client,
+// with --local-infile) or SQLite (through the sqlite3 shell).
 //
-//   zel_sql_bench_datagen postgres|sqlite <output folder>
+//   zel_sql_bench_datagen postgres|mariadb|sqlite <output folder>
 //
 // The script is written to <output folder>/load-<dialect>.sql and refers to
 // the CSV files beside it.
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 
 #include "component_fixture.h"
@@ -50,6 +53,38 @@ void write_postgres(std::ostream& sql, const std::string& folder) {
     sql << "ANALYZE;\n";
 }
 
+// In MariaDB a schema is a database: TAVIK holds the facilities, and the
+// login's default database zel_bench the dictionary view. Its names compare
+// byte for byte and without padding, as in Oracle.
+void write_mariadb(std::ostream& sql, const std::string& folder) {
+    sql << "DROP DATABASE IF EXISTS TAVIK;\n"
+           "CREATE DATABASE TAVIK CHARACTER SET utf8mb4 COLLATE utf8mb4_bin;\n"
+           "CREATE DATABASE IF NOT EXISTS zel_bench;\n"
+           "CREATE OR REPLACE VIEW zel_bench.ALL_TAB_COLUMNS AS SELECT "
+           "CONVERT(UPPER(TABLE_SCHEMA) USING utf8mb4) COLLATE utf8mb4_nopad_bin AS OWNER, "
+           "CONVERT(UPPER(TABLE_NAME) USING utf8mb4) COLLATE utf8mb4_nopad_bin AS TABLE_NAME, "
+           "CONVERT(UPPER(COLUMN_NAME) USING utf8mb4) COLLATE utf8mb4_nopad_bin AS COLUMN_NAME "
+           "FROM information_schema.COLUMNS ORDER BY TABLE_SCHEMA, TABLE_NAME, "
+           "ORDINAL_POSITION;\n";
+    for (const Facility& f : facilities) {
+        const std::string table = std::string("TAVIK.") + f.name + "_COMPONENTS";
+        sql << "CREATE TABLE " << table << " ("
+            << column_definitions("varchar(255)", "double", "smallint") << ");\n"
+            << "LOAD DATA LOCAL INFILE '" << folder << "/" << f.name << ".csv' INTO TABLE " << table
+            << " CHARACTER SET utf8mb4 FIELDS TERMINATED BY ',' ESCAPED BY '' "
+            << "LINES TERMINATED BY '\\n';\n"
+            << "CREATE VIEW TAVIK." << f.name << "_VIEW_COMPONENTS AS SELECT * FROM " << table
+            << ";\n";
+    }
+    sql << "ANALYZE TABLE";
+    const char* separator = " ";
+    for (const Facility& f : facilities) {
+        sql << separator << "TAVIK." << f.name << "_COMPONENTS";
+        separator = ", ";
+    }
+    sql << ";\n";
+}
+
 // SQLite has no schemas: everything lives in the main file, which the
 // benchmarks attach a second time as TAVIK.
 void write_sqlite(std::ostream& sql, const std::string& folder) {
@@ -71,8 +106,10 @@ void write_sqlite(std::ostream& sql, const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 || (std::string(argv[1]) != "postgres" && std::string(argv[1]) != "sqlite")) {
-        std::cerr << "usage: " << argv[0] << " postgres|sqlite <output folder>\n";
+    const std::string dialects[] = {"postgres", "mariadb", "sqlite"};
+    if (argc != 3 ||
+        std::find(std::begin(dialects), std::end(dialects), argv[1]) == std::end(dialects)) {
+        std::cerr << "usage: " << argv[0] << " postgres|mariadb|sqlite <output folder>\n";
         return 2;
     }
     const std::string dialect = argv[1];
@@ -88,6 +125,8 @@ int main(int argc, char** argv) {
     std::ofstream sql(folder + "/load-" + dialect + ".sql");
     if (dialect == "postgres") {
         write_postgres(sql, folder);
+    } else if (dialect == "mariadb") {
+        write_mariadb(sql, folder);
     } else {
         write_sqlite(sql, folder);
     }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,14 @@ bool is_plain_identifier(const std::string& name) {
         }
     }
     return true;
+}
+
+// The text of a bound buffer up to its first NUL, and never more than 255
+// bytes: a value that did not fit is cut to what a terminated buffer holds.
+// Most drivers terminate a cut value; MariaDB Connector/ODBC fills the whole
+// buffer instead and writes no NUL at all.
+std::string text_of(const char (&buffer)[text_buffer_len]) {
+    return std::string(buffer, ::strnlen(buffer, text_buffer_len - 1));
 }
 
 // One row of the component view as the driver delivers it.
@@ -75,15 +84,15 @@ struct RowBuffers {
 
     Component to_component() const {
         Component c;
-        c.name_ = name_str;
-        c.real_name_ = real_name_str;
-        c.name2_ = name2_str;
-        c.section_ = section_str;
-        c.group_ = group_str;
-        c.class_ = class_str;
-        c.type_ = type_str;
-        c.friendly_name_ = friendly_name_str;
-        c.link_name_ = link_name_str;
+        c.name_ = text_of(name_str);
+        c.real_name_ = text_of(real_name_str);
+        c.name2_ = text_of(name2_str);
+        c.section_ = text_of(section_str);
+        c.group_ = text_of(group_str);
+        c.class_ = text_of(class_str);
+        c.type_ = text_of(type_str);
+        c.friendly_name_ = text_of(friendly_name_str);
+        c.link_name_ = text_of(link_name_str);
         c.x_ = x;
         c.y_ = y;
         c.z_ = z;

@@ -25,15 +25,19 @@ bool connection_is_dead(SQLHDBC conn) noexcept {
            dead == SQL_CD_TRUE;
 }
 
-// The text as the contents of an SQL string literal: every single quote is
-// doubled, so the text can never end the literal.
+// The text as the contents of an SQL string literal that no server reads as
+// ending early. Every single quote is doubled. Every backslash is doubled too:
+// servers that treat a backslash as an escape character (MariaDB and MySQL
+// by default) read the pair as one backslash, where a lone one would escape
+// the closing quote. A server that follows the SQL standard reads the pair as
+// two backslashes, so there a name with a backslash matches nothing.
 std::string quote_literal_contents(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
         out.push_back(c);
-        if (c == '\'') {
-            out.push_back('\'');
+        if (c == '\'' || c == '\\') {
+            out.push_back(c);
         }
     }
     return out;

@@ -12,6 +12,7 @@
 #include "util/string.h"
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
+#include "zel/sql/DatabaseError.h"
 
 namespace zel::sql {
 namespace {
@@ -91,7 +92,14 @@ QueryResult Database::read_with_cache(const std::string& sql, CachePolicy policy
             load_cached();
         }
         if (!cached) {
-            throw Error(util::cat(db_error.get_message(), "; ", *cache_error));
+            const std::string joined = util::cat(db_error.get_message(), "; ", *cache_error);
+            // The joined message still carries the driver's diagnostics, and
+            // with them their SQLSTATE.
+            if (const auto* driver_error = dynamic_cast<const DatabaseError*>(&db_error)) {
+                throw DatabaseError(joined, driver_error->get_sqlstate(),
+                                    driver_error->get_native_error());
+            }
+            throw Error(joined);
         }
         cached->message = db_error.get_message();
         return std::move(*cached);

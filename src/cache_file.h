@@ -4,6 +4,8 @@
 // Storing a query's result in its cache file and loading it back. Internal:
 // not exported.
 
+#include <fstream>
+#include <istream>
 #include <string>
 
 #include "zel/sql/Cache.h"
@@ -30,6 +32,20 @@ public:
     /// @throws zel::Error naming the folder or the file.
     static void store(const Cache& cache, const std::string& sql, const std::string& data_source,
                       const QueryResult& result);
+
+    // The Cache's own file operations that load and store are made of, for
+    // the tests of each step.
+    static void create_folder(const Cache& cache) { cache.create_folder(); }
+    static std::ifstream open_file_input_stream(const Cache& cache, const std::string& file_name) {
+        return cache.open_file_input_stream(file_name);
+    }
+    static std::ofstream open_file_output_stream(const Cache& cache, const std::string& file_name) {
+        return cache.open_file_output_stream(file_name);
+    }
+    static void read_and_check_magic_header(std::istream& stream) {
+        Cache::read_and_check_magic_header(stream);
+    }
+    static std::string magic_header() { return std::string(Cache::magic_header, 16); }
 };
 
 }  // namespace zel::sql::detail

@@ -191,15 +191,21 @@ TEST_F(ComponentListDb, BuffersAreResetBeforeEveryFetch) {
     EXPECT_EQ(list.components_[2], full_component("AGAIN", {false, true}));
 }
 
-TEST_F(ComponentListDb, LongTextIsCutTo255Bytes) {
+TEST_F(ComponentListDb, LongTextIsCutTo255BytesTerminatedByTheDriverOrNot) {
     fake_odbc::set_result_set_for(flag_names_sql, view_columns());
     std::vector<fake_odbc::Value> row = full_row("LONG", 0, 0);
     row[7] = text(std::string(300, 'f'));
+    // Filled to the last byte without a NUL: the following buffer must not
+    // become part of the value.
+    row[0] = fake_odbc::unterminated(text(std::string(256, 'n')));
+    row[1] = fake_odbc::unterminated(text(std::string(400, 'r')));
     fake_odbc::set_result_set_for(select_sql, fake_odbc::ResultSet(15).row(row));
     ComponentList list;
     list.read_from_db(db_, "MIRAN");
     ASSERT_EQ(list.components_.size(), 1u);
     EXPECT_EQ(list.components_[0].friendly_name_, std::string(255, 'f'));
+    EXPECT_EQ(list.components_[0].name_, std::string(255, 'n'));
+    EXPECT_EQ(list.components_[0].real_name_, std::string(255, 'r'));
 }
 
 TEST_F(ComponentListDb, ViewWithoutFlagColumnsSelectsTheThirteenFixedColumns) {

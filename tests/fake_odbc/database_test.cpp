@@ -392,13 +392,20 @@ TEST_F(DatabaseTest, ReadColumnNamesOfAMissingTableIsEmpty) {
     EXPECT_TRUE(db.read_column_names("no_such_table", "tavik").empty());
 }
 
-TEST_F(DatabaseTest, ReadColumnNamesDoublesSingleQuotes) {
+TEST_F(DatabaseTest, ReadColumnNamesDoublesSingleQuotesAndBackslashes) {
     Database db("accel", "u", "p");
+    fake_odbc::queue_result_set(fake_odbc::ResultSet(1));
     fake_odbc::queue_result_set(fake_odbc::ResultSet(1));
     db.read_column_names("x' OR '1'='1", "o'brien");
     EXPECT_EQ(fake_odbc::nth_call(Fn::exec_direct, 0).text(),
               "SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = 'O''BRIEN' AND "
               "UPPER(TABLE_NAME) = 'X'' OR ''1''=''1'");
+    // Where a backslash escapes the next character (MariaDB, MySQL), a single
+    // one would escape the closing quote and let the next literal run as SQL.
+    db.read_column_names(" OR 1=1 -- ", "\\");
+    EXPECT_EQ(fake_odbc::nth_call(Fn::exec_direct, 1).text(),
+              "SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = '\\\\' AND "
+              "UPPER(TABLE_NAME) = ' OR 1=1 -- '");
 }
 
 TEST_F(DatabaseTest, ReadColumnNamesReportsAFailedFetch) {

@@ -156,6 +156,11 @@ Value without_total(Value value) {
     return value;
 }
 
+Value unterminated(Value value) {
+    value.unterminated = true;
+    return value;
+}
+
 ResultSet& ResultSet::row(std::vector<Value> values) {
     if (static_cast<int>(values.size()) != columns_) {
         throw std::invalid_argument("fake_odbc::ResultSet::row: expected " +

@@ -113,6 +113,10 @@ struct Value {
     /// When true, the length/indicator reports SQL_NO_TOTAL for every piece
     /// but the last, as a driver does that does not know the length.
     bool no_total = false;
+    /// When true, a character value bound to a column that is too short for it
+    /// fills the whole buffer and gets no terminating NUL, as MariaDB
+    /// Connector/ODBC 3.1 delivers it. SQLGetData still terminates each piece.
+    bool unterminated = false;
 };
 
 /// SQL NULL.
@@ -129,6 +133,8 @@ Value real(double number);
 Value integer(long long number);
 /// `value` with SQL_NO_TOTAL reported for every piece but the last.
 Value without_total(Value value);
+/// `value` without a terminating NUL when cut in a bound column's buffer.
+Value unterminated(Value value);
 
 /// The bytes that binary_pattern(size) holds.
 std::vector<unsigned char> pattern_bytes(std::size_t size);

@@ -159,8 +159,8 @@ struct Piece {
 /// buffer_length bytes; a fixed-size value is written whole, whatever
 /// buffer_length says. The length/indicator is the length of what remained
 /// before this piece, or SQL_NO_TOTAL when `no_total` and it did not fit.
-Piece write_piece(const Image& image, std::size_t offset, bool no_total, SQLPOINTER buffer,
-                  SQLLEN buffer_length);
+Piece write_piece(const Image& image, std::size_t offset, bool no_total, bool unterminated,
+                  SQLPOINTER buffer, SQLLEN buffer_length);
 
 }  // namespace fake_odbc::detail
 

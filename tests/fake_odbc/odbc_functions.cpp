@@ -128,7 +128,8 @@ SQLRETURN write_bound(HandleState& h, const Value& value, SQLSMALLINT c_type, SQ
         h.diagnostics.push_back(*error);
         return SQL_ERROR;
     }
-    const Piece piece = write_piece(image, 0, value.no_total, buffer, buffer_length);
+    const Piece piece =
+        write_piece(image, 0, value.no_total, value.unterminated, buffer, buffer_length);
     if (indicator != nullptr) {
         *indicator = piece.indicator;
     }
@@ -338,7 +339,8 @@ SQLRETURN get_data(HandleState& h, SQLUSMALLINT column, SQLSMALLINT c_type, SQLP
         h.diagnostics.push_back(*error);
         return SQL_ERROR;
     }
-    const Piece piece = write_piece(image, progress.offset, value.no_total, buffer, buffer_length);
+    const Piece piece =
+        write_piece(image, progress.offset, value.no_total, false, buffer, buffer_length);
     if (indicator != nullptr) {
         *indicator = piece.indicator;
         call.indicator = piece.indicator;

@@ -208,6 +208,14 @@ TEST_F(ReadWithCacheTest, NeitherDatabaseNorCopyJoinsBothMessages) {
               "Query failed: server gone (" + sql + "); Cannot open input file \"" +
                   db_->get_cache().get_full_file_name(sql) + "\"");
     EXPECT_FALSE(std::filesystem::exists(db_->get_cache().get_folder()));
+
+    // The joined error still tells a caller what the database said.
+    fake_odbc::set_result(Fn::exec_direct, SQL_ERROR,
+                          {fake_odbc::Diagnostic("[drv]down", "08S01", 17)});
+    const auto error = zel_sql_test::database_error([&] { db_->read_with_cache(sql); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->get_sqlstate(), "08S01");
+    EXPECT_EQ(error->get_native_error(), 17);
 }
 
 TEST_F(ReadWithCacheTest, FailedStoreReturnsTheRowsWithTheReason) {

@@ -251,8 +251,8 @@ std::optional<Diagnostic> to_image(const Value& value, SQLSMALLINT c_type, Image
     }
 }
 
-Piece write_piece(const Image& image, std::size_t offset, bool no_total, SQLPOINTER buffer,
-                  SQLLEN buffer_length) {
+Piece write_piece(const Image& image, std::size_t offset, bool no_total, bool unterminated,
+                  SQLPOINTER buffer, SQLLEN buffer_length) {
     Piece piece;
     auto* out = static_cast<char*>(buffer);
     if (!image.variable) {
@@ -266,15 +266,18 @@ Piece write_piece(const Image& image, std::size_t offset, bool no_total, SQLPOIN
         return piece;
     }
     const std::size_t remaining = image.bytes.size() - offset;
+    // A text that does not fit fills an unterminated buffer to the last byte.
+    const bool terminated =
+        image.is_char && !(unterminated && remaining >= static_cast<std::size_t>(buffer_length));
     std::size_t room = 0;
     if (out != nullptr && buffer_length > 0) {
-        room = static_cast<std::size_t>(buffer_length) - (image.is_char ? 1 : 0);
+        room = static_cast<std::size_t>(buffer_length) - (terminated ? 1 : 0);
     }
     const std::size_t n = remaining < room ? remaining : room;
     if (out != nullptr && buffer_length > 0) {
         std::memcpy(out, image.bytes.data() + offset, n);
         piece.written.assign(image.bytes, offset, n);
-        if (image.is_char) {
+        if (terminated) {
             out[n] = '\0';
             piece.written.push_back('\0');
         }

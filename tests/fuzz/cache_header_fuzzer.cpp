@@ -11,29 +11,16 @@
 #include <string>
 #include <string_view>
 
+#include "cache_file.h"
 #include "fuzz_check.h"
 #include "scratch_dir.h"
 #include "zel/Error.h"
 #include "zel/sql/Cache.h"
 
-namespace zel::sql::detail {
-
-// The fuzzer's way to the private operations of Cache.
-struct CacheAccess {
-    static void read_and_check_magic_header(std::istream& stream) {
-        Cache::read_and_check_magic_header(stream);
-    }
-    static std::ifstream open_file_input_stream(const Cache& cache, const std::string& file_name) {
-        return cache.open_file_input_stream(file_name);
-    }
-};
-
-}  // namespace zel::sql::detail
-
 namespace {
 
 using zel::sql::Cache;
-using zel::sql::detail::CacheAccess;
+using zel::sql::detail::CacheFiles;
 using zel::sql::fuzz::check;
 
 constexpr std::string_view magic = "zel_sql_cache_00";
@@ -60,7 +47,7 @@ std::optional<std::string> expected_header_error(std::string_view content) {
 void check_header(std::istream& stream, std::string_view content, const char* source) {
     const std::optional<std::string> expected = expected_header_error(content);
     try {
-        CacheAccess::read_and_check_magic_header(stream);
+        CacheFiles::read_and_check_magic_header(stream);
     } catch (const zel::Error& e) {
         // what() is a C string: a header byte of zero ends the message there.
         check(expected.has_value() && e.what() == expected->substr(0, expected->find('\0')),
@@ -117,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string path = scratch().write_file("cache.dat", data, size);
     const Cache cache;
-    std::ifstream file = CacheAccess::open_file_input_stream(cache, path);
+    std::ifstream file = CacheFiles::open_file_input_stream(cache, path);
     check_header(file, content, "a file");
 
     check_file_name(content);

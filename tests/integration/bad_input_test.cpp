@@ -54,6 +54,9 @@ TEST_P(BadNames, ColumnLookupsFindExactlyTheNamedTable) {
         {"X'; DROP TABLE samples; --", "TAVIK", {}},
         {"MIRAN_VIEW_COMPONENTS", "TAVIK'; DELETE FROM samples; --", {}},
         {"MIRAN_VIEW_COMPONENTS' OR ''='", "TAVIK", {}},
+        // MariaDB reads a backslash as an escape: a lone one would end nothing.
+        {" OR 1=1 -- ", "\\", {}},
+        {"MIRAN_VIEW_COMPONENTS\\", "TAVIK", {}},
         // A trailing line feed or blank is part of the name, not trimmed.
         {"MIRAN_VIEW_COMPONENTS\n", "TAVIK", {}},
         {"MIRAN_VIEW_COMPONENTS", "TAVIK ", {}},
@@ -70,9 +73,10 @@ TEST_P(BadNames, ColumnLookupsFindExactlyTheNamedTable) {
 
 TEST_P(BadNames, BytesThatAreNoUtf8AreRefusedOrMatchNothing) {
     // A PostgreSQL server in UTF-8 refuses the statement; SQLite compares the
-    // bytes and finds no such table. Neither crashes nor invents columns.
+    // bytes, and MariaDB replaces them with a warning, and both find no such
+    // table. None crashes or invents columns.
     const std::string invalid = "MIRAN\xff\xfe_VIEW_COMPONENTS";
-    if (GetParam().is_sqlite) {
+    if (GetParam().is_sqlite || GetParam().is_mariadb) {
         EXPECT_THAT(db_->read_column_names(invalid, "TAVIK"), IsEmpty());
     } else {
         EXPECT_THAT(error_message_of([&] { db_->read_column_names(invalid, "TAVIK"); }),

@@ -95,8 +95,10 @@ TEST(ComponentListFailingDb, FallsBackToTheBackupOrJoinsBothMessages) {
     } failing[] = {
         {"unknown data source", "zel_no_such_dsn", reader_password},
         {"wrong password", "zel_pg_unicode", "not-the-password"},
+        {"wrong password on MariaDB", "zel_mariadb", "not-the-password"},
     };
     expect_login_accepted(pg_unicode.data_source);
+    expect_login_accepted(mariadb.data_source);
     for (const auto& db_case : failing) {
         SCOPED_TRACE(db_case.what);
         ScratchDirectory scratch;
@@ -122,38 +124,54 @@ TEST(ComponentListFailingDb, FallsBackToTheBackupOrJoinsBothMessages) {
 }
 
 TEST(ComponentListServerOutage, SecondLoadFallsBackToTheBackupAndSaysWhy) {
-    ScratchDirectory scratch;
-    Database db("zel_pg_outage", reader, reader_password);
-    ComponentList first;
-    ASSERT_EQ(first.read_from_db_with_backup(db, "miran"), "");
-    ASSERT_EQ(first, expected_miran_list());
-    const std::string backup = read_file(miran_backup);
+    // Servers that no other test uses.
+    const struct {
+        const char* data_source;
+        const char* server;
+        const char* diagnostics;  // the driver's word for the lost connection
+    } outages[] = {
+        {"zel_pg_outage", "outage", "terminating connection due to administrator command"},
+        {"zel_mariadb_outage", "mariadb-outage", "Lost connection to server during query"},
+    };
+    for (const auto& outage : outages) {
+        SCOPED_TRACE(outage.data_source);
+        ScratchDirectory scratch;
+        Database db(outage.data_source, reader, reader_password);
+        ComponentList first;
+        ASSERT_EQ(first.read_from_db_with_backup(db, "miran"), "");
+        ASSERT_EQ(first, expected_miran_list());
+        const std::string backup = read_file(miran_backup);
 
-    ServerHalt halt("outage");
-    // The open connection is gone: the first statement on it fails.
-    ComponentList second;
-    const std::string message = second.read_from_db_with_backup(db, "miran");
-    EXPECT_THAT(message, StartsWith("Query failed: "));
-    EXPECT_THAT(message, EndsWith(" (SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = "
-                                  "'TAVIK' AND UPPER(TABLE_NAME) = 'MIRAN_VIEW_COMPONENTS')"));
-    EXPECT_EQ(second, first);
-    EXPECT_EQ(read_file(miran_backup), backup);
+        ServerHalt halt(outage.server);
+        // The open connection is gone: the first statement on it fails.
+        ComponentList second;
+        const std::string message = second.read_from_db_with_backup(db, "miran");
+        EXPECT_THAT(message, StartsWith("Query failed: "));
+        EXPECT_THAT(message, HasSubstr(outage.diagnostics));
+        EXPECT_THAT(message,
+                    EndsWith(" (SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = "
+                             "'TAVIK' AND UPPER(TABLE_NAME) = 'MIRAN_VIEW_COMPONENTS')"));
+        EXPECT_EQ(second, first);
+        EXPECT_EQ(read_file(miran_backup), backup);
 
-    // A new connection is refused outright.
-    Database fresh("zel_pg_outage", reader, reader_password);
-    ComponentList third;
-    EXPECT_EQ(third.read_from_db_with_backup(fresh, "MIRAN"),
-              "Unable to allocate SQL statement handle");
-    EXPECT_EQ(third, first);
-    EXPECT_EQ(read_file(miran_backup), backup);
+        // A new connection is refused outright.
+        Database fresh(outage.data_source, reader, reader_password);
+        ComponentList third;
+        EXPECT_EQ(third.read_from_db_with_backup(fresh, "MIRAN"),
+                  "Unable to allocate SQL statement handle");
+        EXPECT_EQ(third, first);
+        EXPECT_EQ(read_file(miran_backup), backup);
+    }
 }
 
 // A data source whose driver delivers some rows of BROKEN_VIEW_COMPONENTS and
 // then fails: psqlODBC reading through a cursor two rows at a time, and SQLite,
-// which evaluates each row when it is fetched.
+// which evaluates each row when it is fetched. MariaDB Connector/ODBC reads
+// every row while it executes the statement, so there the execution fails.
 struct FailingFetch {
     Backend backend;
     const char* diagnostic;  // part of the driver's message
+    const char* failure = "Fetch failed: ";
 };
 
 void PrintTo(const FailingFetch& param, std::ostream* os) {
@@ -174,25 +192,26 @@ TEST_P(ComponentListFailingFetch, FailedFetchKeepsTheBackupIntact) {
 
     ComponentList list;
     const std::string direct = error_message_of([&] { list.read_from_db(*db, "broken"); });
-    EXPECT_THAT(direct, StartsWith("Fetch failed: "));
+    EXPECT_THAT(direct, StartsWith(GetParam().failure));
     EXPECT_THAT(direct, HasSubstr(GetParam().diagnostic));
     EXPECT_THAT(direct, EndsWith(statement));
 
     const std::string message = list.read_from_db_with_backup(*db, "Broken");
-    EXPECT_THAT(message, StartsWith("Fetch failed: "));
+    EXPECT_THAT(message, StartsWith(GetParam().failure));
     EXPECT_THAT(message, EndsWith(statement));
     EXPECT_EQ(list, backup_only_list()) << "not the rows before the failure";
     EXPECT_EQ(read_file(backup_name), backup);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, ComponentListFailingFetch,
-                         ::testing::Values(FailingFetch{{"PgCursor", "zel_pg_cursor", false,
-                                                         "FLAG_VACUUM"},
-                                                        "division by zero"},
-                                           FailingFetch{sqlite, "malformed JSON"}),
-                         [](const ::testing::TestParamInfo<FailingFetch>& param_info) {
-                             return std::string(param_info.param.backend.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, ComponentListFailingFetch,
+    ::testing::Values(FailingFetch{{"PgCursor", "zel_pg_cursor", false, "FLAG_VACUUM"},
+                                   "division by zero"},
+                      FailingFetch{sqlite, "malformed JSON"},
+                      FailingFetch{mariadb, "division by zero", "Query failed: "}),
+    [](const ::testing::TestParamInfo<FailingFetch>& param_info) {
+        return std::string(param_info.param.backend.name);
+    });
 
 }  // namespace
 }  // namespace zel::sql::integration

@@ -69,87 +69,116 @@ std::string single_value(Database& db, const std::string& sql) {
 
 // --- a server killed in the middle of a load ---------------------------------
 
-// Data source "zel_pg_kill" reads through a server-side cursor, two rows per
-// round trip, from cluster "kill", which no other test uses. Each row of
-// SLOW_VIEW_COMPONENTS takes 50 ms and counts itself in tavik.slow_progress.
-const char* const kill_cluster = "kill";
-const char* const kill_data_source = "zel_pg_kill";
+// The data sources "zel_pg_kill" and "zel_mariadb_kill" read from servers
+// named "kill", which no other test uses. Each row of SLOW_VIEW_COMPONENTS
+// takes 50 ms and counts itself in a sequence. psqlODBC reads through a
+// server-side cursor, two rows per round trip, so the kill ends a fetch;
+// MariaDB Connector/ODBC reads the whole result while it executes the
+// statement, so there the kill ends the execution.
 const char* const slow_backup = "db_component_list_SLOW.txt";
 const char* const slow_statement =
     " (SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, TYPE_, FRIENDLY_NAME, X, Y, Z, S, "
     "LINK_NAME, FLAG_MAIN_BEAM FROM TAVIK.SLOW_VIEW_COMPONENTS)";
 
-long rows_computed(Database& db) {
-    return std::stol(single_value(db, "SELECT last_value FROM tavik.slow_progress"));
+// How to watch and kill a load on one kind of server.
+struct KillTarget {
+    const char* server;       // for crash_server and resume_server
+    const char* failure;      // how the message of the failed load starts
+    const char* data_source;  // of the load and of the watcher
+    const char* progress;     // the number of rows computed, growing by one per row
+    const char* connection;   // the id by which the loading connection is killed
+};
+
+const KillTarget pg_kill{"kill", "Fetch failed: ", "zel_pg_kill",
+                         "SELECT last_value FROM tavik.slow_progress", "SELECT pg_backend_pid()"};
+const KillTarget mariadb_kill{"mariadb-kill", "Query failed: ", "zel_mariadb_kill",
+                              "SELECT next_not_cached_value FROM TAVIK.SLOW_PROGRESS",
+                              "SELECT CONNECTION_ID()"};
+
+long rows_computed(Database& db, const KillTarget& target) {
+    return std::stol(single_value(db, target.progress));
 }
 
 // Waits on another thread until the server has computed six more rows of the
-// slow view than `watcher` saw before (three round trips: the load is past
-// its first fetches, with 34 of its 40 rows to go), then runs `kill`. The
+// slow view than `watcher` saw before (the load is past its first fetches,
+// with 34 of its 40 rows to go), then runs `kill` with the watcher. The
 // future holds "" once `kill` ran, or why it did not.
 std::future<std::string> kill_in_the_middle(std::unique_ptr<Database> watcher,
-                                            std::function<void()> kill) {
-    const long start = rows_computed(*watcher);
-    return std::async(std::launch::async, [watcher = std::move(watcher), start, kill]() {
+                                            const KillTarget& target,
+                                            std::function<void(Database& watcher)> kill) {
+    const long start = rows_computed(*watcher, target);
+    return std::async(std::launch::async, [watcher = std::move(watcher), &target, start, kill]() {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         try {
-            while (rows_computed(*watcher) < start + 6) {
+            while (rows_computed(*watcher, target) < start + 6) {
                 if (std::chrono::steady_clock::now() > deadline) {
                     return std::string("the load never got going");
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
+            kill(*watcher);
         } catch (const Error& e) {
             return "watching failed: " + e.get_message();
         }
-        kill();
         return std::string();
     });
 }
 
-TEST(ServerKilledMidLoad, FetchFailsAndTheBackupStaysIntact) {
+TEST(ServerKilledMidLoad, LoadFailsAndTheBackupStaysIntact) {
+    enum class Fault { kill_connection, crash_server };
     const struct {
         const char* what;
-        bool whole_server;  // else only the backend of the loading connection
+        const KillTarget& target;
+        Fault fault;
         ::testing::Matcher<std::string> diagnostics;
     } faults[] = {
         // A killed process says nothing; the driver sees the socket close.
-        {"backend killed with SIGKILL", false,
+        {"PostgreSQL backend killed with SIGKILL", pg_kill, Fault::kill_connection,
          HasSubstr("server closed the connection unexpectedly")},
         // A server shut down at once may tell its clients first.
-        {"server shut down at once", true,
+        {"PostgreSQL server shut down at once", pg_kill, Fault::crash_server,
          AnyOf(HasSubstr("server closed the connection unexpectedly"),
                HasSubstr("immediate shutdown"))},
+        // The server closes the connection without a word in both cases.
+        {"MariaDB connection ended with KILL", mariadb_kill, Fault::kill_connection,
+         HasSubstr("Lost connection to server during query")},
+        {"MariaDB server killed with SIGKILL", mariadb_kill, Fault::crash_server,
+         HasSubstr("Lost connection to server during query")},
     };
     for (const auto& fault : faults) {
         SCOPED_TRACE(fault.what);
-        resume_server(kill_cluster);
-        wait_for_login(kill_data_source);
+        const KillTarget& target = fault.target;
+        resume_server(target.server);
+        wait_for_login(target.data_source);
         ScratchDirectory scratch;
         backup_only_list().write_to_file(slow_backup);
         const auto before = folder_snapshot(".");
 
-        Database db(kill_data_source, reader, reader_password);
-        const int backend = std::stoi(single_value(db, "SELECT pg_backend_pid()"));
+        Database db(target.data_source, reader, reader_password);
+        const std::string connection = single_value(db, target.connection);
         std::future<std::string> killer = kill_in_the_middle(
-            std::make_unique<Database>(kill_data_source, reader, reader_password), [&] {
-                if (fault.whole_server) {
-                    crash_server(kill_cluster);
+            std::make_unique<Database>(target.data_source, reader, reader_password), target,
+            [&](Database& watcher) {
+                if (fault.fault == Fault::crash_server) {
+                    crash_server(target.server);
+                } else if (&target == &pg_kill) {
+                    ::kill(std::stoi(connection), SIGKILL);
                 } else {
-                    ::kill(backend, SIGKILL);
+                    watcher.send_query("KILL " + connection);
                 }
             });
         ComponentList list;
         const std::string message = list.read_from_db_with_backup(db, "slow");
         ASSERT_EQ(killer.get(), "");
 
-        EXPECT_THAT(message, StartsWith("Fetch failed: "));
+        EXPECT_THAT(message, StartsWith(target.failure));
         EXPECT_THAT(message, fault.diagnostics);
         EXPECT_THAT(message, EndsWith(slow_statement));
         EXPECT_EQ(list, backup_only_list()) << "not the rows before the kill";
         EXPECT_EQ(folder_snapshot("."), before);
     }
-    resume_server(kill_cluster);
+    resume_server(pg_kill.server);
+    resume_server(mariadb_kill.server);
 }
 
 // --- a server restarted under a Database that stays in use ---------------------
@@ -282,7 +311,9 @@ TEST_P(VanishingView, SecondLoadFallsBackToTheFirstAndSaysWhy) {
     const std::string message = second.read_from_db_with_backup(*db, facility);
     // The dictionary no longer lists a flag column, and the SELECT fails.
     EXPECT_THAT(message, StartsWith("Query failed: "));
-    EXPECT_THAT(message, HasSubstr(GetParam().is_sqlite ? "no such table" : "does not exist"));
+    EXPECT_THAT(message, HasSubstr(GetParam().is_sqlite    ? "no such table"
+                                   : GetParam().is_mariadb ? "doesn't exist"
+                                                           : "does not exist"));
     EXPECT_THAT(message, EndsWith(" (SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, "
                                   "TYPE_, FRIENDLY_NAME, X, Y, Z, S, LINK_NAME FROM " +
                                   view + ")"));

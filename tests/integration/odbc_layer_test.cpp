@@ -32,7 +32,8 @@ protected:
     // when tests run in parallel.
     void create_readings_table() {
         db_->send_query(
-            "CREATE TEMP TABLE readings (id integer, label varchar(16), value double precision)");
+            "CREATE TEMPORARY TABLE readings (id integer, label varchar(16), value double "
+            "precision)");
     }
 
     std::unique_ptr<Database> db_;
@@ -117,6 +118,26 @@ TEST_P(OdbcLayer, ShortValuesAndTheSmallestInt32ReadBack) {
     EXPECT_EQ(query.get_column_as_int32_t(4, nullptr), INT32_MIN);
 }
 
+TEST_P(OdbcLayer, NumbersAndEmptyTextsReadAsText) {
+    Query query =
+        db_->send_query("SELECT amount, count, '' FROM samples WHERE id IN (1, 3) ORDER BY id");
+    const struct {
+        const char* amount;
+        const char* count;
+    } rows[] = {{"2.5", "42"}, {"-1.25", "-2147483648"}};
+    for (const auto& row : rows) {
+        ASSERT_TRUE(query.fetch());
+        bool was_null = true;
+        EXPECT_EQ(query.get_column_as_string(1, &was_null), row.amount);
+        EXPECT_FALSE(was_null);
+        EXPECT_EQ(query.get_column_as_string(2, &was_null), row.count);
+        // Empty, not NULL.
+        was_null = true;
+        EXPECT_EQ(query.get_column_as_string(3, &was_null), "");
+        EXPECT_FALSE(was_null);
+    }
+}
+
 TEST_P(OdbcLayer, RejectedStatementNamesDiagnosticsAndText) {
     const std::string text = "SELECT * FROM no_such_table";
     const std::string message = error_message_of([&] { db_->send_query(text); });
@@ -132,8 +153,10 @@ TEST_P(OdbcLayer, RejectedStatementNamesDiagnosticsAndText) {
 
 TEST_P(OdbcLayer, ProcedureExecutesRepeatedlyWithItsBoundInputs) {
     create_readings_table();
-    Procedure insert =
-        db_->get_procedure("INSERT INTO readings (id, label, value) VALUES (?, ?, ?)");
+    // On MariaDB through a stored procedure that does the same insert.
+    Procedure insert = db_->get_procedure(
+        GetParam().is_mariadb ? "CALL add_reading(?, ?, ?)"
+                              : "INSERT INTO readings (id, label, value) VALUES (?, ?, ?)");
     std::int32_t id = 0;
     char label[5];  // sent whole: an input's length is its buffer length
     double value = 0.0;

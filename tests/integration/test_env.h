@@ -32,8 +32,8 @@ inline void PrintTo(const Component& c, std::ostream* os) {
 
 namespace zel::sql::integration {
 
-// Credentials of the PostgreSQL role that the tests log in as (see
-// sql/postgres.sql); SQLite takes none.
+// Credentials of the PostgreSQL role and the MariaDB user that the tests log
+// in as (see sql/postgres.sql and sql/mariadb.sql); SQLite takes none.
 inline constexpr const char* reader = "tavik_reader";
 inline constexpr const char* reader_password = "miran-reader-pw";
 
@@ -45,15 +45,17 @@ struct Backend {
     // The spelling in which the data dictionary lists the vacuum flag column:
     // SQLite keeps the declared lower case, PostgreSQL shows it upper-cased.
     const char* vacuum_flag_column;
+    bool is_mariadb = false;
 };
 
 inline constexpr Backend pg_unicode{"PgUnicode", "zel_pg_unicode", false, "FLAG_VACUUM"};
 inline constexpr Backend pg_ansi{"PgAnsi", "zel_pg_ansi", false, "FLAG_VACUUM"};
 inline constexpr Backend sqlite{"Sqlite", "zel_sqlite", true, "flag_vacuum"};
+inline constexpr Backend mariadb{"MariaDb", "zel_mariadb", false, "FLAG_VACUUM", true};
 
 // Every data source that the per-driver tests run on.
 inline const std::vector<Backend>& all_backends() {
-    static const std::vector<Backend> backends{pg_unicode, pg_ansi, sqlite};
+    static const std::vector<Backend> backends{pg_unicode, pg_ansi, sqlite, mariadb};
     return backends;
 }
 

@@ -2,10 +2,12 @@
 # Throwaway database servers and ODBC configuration for the integration tests.
 #
 #   test_env.sh start   WORK_DIR SOURCE_DIR  set everything up (ctest fixture setup)
-#   test_env.sh stop    WORK_DIR             stop every cluster (ctest fixture cleanup)
-#   test_env.sh halt    WORK_DIR CLUSTER     stop one cluster (fast shutdown)
-#   test_env.sh crash   WORK_DIR CLUSTER     stop one cluster at once, as a crash would
-#   test_env.sh resume  WORK_DIR CLUSTER     start it again on its port, unless it runs
+#   test_env.sh stop    WORK_DIR             stop every server (ctest fixture cleanup)
+#   test_env.sh halt    WORK_DIR SERVER      stop one server (fast shutdown)
+#   test_env.sh crash   WORK_DIR SERVER      stop one server at once, as a crash would
+#   test_env.sh resume  WORK_DIR SERVER      start it again on its port, unless it runs
+#
+# SERVER is a PostgreSQL cluster name, or "mariadb-" and a MariaDB server name.
 #
 # "start" creates, below WORK_DIR:
 #   - PostgreSQL 15 clusters, each listening on 127.0.0.1 only, on a free
@@ -13,6 +15,9 @@
 #     one for each test that stops or kills its server ("outage", "kill",
 #     "restart", "cache"), so that tests running in parallel never see each other's
 #     outages;
+#   - MariaDB 10.11 servers made the same way, each with its own data folder
+#     from mariadb-install-db and its own socket: "main" for all tests, and
+#     "outage" and "kill" for the tests that stop or kill their server;
 #   - the SQLite files zel_test.sqlite (data source database, with the data
 #     dictionary view and two values of 10 MiB) and tavik.sqlite (attached by
 #     the tests as TAVIK);
@@ -20,11 +25,13 @@
 #     ODBCINI.
 # Nothing system-wide is changed; only a cluster that the server user cannot
 # reach below WORK_DIR gets a private temporary folder instead (cluster_dir).
-# initdb refuses to run as root, so as root the servers run as "postgres".
+# initdb refuses to run as root, so as root the servers run as "postgres"
+# and "mysql".
 set -euo pipefail
 
 readonly pg_bin=/usr/lib/postgresql/15/bin
 readonly clusters=(main outage kill restart cache)
+readonly mariadb_servers=(main outage kill)
 readonly admin=zel_admin
 readonly database=zel_test
 # Must match the credentials in the tests (test_env.h).
@@ -192,6 +199,134 @@ load_sqlite_schema() {
     } | sqlite3 -bail "$work/tavik.sqlite"
 }
 
+# --- MariaDB ----------------------------------------------------------------
+
+as_mariadb_user() {
+    if [ "$(id -u)" -eq 0 ]; then
+        (cd / && runuser -u mysql -- "$@")
+    else
+        "$@"
+    fi
+}
+
+# The folder of a MariaDB server: in the build tree unless the server user
+# cannot reach it there or the socket path would be too long (see cluster_dir).
+mariadb_dir() {
+    local work=$1 name=$2
+    if [ -f "$work/mariadb-$name.location" ]; then
+        cat "$work/mariadb-$name.location"
+    else
+        echo "$work/mariadb-$name"
+    fi
+}
+
+make_mariadb_dir() {
+    local work=$1 name=$2
+    local dir="$work/mariadb-$name"
+    mkdir -p "$dir"
+    [ "$(id -u)" -eq 0 ] && chown mysql: "$dir"
+    if [ ${#dir} -gt 80 ] || ! as_mariadb_user test -w "$dir"; then
+        rm -rf "$dir"
+        dir=$(mktemp -d "${TMPDIR:-/tmp}/zel_sql_mariadb_$name.XXXXXX")
+        [ "$(id -u)" -eq 0 ] && chown mysql: "$dir"
+        echo "$dir" >"$work/mariadb-$name.location"
+    fi
+    chmod 700 "$dir"
+    echo "$dir"
+}
+
+mariadb_admin() {
+    local dir=$1
+    shift
+    mariadb-admin --no-defaults --socket="$dir/mariadbd.sock" --user=root "$@"
+}
+
+mariadb_running() {
+    local dir=$1
+    [ -f "$dir/mariadbd.pid" ] && kill -0 "$(cat "$dir/mariadbd.pid")" 2>/dev/null
+}
+
+# Starts the server in a folder on the port recorded there and waits until it
+# answers. The server runs in a session of its own, detached from the caller's
+# output, so that ctest does not wait for it.
+start_mariadb() {
+    local dir=$1 port attempt
+    port=$(cat "$dir/port")
+    rm -f "$dir/mariadbd.pid"
+    as_mariadb_user setsid mariadbd --no-defaults --datadir="$dir/data" \
+        --bind-address=127.0.0.1 --port="$port" --socket="$dir/mariadbd.sock" \
+        --pid-file="$dir/mariadbd.pid" --log-error="$dir/server.log" --skip-name-resolve \
+        --innodb-buffer-pool-size=32M --innodb-flush-log-at-trx-commit=0 \
+        --innodb-doublewrite=0 --max-allowed-packet=64M --group-concat-max-len=16M \
+        </dev/null >/dev/null 2>&1 &
+    local server=$!
+    for attempt in $(seq 1 300); do
+        if mariadb_admin "$dir" --silent ping >/dev/null 2>&1; then
+            return 0
+        fi
+        kill -0 "$server" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+stop_mariadb() {
+    local dir=$1 mode=${2:-fast}
+    mariadb_running "$dir" || return 0
+    if [ "$mode" = immediate ]; then
+        local pid
+        pid=$(cat "$dir/mariadbd.pid")
+        kill -KILL "$pid"
+        while kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
+        rm -f "$dir/mariadbd.pid"
+    else
+        # Waits until the server has gone.
+        mariadb_admin "$dir" shutdown
+    fi
+}
+
+# Data folders for every MariaDB server: one mariadb-install-db, then copies.
+init_mariadb() {
+    local work=$1 name first dir
+    first=$(make_mariadb_dir "$work" "${mariadb_servers[0]}")
+    as_mariadb_user mariadb-install-db --no-defaults --datadir="$first/data" \
+        --auth-root-authentication-method=normal --skip-test-db --skip-name-resolve \
+        --innodb-log-file-size=8M >"$first/install.log" 2>&1 ||
+        die "mariadb-install-db failed: $(cat "$first/install.log")"
+    for name in "${mariadb_servers[@]:1}"; do
+        dir=$(make_mariadb_dir "$work" "$name")
+        as_mariadb_user cp -a "$first/data" "$dir/data"
+    done
+}
+
+start_mariadb_on_free_port() {
+    local work=$1 name=$2 dir attempt port
+    dir=$(mariadb_dir "$work" "$name")
+    for attempt in $(seq 1 20); do
+        port=$((20000 + (RANDOM * 7 + attempt) % 40000))
+        port_in_use "$port" && continue
+        echo "$port" >"$dir/port"
+        if start_mariadb "$dir"; then
+            echo "$port" >"$work/mariadb-$name.port"
+            return 0
+        fi
+        grep -q "Bind on TCP/IP port" "$dir/server.log" 2>/dev/null ||
+            die "MariaDB server $name did not start: $(cat "$dir/server.log" 2>/dev/null)"
+    done
+    die "found no free port for MariaDB server $name"
+}
+
+load_mariadb_schema() {
+    local dir=$1 source=$2
+    {
+        echo "SET @reader = '$reader', @reader_password = '$reader_password';"
+        echo "SET @long_text = '$(long_text)', @payload = X'$(payload_hex)';"
+        cat "$source/sql/mariadb.sql"
+    } | mariadb --no-defaults --socket="$dir/mariadbd.sock" --user=root --batch \
+        >"$dir/load.log" 2>&1 ||
+        die "loading the MariaDB schema failed: $(cat "$dir/load.log")"
+}
+
 find_driver() {
     local file=$1 path
     for path in /usr/lib/*/odbc/"$file" /usr/lib/odbc/"$file" /usr/lib64/"$file"; do
@@ -210,6 +345,10 @@ write_odbc_config() {
     kill_port=$(cat "$work/pg-kill.port")
     restart_port=$(cat "$work/pg-restart.port")
     cache_port=$(cat "$work/pg-cache.port")
+    local mariadb_main_port mariadb_outage_port mariadb_kill_port
+    mariadb_main_port=$(cat "$work/mariadb-main.port")
+    mariadb_outage_port=$(cat "$work/mariadb-outage.port")
+    mariadb_kill_port=$(cat "$work/mariadb-kill.port")
     cat >"$work/odbcinst.ini" <<INI
 [ZEL PostgreSQL Unicode]
 Driver=$(find_driver psqlodbcw.so)
@@ -219,6 +358,9 @@ Driver=$(find_driver psqlodbca.so)
 
 [ZEL SQLite]
 Driver=$(find_driver libsqlite3odbc.so)
+
+[ZEL MariaDB]
+Driver=$(find_driver libmaodbc.so)
 INI
     cat >"$work/odbc.ini" <<INI
 [zel_pg_unicode]
@@ -279,6 +421,24 @@ Driver=ZEL SQLite
 Database=$work/zel_test.sqlite
 Timeout=5000
 StepAPI=1
+
+[zel_mariadb]
+Driver=ZEL MariaDB
+Server=127.0.0.1
+Port=$mariadb_main_port
+Database=$database
+
+[zel_mariadb_outage]
+Driver=ZEL MariaDB
+Server=127.0.0.1
+Port=$mariadb_outage_port
+Database=$database
+
+[zel_mariadb_kill]
+Driver=ZEL MariaDB
+Server=127.0.0.1
+Port=$mariadb_kill_port
+Database=$database
 INI
 }
 
@@ -302,10 +462,18 @@ stop_all() {
             rm -rf "$dir" "$work/pg-$name.location"
         fi
     done
+    for name in "${mariadb_servers[@]}"; do
+        dir=$(mariadb_dir "$work" "$name")
+        [ -d "$dir" ] || continue
+        stop_mariadb "$dir" || stop_mariadb "$dir" immediate || true
+        if [ -f "$work/mariadb-$name.location" ]; then
+            rm -rf "$dir" "$work/mariadb-$name.location"
+        fi
+    done
 }
 
 main() {
-    [ $# -ge 2 ] || die "usage: test_env.sh start|stop|halt|crash|resume WORK_DIR [SOURCE_DIR|CLUSTER]"
+    [ $# -ge 2 ] || die "usage: test_env.sh start|stop|halt|crash|resume WORK_DIR [SOURCE_DIR|SERVER]"
     local command=$1 work name
     # The data source files are named by absolute paths: tests change directory.
     work=$(realpath -m "$2")
@@ -316,13 +484,16 @@ main() {
         source=$(realpath "$3")
         [ -x "$pg_bin/initdb" ] || die "PostgreSQL 15 is not installed ($pg_bin/initdb missing)"
         command -v sqlite3 >/dev/null || die "sqlite3 is not installed"
+        command -v mariadbd >/dev/null || die "MariaDB is not installed (mariadbd missing)"
         [ -d "$work" ] && stop_all "$work"
         rm -rf "$work"
         mkdir -p "$work"
         command -v perl >/dev/null || die "perl is not installed"
-        init_cluster "$work" main
-        # The clusters are independent of each other: set them up side by side.
+        # The servers are independent of each other: set them up side by side.
         local jobs=()
+        init_mariadb "$work" &
+        jobs+=($!)
+        init_cluster "$work" main
         for name in "${clusters[@]:1}"; do
             init_cluster "$work" "$name" main &
             jobs+=($!)
@@ -336,17 +507,41 @@ main() {
             ) &
             jobs+=($!)
         done
+        for name in "${mariadb_servers[@]}"; do
+            (
+                start_mariadb_on_free_port "$work" "$name"
+                load_mariadb_schema "$(mariadb_dir "$work" "$name")" "$source"
+            ) &
+            jobs+=($!)
+        done
         load_sqlite_schema "$work" "$source"
         wait_for_jobs "${jobs[@]}"
         write_odbc_config "$work"
         ;;
     stop) stop_all "$work" ;;
-    halt) stop_server "$(cluster_dir "$work" "$3")" ;;
-    crash) stop_server "$(cluster_dir "$work" "$3")" immediate ;;
-    resume)
-        local dir
-        dir=$(cluster_dir "$work" "$3")
-        server_running "$dir" || start_server "$dir"
+    halt | crash | resume)
+        [ $# -eq 3 ] || die "$command needs WORK_DIR and SERVER"
+        local mode=fast dir
+        [ "$command" = crash ] && mode=immediate
+        case $3 in
+        mariadb-*)
+            dir=$(mariadb_dir "$work" "${3#mariadb-}")
+            if [ "$command" = resume ]; then
+                mariadb_running "$dir" || start_mariadb "$dir" ||
+                    die "MariaDB server ${3#mariadb-} did not start again"
+            else
+                stop_mariadb "$dir" "$mode"
+            fi
+            ;;
+        *)
+            dir=$(cluster_dir "$work" "$3")
+            if [ "$command" = resume ]; then
+                server_running "$dir" || start_server "$dir"
+            else
+                stop_server "$dir" "$mode"
+            fi
+            ;;
+        esac
         ;;
     *) die "unknown command $command" ;;
     esac

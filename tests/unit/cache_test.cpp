@@ -11,31 +11,15 @@
 #include <sstream>
 #include <string>
 
+#include "cache_file.h"
 #include "temp_dir.h"
 #include "zel/Error.h"
 #include "zel/sql/Cache.h"
 
 namespace zel::sql {
-namespace detail {
-
-// The one door to the private operations of Cache; Cache names it as friend.
-struct CacheAccess {
-    static void create_folder(const Cache& cache) { cache.create_folder(); }
-    static std::ifstream open_input(const Cache& cache, const std::string& file_name) {
-        return cache.open_file_input_stream(file_name);
-    }
-    static std::ofstream open_output(const Cache& cache, const std::string& file_name) {
-        return cache.open_file_output_stream(file_name);
-    }
-    static void check_header(std::istream& stream) { Cache::read_and_check_magic_header(stream); }
-    static std::string magic_header() { return std::string(Cache::magic_header, 16); }
-};
-
-}  // namespace detail
-
 namespace {
 
-using detail::CacheAccess;
+using CacheFileOps = detail::CacheFiles;
 using testing::permissions_of;
 using testing::read_file;
 using testing::ScopedUmask;
@@ -132,37 +116,37 @@ protected:
 TEST_F(CacheFiles, CreateFolderUsesMode0755) {
     const ScopedUmask no_mask(0);
     cache_.set_folder(dir_.file("cache"));
-    CacheAccess::create_folder(cache_);
+    CacheFileOps::create_folder(cache_);
     ASSERT_TRUE(std::filesystem::is_directory(dir_.file("cache")));
     EXPECT_EQ(permissions_of(dir_.file("cache")), 0755U);
     // A folder that is already there is fine.
-    EXPECT_NO_THROW(CacheAccess::create_folder(cache_));
+    EXPECT_NO_THROW(CacheFileOps::create_folder(cache_));
 }
 
 TEST_F(CacheFiles, CreateFolderReportsTheFolderItCouldNotCreate) {
     const std::string folder = dir_.file("missing/cache");
     cache_.set_folder(folder);
-    EXPECT_EQ(error_message_of([&] { CacheAccess::create_folder(cache_); }),
+    EXPECT_EQ(error_message_of([&] { CacheFileOps::create_folder(cache_); }),
               "Unable to create cache folder \"" + folder + "\"");
     EXPECT_EQ(cache_.get_folder(), folder);
 
     write_file(dir_.file("a_file"), "");
     cache_.set_folder(dir_.file("a_file"));
-    EXPECT_EQ(error_message_of([&] { CacheAccess::create_folder(cache_); }),
+    EXPECT_EQ(error_message_of([&] { CacheFileOps::create_folder(cache_); }),
               "Unable to create cache folder \"" + dir_.file("a_file") + "\"");
 }
 
 TEST_F(CacheFiles, HeaderWrittenFirstPassesTheCheckAndLeavesTheStreamAtThePayload) {
-    EXPECT_EQ(CacheAccess::magic_header(), "zel_sql_cache_00");
+    EXPECT_EQ(CacheFileOps::magic_header(), "zel_sql_cache_00");
     const std::string file = dir_.file("entry.dat");
     {
-        std::ofstream out = CacheAccess::open_output(cache_, file);
-        out << CacheAccess::magic_header() << "payload";
+        std::ofstream out = CacheFileOps::open_file_output_stream(cache_, file);
+        out << CacheFileOps::magic_header() << "payload";
     }
     EXPECT_EQ(read_file(file), "zel_sql_cache_00payload");
 
-    std::ifstream in = CacheAccess::open_input(cache_, file);
-    ASSERT_NO_THROW(CacheAccess::check_header(in));
+    std::ifstream in = CacheFileOps::open_file_input_stream(cache_, file);
+    ASSERT_NO_THROW(CacheFileOps::read_and_check_magic_header(in));
     EXPECT_EQ(in.tellg(), std::streampos(16));
     std::string payload;
     in >> payload;
@@ -172,8 +156,8 @@ TEST_F(CacheFiles, HeaderWrittenFirstPassesTheCheckAndLeavesTheStreamAtThePayloa
 TEST_F(CacheFiles, HeaderAloneLeavesTheStreamAtItsEnd) {
     const std::string file = dir_.file("header_only.dat");
     write_file(file, "zel_sql_cache_00");
-    std::ifstream in = CacheAccess::open_input(cache_, file);
-    ASSERT_NO_THROW(CacheAccess::check_header(in));
+    std::ifstream in = CacheFileOps::open_file_input_stream(cache_, file);
+    ASSERT_NO_THROW(CacheFileOps::read_and_check_magic_header(in));
     EXPECT_EQ(in.peek(), std::char_traits<char>::eof());
 }
 
@@ -181,8 +165,9 @@ TEST_F(CacheFiles, ShortOrEmptyFileCannotBeChecked) {
     for (const std::string content : {"", "z", "zel_sql_cache_0"}) {
         const std::string file = dir_.file("short.dat");
         write_file(file, content);
-        std::ifstream in = CacheAccess::open_input(cache_, file);
-        EXPECT_EQ(error_message_of([&] { CacheAccess::check_header(in); }), "Cannot read header")
+        std::ifstream in = CacheFileOps::open_file_input_stream(cache_, file);
+        EXPECT_EQ(error_message_of([&] { CacheFileOps::read_and_check_magic_header(in); }),
+                  "Cannot read header")
             << content.size() << " bytes";
         EXPECT_TRUE(in.fail());
     }
@@ -191,7 +176,8 @@ TEST_F(CacheFiles, ShortOrEmptyFileCannotBeChecked) {
 TEST(CacheHeader, StreamThatFailedBeforeCannotBeChecked) {
     std::istringstream in("zel_sql_cache_00");
     in.setstate(std::ios::failbit);
-    EXPECT_EQ(error_message_of([&] { CacheAccess::check_header(in); }), "Cannot read header");
+    EXPECT_EQ(error_message_of([&] { CacheFileOps::read_and_check_magic_header(in); }),
+              "Cannot read header");
 }
 
 TEST(CacheHeader, ForeignHeaderIsQuotedByteForByte) {
@@ -205,7 +191,7 @@ TEST(CacheHeader, ForeignHeaderIsQuotedByteForByte) {
     };
     for (const auto& c : cases) {
         std::istringstream in(c.content);
-        EXPECT_EQ(error_message_of([&] { CacheAccess::check_header(in); }),
+        EXPECT_EQ(error_message_of([&] { CacheFileOps::read_and_check_magic_header(in); }),
                   "Invalid header \"" + c.found + "\", expected \"zel_sql_cache_00\"");
         EXPECT_EQ(in.tellg(), std::streampos(16));
     }
@@ -214,28 +200,28 @@ TEST(CacheHeader, ForeignHeaderIsQuotedByteForByte) {
 TEST_F(CacheFiles, OpeningForOutputTruncatesAnExistingFile) {
     const std::string file = dir_.file("old.dat");
     write_file(file, "zel_sql_cache_00old payload");
-    { std::ofstream out = CacheAccess::open_output(cache_, file); }
+    { std::ofstream out = CacheFileOps::open_file_output_stream(cache_, file); }
     EXPECT_EQ(std::filesystem::file_size(file), 0U);
 }
 
 TEST_F(CacheFiles, OpenersNeitherCreateTheFolderNorAddIt) {
     cache_.set_folder(dir_.file("cache"));
     const std::string file = dir_.file("cache/entry.dat");
-    EXPECT_EQ(error_message_of([&] { CacheAccess::open_output(cache_, file); }),
+    EXPECT_EQ(error_message_of([&] { CacheFileOps::open_file_output_stream(cache_, file); }),
               "Cannot open output file \"" + file + "\"");
-    EXPECT_EQ(error_message_of([&] { CacheAccess::open_input(cache_, file); }),
+    EXPECT_EQ(error_message_of([&] { CacheFileOps::open_file_input_stream(cache_, file); }),
               "Cannot open input file \"" + file + "\"");
     EXPECT_FALSE(std::filesystem::exists(dir_.file("cache")));
 
     // The name is used exactly as passed, not looked up in the cache folder.
-    CacheAccess::create_folder(cache_);
-    EXPECT_EQ(error_message_of([&] { CacheAccess::open_input(cache_, "entry.dat"); }),
+    CacheFileOps::create_folder(cache_);
+    EXPECT_EQ(error_message_of([&] { CacheFileOps::open_file_input_stream(cache_, "entry.dat"); }),
               "Cannot open input file \"entry.dat\"");
 }
 
 TEST_F(CacheFiles, MissingFileCannotBeOpenedForInput) {
     const std::string file = dir_.file("absent.dat");
-    EXPECT_EQ(error_message_of([&] { CacheAccess::open_input(cache_, file); }),
+    EXPECT_EQ(error_message_of([&] { CacheFileOps::open_file_input_stream(cache_, file); }),
               "Cannot open input file \"" + file + "\"");
     EXPECT_FALSE(std::filesystem::exists(file));
 }

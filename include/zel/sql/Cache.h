@@ -15,7 +15,6 @@
 namespace zel::sql {
 
 namespace detail {
-struct CacheAccess;
 class CacheFiles;
 }  // namespace detail
 
@@ -50,7 +49,6 @@ public:
     std::size_t remove_older_than(std::chrono::seconds age) const;
 
 private:
-    friend struct detail::CacheAccess;
     // The library's reader and writer of cache files (Database::read_with_cache).
     friend class detail::CacheFiles;
 
