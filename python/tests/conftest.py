@@ -15,7 +15,8 @@ import pytest
 
 import zel_sql
 
-# The PostgreSQL role of the environment (tests/integration/sql/postgres.sql).
+# The login of the PostgreSQL and MariaDB servers of the environment
+# (tests/integration/sql/postgres.sql and mariadb.sql).
 READER = "tavik_reader"
 READER_PASSWORD = "miran-reader-pw"
 
@@ -47,7 +48,8 @@ class Backend:
 
 PG = Backend("pg", "zel_pg_unicode", False)
 SQLITE = Backend("sqlite", "zel_sqlite", True)
-BACKENDS = [PG, SQLITE]
+MARIADB = Backend("mariadb", "zel_mariadb", False)
+BACKENDS = [PG, SQLITE, MARIADB]
 
 
 @pytest.fixture(params=BACKENDS, ids=lambda backend: backend.name)
