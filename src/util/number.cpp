@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -27,9 +29,97 @@ locale_t c_numeric_locale() {
     return locale;
 }
 
+// GCC and clang both have it; __extension__ keeps -Wpedantic quiet.
+__extension__ typedef unsigned __int128 uint128;
+
+constexpr uint128 pow10(int exponent) {
+    uint128 power = 1;
+    for (int i = 0; i < exponent; ++i) {
+        power *= 10;
+    }
+    return power;
+}
+
+constexpr std::uint64_t sixteen_digits_min = static_cast<std::uint64_t>(pow10(15));
+constexpr std::uint64_t sixteen_digits_end = static_cast<std::uint64_t>(pow10(16));
+
+// Positions of accelerator components lie in this range, where the exact
+// binary value times a power of ten fits into 128 bits. Zero, very small and
+// very large values, infinities and NaN take the general path.
+constexpr double fast_min = 1e-6;
+constexpr double fast_end = 1e15;
+// The decimal exponents of the range, with room for a rounding that carries.
+constexpr int fast_min_exponent = -7;
+constexpr int fast_max_exponent = 15;
+
+// The 16 significant digits of `magnitude` (within the fast range) rounded as
+// printf rounds them, to nearest with ties to even, and the decimal exponent
+// of the first: magnitude ~ digits * 10^(exponent - 15). False when the
+// exponent leaves the range that 128 bits can handle.
+bool sixteen_digits(double magnitude, std::uint64_t& digits, int& exponent) {
+    static constexpr uint128 powers_of_ten[] = {
+        pow10(0),  pow10(1),  pow10(2),  pow10(3),  pow10(4),  pow10(5),  pow10(6),  pow10(7),
+        pow10(8),  pow10(9),  pow10(10), pow10(11), pow10(12), pow10(13), pow10(14), pow10(15),
+        pow10(16), pow10(17), pow10(18), pow10(19), pow10(20), pow10(21), pow10(22)};
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &magnitude, sizeof bits);
+    // magnitude = mantissa * 2^-shift exactly; in the fast range it is normal
+    // and below 2^50, so the shift lies between 3 and 73.
+    const std::uint64_t mantissa =
+        (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    const int shift = 1075 - static_cast<int>(bits >> 52);
+    // floor(log10(2^(52 - shift))): the first guess, at most one too small.
+    exponent = ((52 - shift) * 78913) >> 18;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (exponent < fast_min_exponent || exponent > fast_max_exponent) {
+            return false;
+        }
+        const uint128 scaled = mantissa * powers_of_ten[15 - exponent];
+        // Below 10^17 whatever the guess, so it fits.
+        std::uint64_t quotient = static_cast<std::uint64_t>(scaled >> shift);
+        const uint128 remainder = scaled - (static_cast<uint128>(quotient) << shift);
+        const uint128 half = static_cast<uint128>(1) << (shift - 1);
+        if (remainder > half || (remainder == half && (quotient & 1) != 0)) {
+            ++quotient;
+        }
+        if (quotient >= sixteen_digits_end) {
+            ++exponent;  // also when rounding carried to 10^16: it then gives 10^15
+        } else if (quotient < sixteen_digits_min) {
+            --exponent;
+        } else {
+            digits = quotient;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 char* format_scientific(char* out, double value) noexcept {
+    const double magnitude = std::fabs(value);
+    std::uint64_t digits = 0;
+    int exponent = 0;
+    if (magnitude >= fast_min && magnitude < fast_end &&
+        sixteen_digits(magnitude, digits, exponent)) {
+        if (std::signbit(value)) {
+            *out++ = '-';
+        }
+        char text[16];
+        for (int i = 15; i >= 0; --i) {
+            text[i] = static_cast<char>('0' + digits % 10);
+            digits /= 10;
+        }
+        out[0] = text[0];
+        out[1] = '.';
+        std::memcpy(out + 2, text + 1, 15);
+        out[17] = 'e';
+        out[18] = exponent < 0 ? '-' : '+';
+        const int exponent_digits = exponent < 0 ? -exponent : exponent;
+        out[19] = static_cast<char>('0' + exponent_digits / 10);
+        out[20] = static_cast<char>('0' + exponent_digits % 10);
+        return out + 21;
+    }
     // std::to_chars rounds exactly, as glibc's printf does (to nearest, ties
     // to even), and spells infinities and NaNs as printf does.
     return std::to_chars(out, out + scientific_max_length, value, std::chars_format::scientific, 15)

@@ -295,6 +295,7 @@ ComponentList generated_list() {
     const double awkward[] = {-0.0,
                               5.9604644775390625e-08,  // 2^-24: a tie at 16 digits
                               1234567890123456.5,      // another tie
+                              123456789012345.25,      // and one of the fast range
                               1e308,
                               -1e-307,
                               std::numeric_limits<double>::min() * 2,

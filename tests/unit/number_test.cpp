@@ -60,6 +60,15 @@ const double awkward_values[] = {
     5.9604644775390625e-08,  // 2^-24: a tie at 16 digits, rounds to even
     1234567890123456.5,      // a tie as well
     1234567890123457.5,
+    123456789012345.25,  // ties below 1e15, one rounding down to even, one up
+    123456789012345.75,
+    999999999999999.9,  // rounds up into the next decade
+    9.9999999999999995e-7,
+    1e-6,
+    -1e-6,
+    9.999999999999999e-7,
+    1e15,
+    999999999999999.875,
     9007199254740993.0,
     limits::max(),
     -limits::max(),
@@ -85,6 +94,17 @@ TEST(FormatScientific, WritesTheStreamsBytes) {
     for (int i = 0; i < 200000; ++i) {
         const double value = from_bits(random());
         ASSERT_EQ(formatted(value), stream_formatted(value)) << stream_formatted(value);
+    }
+    // Positions as they come from a database: decimals of a few places over
+    // the lengths of accelerators, and every double of a range of magnitudes.
+    std::uniform_int_distribution<std::int64_t> millimetres(-10'000'000'000, 10'000'000'000);
+    std::uniform_real_distribution<double> anywhere(-20.0, 16.0);
+    for (int i = 0; i < 200000; ++i) {
+        const double decimal = static_cast<double>(millimetres(random)) / 1000.0;
+        ASSERT_EQ(formatted(decimal), stream_formatted(decimal)) << stream_formatted(decimal);
+        const double value = std::pow(10.0, anywhere(random));
+        ASSERT_EQ(formatted(value), stream_formatted(value)) << stream_formatted(value);
+        ASSERT_EQ(formatted(-value), stream_formatted(-value)) << stream_formatted(-value);
     }
 }
 
