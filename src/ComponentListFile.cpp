@@ -3,6 +3,7 @@
 // only with a list that reads back as the same strings.
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -42,7 +43,7 @@ void writeln(util::AtomicFileWriter& file, std::string_view text) {
 // --- refusing lists that would not read back ---------------------------------
 
 bool has_line_feed(const std::string& text) {
-    return text.find('\n') != std::string::npos;
+    return std::memchr(text.data(), '\n', text.size()) != nullptr;
 }
 
 // The text that writeln_double writes for `value`, without its line feed.

@@ -94,6 +94,18 @@ bool sixteen_digits(double magnitude, std::uint64_t& digits, int& exponent) {
     return false;
 }
 
+// The eight decimal digits of `value` (below 10^8), with leading zeros.
+void write_eight_digits(char* out, std::uint32_t value) {
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    for (int i = 6; i >= 0; i -= 2) {
+        std::memcpy(out + i, pairs + 2 * (value % 100), 2);
+        value /= 100;
+    }
+}
+
 }  // namespace
 
 char* format_scientific(char* out, double value) noexcept {
@@ -106,10 +118,8 @@ char* format_scientific(char* out, double value) noexcept {
             *out++ = '-';
         }
         char text[16];
-        for (int i = 15; i >= 0; --i) {
-            text[i] = static_cast<char>('0' + digits % 10);
-            digits /= 10;
-        }
+        write_eight_digits(text, static_cast<std::uint32_t>(digits / 100'000'000));
+        write_eight_digits(text + 8, static_cast<std::uint32_t>(digits % 100'000'000));
         out[0] = text[0];
         out[1] = '.';
         std::memcpy(out + 2, text + 1, 15);

@@ -2,10 +2,13 @@
 // through the fast path for plain decimals and once through strtod alone. The
 // two must agree on success, on the value to the bit and on the number of
 // bytes taken: the fast path may decline a line, but never read it otherwise.
+// The first eight bytes, taken as a double, must also be written as printf's
+// "%.15e" writes it.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -35,6 +38,18 @@ std::string describe(const std::string& line) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size >= sizeof(double)) {
+        double value = 0.0;
+        std::memcpy(&value, data, sizeof value);
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%.15e", value);
+        char written[zel::util::scientific_max_length];
+        const char* const end = zel::util::format_scientific(written, value);
+        check(std::string(written, end) == expected, std::string("format_scientific wrote ") +
+                                                         std::string(written, end) + " for " +
+                                                         expected);
+    }
+
     // A line as the file reader hands it over: no line feed, a NUL behind it.
     std::string line(reinterpret_cast<const char*>(data), size);
     line.erase(std::min(line.find('\n'), line.size()));
