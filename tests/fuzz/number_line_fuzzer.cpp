@@ -44,10 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         char expected[64];
         std::snprintf(expected, sizeof expected, "%.15e", value);
         char written[zel::util::scientific_max_length];
-        const char* const end = zel::util::format_scientific(written, value);
-        check(std::string(written, end) == expected, std::string("format_scientific wrote ") +
-                                                         std::string(written, end) + " for " +
-                                                         expected);
+        const std::string text(written, zel::util::format_scientific(written, value));
+        check(text == expected, "format_scientific wrote " + text + " for " + expected);
     }
 
     // A line as the file reader hands it over: no line feed, a NUL behind it.
