@@ -2,6 +2,7 @@
 // It is the backup copy of a facility's list, so it is replaced atomically and
 // only with a list that reads back as the same strings.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -263,6 +264,13 @@ void ComponentList::read_flag_names_from_stream(util::LineReader& lines) {
 
 void ComponentList::read_components_from_stream(util::LineReader& lines) {
     components_.clear();
+    // Grown by doubling, the vector would move every component several times
+    // and touch twice the memory. Once the first blocks show how large a
+    // block is, room is reserved for what the rest of the file holds at that
+    // size, but never for more than blocks of the smallest size could fill.
+    constexpr std::size_t sample_blocks = 64;
+    constexpr std::size_t smallest_block = 42;  // empty texts, one-digit numbers, no flags
+    const std::size_t bytes_at_start = lines.bytes_left();
     std::string_view line;
     while (lines.next(line)) {
         const std::string_view tag = util::trim_sv(line);
@@ -271,6 +279,15 @@ void ComponentList::read_components_from_stream(util::LineReader& lines) {
         }
         if (tag == component_open) {
             components_.push_back(read_component_block(lines));
+            if (components_.size() == sample_blocks) {
+                const std::size_t left = lines.bytes_left();
+                const std::size_t block =
+                    std::max((bytes_at_start - std::min(left, bytes_at_start)) / sample_blocks,
+                             smallest_block);
+                const std::size_t expected = left / block;
+                components_.reserve(sample_blocks +
+                                    std::min(expected + expected / 8, left / smallest_block));
+            }
         }
         // Blank lines and free text between component blocks are skipped.
     }

@@ -1,6 +1,7 @@
 #include "util/line_reader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,10 @@ namespace zel::util {
 LineReader::LineReader(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
     if (fd_ >= 0) {
         buffer_.reset(new char[capacity_ + 1]);
+        struct stat status {};
+        if (::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode)) {
+            file_size_ = static_cast<std::size_t>(status.st_size);
+        }
     }
 }
 
@@ -74,6 +79,7 @@ void LineReader::fill() {
         at_end_ = true;
     } else {
         end_ += static_cast<std::size_t>(got);
+        bytes_read_ += static_cast<std::size_t>(got);
     }
 }
 

@@ -35,6 +35,14 @@ public:
     /// True once a read failed; next() then returns false, as at the end.
     bool failed() const noexcept { return failed_; }
 
+    /// The bytes of the file behind the lines handed out so far, by the size
+    /// that the file had when it was opened: an estimate for sizing what is
+    /// read, 0 for what is not a regular file.
+    std::size_t bytes_left() const noexcept {
+        const std::size_t handed_out = bytes_read_ - (end_ - begin_);
+        return file_size_ > handed_out ? file_size_ - handed_out : 0;
+    }
+
     /// Bytes read from the file at once. A line longer than this makes the
     /// buffer grow.
     static constexpr std::size_t block_size = std::size_t{1} << 20;
@@ -48,6 +56,8 @@ private:
     std::size_t begin_ = 0;    // start of the first line not handed out yet
     std::size_t scanned_ = 0;  // bytes before this hold no line feed after begin_
     std::size_t end_ = 0;      // end of the bytes read
+    std::size_t bytes_read_ = 0;
+    std::size_t file_size_ = 0;
     bool at_end_ = false;
     bool failed_ = false;
 };
