@@ -3,13 +3,17 @@
 //
 //   zel_sql_bench_peak_memory DSN [SQLITE_FILE]
 //   zel_sql_bench_peak_memory --generated
+//   zel_sql_bench_peak_memory --write FILE
 //
 // Prints one line: "<peak KiB before> <peak KiB after> <components>". With
 // --generated the list is built in memory instead, which shows what the list
-// itself occupies without any driver.
+// itself occupies without any driver. With --write the generated list is
+// written to FILE: "before" is then the resident size with the list in
+// memory, "after" the peak while writing it.
 
 #include <sys/resource.h>
 
+#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -26,12 +30,47 @@ long peak_rss_kib() {
     return usage.ru_maxrss;
 }
 
+// A "Vm...:" figure of /proc/self/status in KiB, or -1.
+long status_kib(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string name;
+    long value = -1;
+    while (status >> name) {
+        if (name == field + ":") {
+            status >> value;
+            return value;
+        }
+        status.ignore(256, '\n');
+    }
+    return -1;
+}
+
+// The peak of writing the list alone: the peak so far is reset to the current
+// resident size first, so that the making of the list does not hide it.
+int measure_write(const std::string& file) {
+    const zel::sql::ComponentList list =
+        zel::sql::bench::make_component_list(zel::sql::bench::large_facility_size);
+    std::ofstream("/proc/self/clear_refs") << "5";
+    const long before = status_kib("VmRSS");
+    try {
+        list.write_to_file(file);
+    } catch (const zel::Error& e) {
+        std::cerr << "write_to_file: " << e.get_message() << "\n";
+        return 1;
+    }
+    std::cout << before << " " << status_kib("VmHWM") << " " << list.components_.size() << "\n";
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {
         std::cerr << "usage: " << argv[0] << " DSN [SQLITE_FILE]\n";
         return 2;
+    }
+    if (argc == 3 && std::string(argv[1]) == "--write") {
+        return measure_write(argv[2]);
     }
     if (std::string(argv[1]) == "--generated") {
         const long before = peak_rss_kib();

@@ -9,6 +9,7 @@
 #include <regex>
 #include <type_traits>
 
+#include "util/regex_traits.h"
 #include "util/string.h"
 #include "zel/Error.h"
 
@@ -135,7 +136,7 @@ std::vector<std::vector<ComponentPtr>> extract_cells_around_components(
     if (!(meters_after >= 0.0)) {
         throw Error("meters_after must be positive or zero");
     }
-    const std::regex pattern(name_regex, std::regex::icase);
+    const util::CaseFoldingRegex pattern(name_regex, std::regex::icase);
 
     std::vector<ComponentPtr> sorted_component_ptrs(component_ptrs);
     sort_component_pointers(sorted_component_ptrs, sort_order);

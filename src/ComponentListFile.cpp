@@ -2,19 +2,17 @@
 // It is the backup copy of a facility's list, so it is replaced atomically and
 // only with a list that reads back as the same strings.
 
-#include <locale.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <limits>
-#include <locale>
 #include <optional>
-#include <sstream>
 #include <string>
+#include <string_view>
 
 #include "util/file.h"
+#include "util/line_reader.h"
+#include "util/number.h"
 #include "util/string.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
@@ -29,46 +27,30 @@ constexpr std::string_view components_close = "</components>";
 constexpr std::string_view component_open = "<component>";
 constexpr std::string_view component_close = "</component>";
 
-void writeln_double(std::ostream& stream, double val) {
-    stream << std::scientific;
-    stream.precision(15);
-    stream << val << '\n';
+// The number line of `val`: scientific notation with 15 decimals, formatted
+// in place in the writer's buffer.
+void writeln_double(util::AtomicFileWriter& file, double val) {
+    char* const line = file.reserve(util::scientific_max_length + 1);
+    char* const end = util::format_scientific(line, val);
+    *end = '\n';
+    file.advance(static_cast<std::size_t>(end - line) + 1);
 }
 
-// strtod in the "C" locale: the file's decimal point is "." whatever locale
-// the calling program has chosen.
-locale_t c_numeric_locale() {
-    static const locale_t locale = ::newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
-    return locale;
-}
-
-// The number at the start of `line`; nothing when the line does not begin
-// with one or its value is out of range (too large, or subnormal).
-std::optional<double> read_number(const std::string& line) {
-    const char* begin = line.c_str();
-    char* end = nullptr;
-    errno = 0;
-    const double value = ::strtod_l(begin, &end, c_numeric_locale());
-    if (end == begin || errno == ERANGE) {
-        return std::nullopt;
-    }
-    return value;
+void writeln(util::AtomicFileWriter& file, std::string_view text) {
+    file.write(text);
+    file.put('\n');
 }
 
 // --- refusing lists that would not read back ---------------------------------
 
 bool has_line_feed(const std::string& text) {
-    return text.find('\n') != std::string::npos;
+    return std::memchr(text.data(), '\n', text.size()) != nullptr;
 }
 
 // The text that writeln_double writes for `value`, without its line feed.
 std::string number_line(double value) {
-    std::ostringstream out;
-    out.imbue(std::locale::classic());
-    writeln_double(out, value);
-    std::string line = std::move(out).str();
-    line.pop_back();
-    return line;
+    char line[util::scientific_max_length];
+    return std::string(line, util::format_scientific(line, value));
 }
 
 // Rounding to 16 significant digits takes the largest doubles past the range
@@ -80,7 +62,7 @@ bool leaves_range_when_written(double value) {
     const double smallest_normal = std::numeric_limits<double>::min();
     const bool near_an_end =
         magnitude > largest / 2 || (magnitude > 0.0 && magnitude < 2 * smallest_normal);
-    return near_an_end && std::isfinite(value) && !read_number(number_line(value));
+    return near_an_end && std::isfinite(value) && !util::read_number(number_line(value));
 }
 
 // Why `list` cannot be written so that it reads back as the same strings, or
@@ -122,60 +104,93 @@ std::string why_not_representable(const ComponentList& list) {
 
 // --- writing -----------------------------------------------------------------
 
-std::string format_list(const ComponentList& list) {
-    std::ostringstream out;
-    out.imbue(std::locale::classic());
-    out << flag_names_open << '\n';
+void write_list(const ComponentList& list, util::AtomicFileWriter& file) {
+    writeln(file, flag_names_open);
     for (const std::string& flag : list.flag_names_) {
-        out << flag << '\n';
+        writeln(file, flag);
     }
-    out << flag_names_close << '\n' << components_open << '\n';
+    writeln(file, flag_names_close);
+    writeln(file, components_open);
     for (const Component& c : list.components_) {
-        out << component_open << '\n'
-            << c.name_ << '\n'
-            << c.real_name_ << '\n'
-            << c.name2_ << '\n'
-            << c.section_ << '\n'
-            << c.group_ << '\n'
-            << c.class_ << '\n'
-            << c.type_ << '\n'
-            << c.friendly_name_ << '\n';
-        writeln_double(out, c.x_);
-        writeln_double(out, c.y_);
-        writeln_double(out, c.z_);
-        writeln_double(out, c.s_);
-        for (const bool flag : c.flags_) {
-            out << (flag ? '1' : '0');
+        writeln(file, component_open);
+        for (const std::string* text : {&c.name_, &c.real_name_, &c.name2_, &c.section_, &c.group_,
+                                        &c.class_, &c.type_, &c.friendly_name_}) {
+            writeln(file, *text);
         }
-        out << '\n' << c.link_name_ << '\n' << component_close << '\n';
+        writeln_double(file, c.x_);
+        writeln_double(file, c.y_);
+        writeln_double(file, c.z_);
+        writeln_double(file, c.s_);
+        for (const bool flag : c.flags_) {
+            file.put(flag ? '1' : '0');
+        }
+        file.put('\n');
+        writeln(file, c.link_name_);
+        writeln(file, component_close);
     }
-    out << components_close << '\n';
-    return std::move(out).str();
+    writeln(file, components_close);
 }
 
 // --- reading -----------------------------------------------------------------
 
-double parse_double(const std::string& line) {
-    const std::optional<double> value = read_number(line);
-    if (!value) {
-        throw Error("Floating point format error");
-    }
-    return *value;
-}
-
-std::vector<bool> parse_flags(const std::string& line) {
-    std::vector<bool> flags;
+// Appends the flags of a flags line to `flags`; false when the line holds
+// anything but '0' and '1'.
+bool parse_flags(std::string_view line, std::vector<bool>& flags) {
     flags.reserve(line.size());
     for (const char c : line) {
-        if (c == '0') {
-            flags.push_back(false);
-        } else if (c == '1') {
-            flags.push_back(true);
+        if (c != '0' && c != '1') {
+            return false;
+        }
+        flags.push_back(c == '1');
+    }
+    return true;
+}
+
+// The lines of a component block after its opening tag, up to and including
+// its closing tag. Each line is stored as it arrives, since the reader's view
+// of it lasts only until the next line; a number or flags line that does not
+// convert is reported only once the block has turned out complete, because a
+// block that is cut short or not closed is reported first.
+Component read_component_block(util::LineReader& lines) {
+    const auto next_line = [&lines]() {
+        std::string_view line;
+        if (!lines.next(line)) {
+            throw Error("Cannot parse component list");
+        }
+        return line;
+    };
+
+    Component c;
+    for (std::string* text : {&c.name_, &c.real_name_, &c.name2_, &c.section_, &c.group_, &c.class_,
+                              &c.type_, &c.friendly_name_}) {
+        text->assign(next_line());
+    }
+    bool numbers_converted = true;
+    for (double* coordinate : {&c.x_, &c.y_, &c.z_, &c.s_}) {
+        const std::optional<util::NumberPrefix> number = util::read_number(next_line());
+        if (number) {
+            *coordinate = number->value;
         } else {
-            throw Error("Flag format error");
+            numbers_converted = false;
         }
     }
-    return flags;
+    const bool flags_converted = parse_flags(next_line(), c.flags_);
+
+    // The link name, unless the block was written without it.
+    const std::string_view link_or_closing_tag = next_line();
+    if (util::trim_sv(link_or_closing_tag) != component_close) {
+        c.link_name_.assign(link_or_closing_tag);
+        if (util::trim_sv(next_line()) != component_close) {
+            throw Error("Cannot parse component list");
+        }
+    }
+    if (!numbers_converted) {
+        throw Error("Floating point format error");
+    }
+    if (!flags_converted) {
+        throw Error("Flag format error");
+    }
+    return c;
 }
 
 }  // namespace
@@ -189,7 +204,7 @@ void ComponentList::write_to_file(const std::string& filename) const {
     if (!file.is_open()) {
         throw Error(util::cat("Unable to open ", filename, " for writing"));
     }
-    file.write(format_list(*this));
+    write_list(*this, file);
     if (!file.commit()) {
         throw Error(util::cat("Error while writing to ", filename));
     }
@@ -197,28 +212,28 @@ void ComponentList::write_to_file(const std::string& filename) const {
 
 void ComponentList::read_from_file(const std::string& filename) {
     clear();
-    std::ifstream stream(filename);
-    if (!stream.is_open()) {
+    util::LineReader lines(filename);
+    if (!lines.is_open()) {
         throw Error(util::cat("Unable to open ", filename, " for reading"));
     }
-    std::string line;
-    while (std::getline(stream, line)) {
+    std::string_view line;
+    while (lines.next(line)) {
         const std::string_view tag = util::trim_sv(line);
         if (tag.empty()) {
             continue;
         }
         if (tag == flag_names_open) {
-            read_flag_names_from_stream(stream);
+            read_flag_names_from_stream(lines);
         } else if (tag == components_open) {
-            read_components_from_stream(stream);
+            read_components_from_stream(lines);
         } else {
             throw Error(util::cat("Unexpected line in ", filename, ": ", tag));
         }
     }
-    // A read error ends getline just like the end of the file does; without
+    // A read error ends the lines just like the end of the file does; without
     // this check a file that cannot be read (a folder, a failing disk) would
     // pass for a short list.
-    if (stream.bad()) {
+    if (lines.failed()) {
         throw Error(util::cat("Error while reading ", filename));
     }
     for (const Component& component : components_) {
@@ -230,10 +245,10 @@ void ComponentList::read_from_file(const std::string& filename) {
     }
 }
 
-void ComponentList::read_flag_names_from_stream(std::istream& stream) {
+void ComponentList::read_flag_names_from_stream(util::LineReader& lines) {
     flag_names_.clear();
-    std::string line;
-    while (std::getline(stream, line)) {
+    std::string_view line;
+    while (lines.next(line)) {
         const std::string_view name = util::trim_sv(line);
         if (name.empty()) {
             continue;
@@ -247,55 +262,34 @@ void ComponentList::read_flag_names_from_stream(std::istream& stream) {
     throw Error("Found no closing </flag_names> tag");
 }
 
-void ComponentList::read_components_from_stream(std::istream& stream) {
+void ComponentList::read_components_from_stream(util::LineReader& lines) {
     components_.clear();
-    std::string line;
-    // Line buffers shared by all blocks keep their capacity: reading a line
-    // then allocates nothing, and each text is copied out once at its size.
-    std::string fields[14];
-    std::string closing_tag;
-    while (std::getline(stream, line)) {
+    // Grown by doubling, the vector would move every component several times
+    // and touch twice the memory. Once the first blocks show how large a
+    // block is, room is reserved for what the rest of the file holds at that
+    // size, but never for more than blocks of the smallest size could fill.
+    constexpr std::size_t sample_blocks = 64;
+    constexpr std::size_t smallest_block = 42;  // empty texts, one-digit numbers, no flags
+    const std::size_t bytes_at_start = lines.bytes_left();
+    std::string_view line;
+    while (lines.next(line)) {
         const std::string_view tag = util::trim_sv(line);
         if (tag == components_close) {
             return;
         }
-        if (tag != component_open) {
-            continue;  // blank lines and free text between component blocks
+        if (tag == component_open) {
+            components_.push_back(read_component_block(lines));
+            if (components_.size() == sample_blocks) {
+                const std::size_t left = lines.bytes_left();
+                const std::size_t block =
+                    std::max((bytes_at_start - std::min(left, bytes_at_start)) / sample_blocks,
+                             smallest_block);
+                const std::size_t expected = left / block;
+                components_.reserve(sample_blocks +
+                                    std::min(expected + expected / 8, left / smallest_block));
+            }
         }
-
-        // Name, seven texts, four numbers, flags and link name: fourteen lines
-        // taken as they stand. Once the stream has failed, getline leaves a
-        // buffer as it was; the fail() test below catches every such case
-        // before a buffer is used.
-        for (std::string& field : fields) {
-            std::getline(stream, field);
-        }
-        if (util::trim_sv(fields[13]) == component_close) {
-            closing_tag.swap(fields[13]);  // a block without its link-name line
-            fields[13].clear();
-        } else {
-            std::getline(stream, closing_tag);
-        }
-        if (stream.fail() || util::trim_sv(closing_tag) != component_close) {
-            throw Error("Cannot parse component list");
-        }
-
-        Component component;
-        component.name_ = fields[0];
-        component.real_name_ = fields[1];
-        component.name2_ = fields[2];
-        component.section_ = fields[3];
-        component.group_ = fields[4];
-        component.class_ = fields[5];
-        component.type_ = fields[6];
-        component.friendly_name_ = fields[7];
-        component.x_ = parse_double(fields[8]);
-        component.y_ = parse_double(fields[9]);
-        component.z_ = parse_double(fields[10]);
-        component.s_ = parse_double(fields[11]);
-        component.flags_ = parse_flags(fields[12]);
-        component.link_name_ = fields[13];
-        components_.push_back(std::move(component));
+        // Blank lines and free text between component blocks are skipped.
     }
     components_.clear();
     throw Error("Found no closing </components> tag");

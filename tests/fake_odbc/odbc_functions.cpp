@@ -371,7 +371,7 @@ SQLRETURN describe_col(HandleState& h, SQLUSMALLINT column, SQLCHAR* name,
                        SQLSMALLINT buffer_length, SQLSMALLINT* name_length, SQLSMALLINT* data_type,
                        SQLULEN* column_size, SQLSMALLINT* decimal_digits, SQLSMALLINT* nullable) {
     if (!h.cursor) {
-        return fail(&h, "07005", "Prepared statement not a cursor-specification");
+        return fail(&h, "07005", "Statement has no result set");
     }
     if (column == 0 || column > h.cursor->result.columns()) {
         return fail(&h, "07009", "Invalid descriptor index");

@@ -281,6 +281,31 @@ TEST_P(TerminatedSession, FirstStatementFailsWithTheReasonAndTheNextLogsInAgain)
 INSTANTIATE_TEST_SUITE_P(PostgreSql, TerminatedSession, ::testing::Values(pg_unicode, pg_ansi),
                          BackendName());
 
+// MariaDB's driver answers the question whether the connection lives by
+// asking the server, so an ended session is noticed before the statement,
+// which then runs on a new login.
+TEST(KilledConnection, MariaDbLogsInAgainBeforeTheNextStatement) {
+    Database db(mariadb.data_source, reader, reader_password);
+    const std::string id = single_value(db, "SELECT CONNECTION_ID()");
+    {
+        Database admin(mariadb.data_source, reader, reader_password);
+        admin.send_query("KILL " + id);
+        // KILL returns before the session is gone.
+        const std::string still_there =
+            "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = " + id;
+        for (int wait = 0; wait < 100 && single_value(admin, still_there) != "0"; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ASSERT_EQ(single_value(admin, still_there), "0");
+    }
+    const OdbcCallCounts before = odbc_call_counts();
+    EXPECT_NE(single_value(db, "SELECT CONNECTION_ID()"), id);
+    const OdbcCallCounts calls = odbc_calls_since(before);
+    EXPECT_EQ(calls.connects, 1);
+    EXPECT_EQ(calls.answered_dead, 1);
+    EXPECT_TRUE(db.is_connected());
+}
+
 // --- a view that vanishes between two loads --------------------------------------
 
 class VanishingView : public ::testing::TestWithParam<Backend> {};

@@ -55,13 +55,17 @@ protected:
 };
 
 TEST_P(QueryCacheRoundTrip, AwkwardValuesComeBackExactly) {
-    const QueryResult result =
-        read_and_reread(*db_,
-                        "SELECT 1 AS id, NULL AS absent, '' AS empty, 'line 1\nline 2\n' AS lines, "
-                        "'\xc3\x84rger \xc3\x96l \xe2\x82\xac' AS non_ascii, "
-                        "'\\x00\\xff \x01\x02\x7f %s '' \"' AS binary_looking "
-                        "UNION ALL SELECT 2, 'x', ' ', '', '\xc3\x9f', NULL ORDER BY id");
-    EXPECT_EQ(result.column_names, (std::vector<std::string>{"id", "absent", "empty", "lines",
+    // MariaDB reads a backslash in a literal as an escape: written twice
+    // there, it arrives once everywhere.
+    const std::string backslash = GetParam().is_mariadb ? "\\\\" : "\\";
+    const QueryResult result = read_and_reread(
+        *db_,
+        "SELECT 1 AS id, NULL AS absent, '' AS empty, 'line 1\nline 2\n' AS two_lines, "
+        "'\xc3\x84rger \xc3\x96l \xe2\x82\xac' AS non_ascii, '" +
+            backslash + "x00" + backslash +
+            "xff \x01\x02\x7f %s '' \"' AS binary_looking "
+            "UNION ALL SELECT 2, 'x', ' ', '', '\xc3\x9f', NULL ORDER BY id");
+    EXPECT_EQ(result.column_names, (std::vector<std::string>{"id", "absent", "empty", "two_lines",
                                                              "non_ascii", "binary_looking"}));
     EXPECT_EQ(result.rows,
               (Rows{{"1", std::nullopt, "", "line 1\nline 2\n",
@@ -143,7 +147,8 @@ TEST_P(QueryCachePolicies, ChangingThenVanishingTable) {
         EXPECT_EQ(result.rows, (Rows{{"1"}, {"2"}, {"3"}}));
         EXPECT_TRUE(result.from_cache);
         EXPECT_THAT(result.message, StartsWith("Query failed: "));
-        EXPECT_THAT(result.message, AnyOf(HasSubstr("no such table"), HasSubstr("does not exist")));
+        EXPECT_THAT(result.message, AnyOf(HasSubstr("no such table"), HasSubstr("does not exist"),
+                                          HasSubstr("doesn't exist")));
     }
 
     std::filesystem::remove(file);

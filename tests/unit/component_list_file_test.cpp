@@ -12,9 +12,15 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <limits>
+#include <locale>
 #include <ostream>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -244,6 +250,120 @@ TEST_F(ComponentListFile, NegativeZeroKeepsItsSign) {
     list.write_to_file(file_);
     ASSERT_EQ(read_content(read_file(file_)), "");
     EXPECT_TRUE(std::signbit(list_.components_.at(0).x_));
+}
+
+// The file as an output stream in the classic locale writes it, numbers in
+// scientific notation with precision 15: the bytes that readers of the format
+// have always seen.
+std::string stream_formatted(const ComponentList& list) {
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out << std::scientific;
+    out.precision(15);
+    out << "<flag_names>\n";
+    for (const std::string& flag : list.flag_names_) {
+        out << flag << '\n';
+    }
+    out << "</flag_names>\n<components>\n";
+    for (const Component& c : list.components_) {
+        out << "<component>\n"
+            << c.name_ << '\n'
+            << c.real_name_ << '\n'
+            << c.name2_ << '\n'
+            << c.section_ << '\n'
+            << c.group_ << '\n'
+            << c.class_ << '\n'
+            << c.type_ << '\n'
+            << c.friendly_name_ << '\n'
+            << c.x_ << '\n'
+            << c.y_ << '\n'
+            << c.z_ << '\n'
+            << c.s_ << '\n';
+        for (const bool flag : c.flags_) {
+            out << (flag ? '1' : '0');
+        }
+        out << '\n' << c.link_name_ << "\n</component>\n";
+    }
+    out << "</components>\n";
+    return std::move(out).str();
+}
+
+// A list of several MiB, larger than any buffer of the writer or the reader,
+// so that lines and numbers straddle their ends: random texts, random doubles
+// from all over the range that the file can hold, and the awkward values first.
+ComponentList generated_list() {
+    const double awkward[] = {-0.0,
+                              5.9604644775390625e-08,  // 2^-24: a tie at 16 digits
+                              1234567890123456.5,      // another tie
+                              123456789012345.25,      // and one of the fast range
+                              1e308,
+                              -1e-307,
+                              std::numeric_limits<double>::min() * 2,
+                              std::numeric_limits<double>::epsilon(),
+                              inf,
+                              -inf,
+                              0.1 + 0.2};
+    std::mt19937_64 random(14);
+    const auto text = [&random](std::size_t max_length) {
+        std::string t(random() % (max_length + 1), ' ');
+        for (char& c : t) {
+            c = static_cast<char>(' ' + random() % 95);
+        }
+        return t;
+    };
+    const auto coordinate = [&random]() {
+        for (;;) {
+            const std::uint64_t bits = random();
+            double value = 0.0;
+            std::memcpy(&value, &bits, sizeof value);
+            if (std::isnormal(value) && std::fabs(value) < 1e308) {
+                return value;
+            }
+        }
+    };
+    ComponentList list = list_of({"MAG", "DIAG", "BPM"}, {});
+    for (int i = 0; i < 20000; ++i) {
+        Component c;
+        for (std::string* t : {&c.name_, &c.real_name_, &c.name2_, &c.section_, &c.group_,
+                               &c.class_, &c.type_, &c.friendly_name_, &c.link_name_}) {
+            *t = text(20);
+        }
+        c.link_name_ += 'L';  // never reads as the closing tag
+        for (double* p : {&c.x_, &c.y_, &c.z_, &c.s_}) {
+            *p = coordinate();
+        }
+        c.flags_ = {random() % 2 == 0, random() % 2 == 0, random() % 2 == 0};
+        list.components_.push_back(c);
+    }
+    for (std::size_t i = 0; i < std::size(awkward); ++i) {
+        list.components_[i].s_ = awkward[i];
+    }
+    list.components_[1].name_ = text(3 << 20);  // a line longer than a read block
+    return list;
+}
+
+TEST_F(ComponentListFile, WritesTheBytesOfStreamFormattingAndReadsThemAsStrtod) {
+    const ComponentList list = generated_list();
+    list.write_to_file(file_);
+    const std::string bytes = read_file(file_);
+    ASSERT_GT(bytes.size(), 4U << 20);
+    ASSERT_TRUE(bytes == stream_formatted(list));  // no dump of megabytes on failure
+
+    // Sixteen significant digits: each coordinate comes back as strtod reads
+    // its line.
+    ComponentList expected = list;
+    for (Component& c : expected.components_) {
+        for (double* p : {&c.x_, &c.y_, &c.z_, &c.s_}) {
+            std::ostringstream line;
+            line.imbue(std::locale::classic());
+            line << std::scientific;
+            line.precision(15);
+            line << *p;
+            *p = std::strtod(line.str().c_str(), nullptr);
+        }
+    }
+    list_.read_from_file(file_);
+    EXPECT_TRUE(list_ == expected);
 }
 
 // Names a parameterised case after its label, for readable test names.

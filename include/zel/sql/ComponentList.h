@@ -4,13 +4,16 @@
 /// @file
 /// The component list of one facility.
 
-#include <istream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "zel/export.h"
 #include "zel/sql/Component.h"
+
+namespace zel::util {
+class LineReader;  // internal: the reader of the component list file
+}
 
 namespace zel::sql {
 
@@ -122,9 +125,9 @@ public:
     void write_to_file(const std::string& filename) const;
 
 private:
-    void read_components_from_stream(std::istream& stream);
+    void read_components_from_stream(util::LineReader& lines);
     void read_flag_names_from_db_table(Database& db, const std::string& table);
-    void read_flag_names_from_stream(std::istream& stream);
+    void read_flag_names_from_stream(util::LineReader& lines);
 };
 
 /// Equal components in the same order and equal flag names in the same order.

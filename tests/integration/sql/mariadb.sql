@@ -172,11 +172,12 @@ CREATE TABLE `ÄRGER_ÖL` (UMLAUT integer);
 
 EXECUTE IMMEDIATE CONCAT('GRANT SELECT ON zel_test.* TO ', QUOTE(@reader), '@''%''');
 -- The Procedure tests create temporary tables and call add_reading; the
--- vanishing-view tests create and drop views of their own in TAVIK.
+-- vanishing-view tests create and drop views of their own in TAVIK, and the
+-- query cache tests a table of their own.
 EXECUTE IMMEDIATE CONCAT('GRANT CREATE TEMPORARY TABLES, EXECUTE ON zel_test.* TO ',
                          QUOTE(@reader), '@''%''');
-EXECUTE IMMEDIATE CONCAT('GRANT SELECT, CREATE VIEW, DROP ON TAVIK.* TO ', QUOTE(@reader),
-                         '@''%''');
+EXECUTE IMMEDIATE CONCAT('GRANT SELECT, INSERT, CREATE, CREATE VIEW, DROP ON TAVIK.* TO ',
+                         QUOTE(@reader), '@''%''');
 -- The fault tests end a loading connection with KILL. While that connection
 -- runs SLOW_ROW it acts as the view's definer, not as the reader, so the
 -- reader may end it only as a connection administrator.

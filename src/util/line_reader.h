@@ -1,0 +1,67 @@
+#ifndef ZEL_SQL_UTIL_LINE_READER_H_
+#define ZEL_SQL_UTIL_LINE_READER_H_
+
+// Reading a text file line by line without a string per line. Internal: not
+// exported.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace zel::util {
+
+/// Reads a file in large blocks and hands out its lines as views into the
+/// block. Lines end at line feeds only, as with std::getline: the line feed
+/// is removed and nothing else, the last line counts even without its line
+/// feed, and a file that ends in a line feed has no empty line after it.
+class LineReader {
+public:
+    /// Opens `path` for reading; is_open() tells whether that worked.
+    explicit LineReader(const std::string& path);
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+    ~LineReader();
+
+    /// False when the file could not be opened.
+    bool is_open() const noexcept { return fd_ >= 0; }
+
+    /// Sets `line` to the next line, without its line feed, and returns true;
+    /// false at the end of the file and once a read has failed. The view is
+    /// valid until the next call, and the byte after it is a NUL, so that the
+    /// C library can parse it in place.
+    bool next(std::string_view& line);
+
+    /// True once a read failed; next() then returns false, as at the end.
+    bool failed() const noexcept { return failed_; }
+
+    /// The bytes of the file behind the lines handed out so far, by the size
+    /// that the file had when it was opened: an estimate for sizing what is
+    /// read, 0 for what is not a regular file.
+    std::size_t bytes_left() const noexcept {
+        const std::size_t handed_out = bytes_read_ - (end_ - begin_);
+        return file_size_ > handed_out ? file_size_ - handed_out : 0;
+    }
+
+    /// Bytes read from the file at once. A line longer than this makes the
+    /// buffer grow.
+    static constexpr std::size_t block_size = std::size_t{1} << 20;
+
+private:
+    void fill();
+
+    int fd_ = -1;
+    std::unique_ptr<char[]> buffer_;  // capacity_ bytes and one for a final NUL
+    std::size_t capacity_ = block_size;
+    std::size_t begin_ = 0;    // start of the first line not handed out yet
+    std::size_t scanned_ = 0;  // bytes before this hold no line feed after begin_
+    std::size_t end_ = 0;      // end of the bytes read
+    std::size_t bytes_read_ = 0;
+    std::size_t file_size_ = 0;
+    bool at_end_ = false;
+    bool failed_ = false;
+};
+
+}  // namespace zel::util
+
+#endif  // ZEL_SQL_UTIL_LINE_READER_H_
