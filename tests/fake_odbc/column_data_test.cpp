@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fake_odbc.h"
+#include "fake_odbc_test.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Query.h"
@@ -18,7 +19,7 @@ namespace {
 
 using fake_odbc::Fn;
 using zel::sql::StatementHandle;
-using zel_sql_test::error_message;
+using zel::sql::test_support::error_message;
 
 // A statement positioned on the first row of a one-row result whose column 1
 // holds `value` (column 2 holds an integer).

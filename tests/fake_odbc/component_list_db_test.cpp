@@ -9,13 +9,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "fake_odbc.h"
+#include "fake_odbc_test.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
@@ -31,7 +30,9 @@ using fake_odbc::text;
 using zel::sql::Component;
 using zel::sql::ComponentList;
 using zel::sql::Database;
-using zel_sql_test::error_message;
+using zel::sql::test_support::error_message;
+using zel::sql::test_support::read_file;
+using zel::sql::test_support::TempDir;
 
 const char* const flag_names_sql =
     "SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = 'TAVIK' AND "
@@ -260,13 +261,6 @@ TEST_F(ComponentListDb, QueryFailurePassesOnUnchanged) {
 
 // --- read_from_db_with_backup ---------------------------------------------------------
 
-std::string file_content(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
 ComponentList backup_list() {
     ComponentList list;
     list.flag_names_ = {"A", "ABC"};
@@ -282,10 +276,10 @@ ComponentList backup_list() {
 }
 
 TEST_F(ComponentListDb, FailedFetchFallsBackToTheBackupAndKeepsIt) {
-    zel_sql_test::TempDir dir;
+    TempDir dir;
     const std::string backup = dir.file("backup.txt");
     backup_list().write_to_file(backup);
-    const std::string before = file_content(backup);
+    const std::string before = read_file(backup);
 
     fake_odbc::set_result_set_for(flag_names_sql, view_columns());
     fake_odbc::set_result_set_for(
@@ -295,14 +289,14 @@ TEST_F(ComponentListDb, FailedFetchFallsBackToTheBackupAndKeepsIt) {
     const std::string message = list.read_from_db_with_backup(db_, "miran", backup);
     EXPECT_EQ(message, std::string("Fetch failed: [drv]connection reset (") + select_sql + ")");
     EXPECT_TRUE(list == backup_list());
-    EXPECT_EQ(file_content(backup), before);  // not overwritten with the truncated list
+    EXPECT_EQ(read_file(backup), before);  // not overwritten with the truncated list
     ComponentList reread;
     reread.read_from_file(backup);
     EXPECT_TRUE(reread == backup_list());
 }
 
 TEST_F(ComponentListDb, InvalidFacilityNameFallsBackToTheBackup) {
-    zel_sql_test::TempDir dir;
+    TempDir dir;
     const std::string backup = dir.file("backup.txt");
     backup_list().write_to_file(backup);
     ComponentList list;
@@ -313,7 +307,7 @@ TEST_F(ComponentListDb, InvalidFacilityNameFallsBackToTheBackup) {
 }
 
 TEST_F(ComponentListDb, FailingDatabaseWithoutBackupThrowsBothMessages) {
-    zel_sql_test::TempDir dir;
+    TempDir dir;
     const std::string backup = dir.file("missing.txt");
     fake_odbc::set_result(Fn::exec_direct, SQL_ERROR,
                           {fake_odbc::Diagnostic("[drv]down", "08S01", 17)});
@@ -332,15 +326,15 @@ TEST_F(ComponentListDb, FailingDatabaseWithoutBackupThrowsBothMessages) {
 }
 
 TEST_F(ComponentListDb, SuccessWritesTheDefaultBackupInTheWorkingDirectory) {
-    zel_sql_test::TempDir dir;
-    const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
+    TempDir dir;
     fake_odbc::set_result_set_for(flag_names_sql, view_columns());
     fake_odbc::set_result_set_for(select_sql, fake_odbc::ResultSet(15).row(full_row("Q1", 1, 2)));
     ComponentList list;
     std::string message;
-    EXPECT_NO_THROW(message = list.read_from_db_with_backup(db_, "qor"));  // spelling of MIRAN
-    std::filesystem::current_path(previous);
+    {
+        const zel::sql::test_support::WorkingDirectory in_dir(dir.path());
+        EXPECT_NO_THROW(message = list.read_from_db_with_backup(db_, "qor"));  // spelling of MIRAN
+    }
     EXPECT_EQ(message, "");
     const std::string written = dir.file("db_component_list_MIRAN.txt");
     ASSERT_TRUE(std::filesystem::exists(written));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fake_odbc.h"
+#include "fake_odbc_test.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
@@ -17,7 +18,7 @@ namespace {
 
 using fake_odbc::Fn;
 using zel::sql::Database;
-using zel_sql_test::error_message;
+using zel::sql::test_support::error_message;
 
 class DatabaseTest : public zel_sql_test::FakeOdbcTest {};
 
@@ -272,7 +273,7 @@ TEST_F(LostConnection, OnlyAnAnsweredDeadCountsAsDead) {
         SCOPED_TRACE(answer.code);
         fake_odbc::queue_result(Fn::get_connect_attr, answer.code,
                                 {fake_odbc::Diagnostic("[drv]attribute not supported", "HYC00")});
-        const std::string message = zel_sql_test::error_message([&] {
+        const std::string message = error_message([&] {
             db_.send_query("SELECT 5");
             throw zel::Error("statement ran");
         });

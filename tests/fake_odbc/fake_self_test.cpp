@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fake_odbc.h"
-#include "test_support.h"
+#include "fake_odbc_test.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fake_odbc.h"
+#include "fake_odbc_test.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/handles.h"
@@ -24,8 +25,8 @@ using zel::sql::EnvironmentHandle;
 using zel::sql::ParameterType;
 using zel::sql::SqlDataType;
 using zel::sql::StatementHandle;
+using zel::sql::test_support::error_message;
 using zel_sql_test::Connection;
-using zel_sql_test::error_message;
 
 class Handles : public zel_sql_test::FakeOdbcTest {};
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fake_odbc.h"
+#include "fake_odbc_test.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Procedure.h"
@@ -22,8 +23,8 @@ using zel::sql::CDataType;
 using zel::sql::ParameterType;
 using zel::sql::Procedure;
 using zel::sql::SqlDataType;
+using zel::sql::test_support::error_message;
 using zel_sql_test::Connection;
-using zel_sql_test::error_message;
 
 class ProcedureTest : public zel_sql_test::FakeOdbcTest {};
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fake_odbc.h"
+#include "fake_odbc_test.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Query.h"
@@ -20,8 +21,8 @@ namespace {
 using fake_odbc::Fn;
 using zel::sql::CDataType;
 using zel::sql::Query;
+using zel::sql::test_support::error_message;
 using zel_sql_test::Connection;
-using zel_sql_test::error_message;
 
 class QueryTest : public zel_sql_test::FakeOdbcTest {};
 

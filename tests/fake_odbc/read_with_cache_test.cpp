@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +12,7 @@
 
 #include "cache_file.h"
 #include "fake_odbc.h"
+#include "fake_odbc_test.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
@@ -23,7 +23,9 @@ using fake_odbc::Fn;
 using zel::sql::CachePolicy;
 using zel::sql::Database;
 using zel::sql::QueryResult;
-using zel_sql_test::error_message;
+using zel::sql::test_support::error_message;
+using zel::sql::test_support::TempDir;
+using zel::sql::test_support::write_file;
 
 using Rows = std::vector<std::vector<std::optional<std::string>>>;
 
@@ -78,7 +80,7 @@ protected:
         zel::sql::detail::CacheFiles::store(db_->get_cache(), sql, "accel", copy);
     }
 
-    zel_sql_test::TempDir dir_;
+    TempDir dir_;
     std::unique_ptr<Database> db_;
 };
 
@@ -220,7 +222,7 @@ TEST_F(ReadWithCacheTest, NeitherDatabaseNorCopyJoinsBothMessages) {
 
 TEST_F(ReadWithCacheTest, FailedStoreReturnsTheRowsWithTheReason) {
     // A regular file where the cache folder should be.
-    std::ofstream(dir_.file("cache")) << "not a folder";
+    write_file(dir_.file("cache"), "not a folder");
     fake_odbc::set_result_set_for(sql, supplies());
     const QueryResult result = db_->read_with_cache(sql);
     EXPECT_EQ(result.rows, supplies_rows);

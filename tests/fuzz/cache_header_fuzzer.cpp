@@ -13,7 +13,7 @@
 
 #include "cache_file.h"
 #include "fuzz_check.h"
-#include "scratch_dir.h"
+#include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Cache.h"
 
@@ -25,8 +25,10 @@ using zel::sql::fuzz::check;
 
 constexpr std::string_view magic = "zel_sql_cache_00";
 
-const zel::sql::fuzz::ScratchDir& scratch() {
-    static const zel::sql::fuzz::ScratchDir dir;
+// A folder of this process's own, so that parallel fuzzing jobs never share
+// files; removed when the fuzzer exits normally.
+const zel::sql::test_support::TempDir& scratch() {
+    static const zel::sql::test_support::TempDir dir;
     return dir;
 }
 
@@ -102,7 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::istringstream memory{std::string(content)};
     check_header(memory, content, "memory");
 
-    const std::string path = scratch().write_file("cache.dat", data, size);
+    const std::string path = scratch().file("cache.dat");
+    zel::sql::test_support::write_file(path, content);
     const Cache cache;
     std::ifstream file = CacheFiles::open_file_input_stream(cache, path);
     check_header(file, content, "a file");

@@ -7,9 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "fuzz_check.h"
-#include "scratch_dir.h"
+#include "test_support.h"
 #include "util/string.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
@@ -21,8 +22,10 @@ using zel::sql::ComponentList;
 using zel::sql::fuzz::check;
 using zel::sql::fuzz::fail;
 
-const zel::sql::fuzz::ScratchDir& scratch() {
-    static const zel::sql::fuzz::ScratchDir dir;
+// A folder of this process's own, so that parallel fuzzing jobs never share
+// files; removed when the fuzzer exits normally.
+const zel::sql::test_support::TempDir& scratch() {
+    static const zel::sql::test_support::TempDir dir;
     return dir;
 }
 
@@ -76,7 +79,9 @@ void check_same_list(const ComponentList& written, const ComponentList& read) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string input_file = scratch().write_file("input.txt", data, size);
+    const std::string input_file = scratch().file("input.txt");
+    zel::sql::test_support::write_file(input_file,
+                                       std::string_view(reinterpret_cast<const char*>(data), size));
     ComponentList list;
     try {
         list.read_from_file(input_file);

@@ -18,6 +18,7 @@
 
 #include "sample_lists.h"
 #include "test_env.h"
+#include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Cache.h"
 #include "zel/sql/ComponentList.h"
@@ -26,6 +27,8 @@
 namespace zel::sql::integration {
 namespace {
 
+using test_support::error_message;
+using test_support::TempWorkingDir;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -79,13 +82,13 @@ TEST_P(BadNames, BytesThatAreNoUtf8AreRefusedOrMatchNothing) {
     if (GetParam().is_sqlite || GetParam().is_mariadb) {
         EXPECT_THAT(db_->read_column_names(invalid, "TAVIK"), IsEmpty());
     } else {
-        EXPECT_THAT(error_message_of([&] { db_->read_column_names(invalid, "TAVIK"); }),
+        EXPECT_THAT(error_message([&] { db_->read_column_names(invalid, "TAVIK"); }),
                     ::testing::StartsWith("Query failed: "));
     }
 }
 
 TEST_P(BadNames, FacilityNamesThatAreNoIdentifiersAreRefusedBeforeAnySql) {
-    ScratchDirectory scratch;
+    TempWorkingDir scratch;
     backup_only_list().write_to_file("explicit.txt");
     const struct {
         const char* facility;
@@ -104,12 +107,12 @@ TEST_P(BadNames, FacilityNamesThatAreNoIdentifiersAreRefusedBeforeAnySql) {
         SCOPED_TRACE(bad.facility);
         const std::string refusal = "Invalid facility name: \"" + bad.canonical + "\"";
         ComponentList list = expected_miran_list();
-        EXPECT_EQ(error_message_of([&] { list.read_from_db(*db_, bad.facility); }), refusal);
+        EXPECT_EQ(error_message([&] { list.read_from_db(*db_, bad.facility); }), refusal);
         EXPECT_EQ(list, ComponentList());
 
         // The default backup name carries the same bytes; nothing is there.
         EXPECT_EQ(
-            error_message_of([&] { list.read_from_db_with_backup(*db_, bad.facility); }),
+            error_message([&] { list.read_from_db_with_backup(*db_, bad.facility); }),
             refusal + "; Unable to open db_component_list_" + bad.canonical + ".txt for reading");
         EXPECT_EQ(list.read_from_db_with_backup(*db_, bad.facility, "explicit.txt"), refusal);
         EXPECT_EQ(list, backup_only_list());
@@ -126,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Drivers, BadNames, ::testing::ValuesIn(all_backends()),
 // --- names that become file names --------------------------------------------
 
 TEST(BadFileNames, BackupFileNamesAreUsedByteForByte) {
-    ScratchDirectory scratch;
+    TempWorkingDir scratch;
     std::unique_ptr<Database> db = open_database(sqlite);
     const std::string longest(255, 'n');  // the longest name a Linux file system takes
     for (const std::string& name :
@@ -146,7 +149,7 @@ TEST(BadFileNames, BackupFileNamesAreUsedByteForByte) {
 }
 
 TEST(BadFileNames, UnwritableBackupNamesKeepTheListAndSayWhy) {
-    ScratchDirectory scratch;
+    TempWorkingDir scratch;
     std::unique_ptr<Database> db = open_database(sqlite);
     std::filesystem::create_directory("folder");
     const std::string too_long(256, 'n');
@@ -170,7 +173,7 @@ TEST(BadFileNames, UnwritableBackupNamesKeepTheListAndSayWhy) {
 }
 
 TEST(BadFileNames, CacheFileNamesAreDigestsWhateverTheQueryText) {
-    ScratchDirectory scratch;
+    TempWorkingDir scratch;
     Database db(pg_unicode.data_source, reader, reader_password);
     Cache& cache = db.get_cache();
     const std::vector<std::string> texts = {"SELECT 'x'; DROP TABLE samples; --",
@@ -198,7 +201,7 @@ TEST(BadFileNames, CacheFileNamesAreDigestsWhateverTheQueryText) {
         std::sort(names.begin(), names.end());
         EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
     }
-    EXPECT_EQ(error_message_of([&] { cache.set_folder(""); }), "Invalid cache folder: \"\"");
+    EXPECT_EQ(error_message([&] { cache.set_folder(""); }), "Invalid cache folder: \"\"");
     EXPECT_EQ(cache.get_folder(), "\xc3\xa4 cache/");
     EXPECT_THAT(folder_snapshot("."), IsEmpty()) << "nothing is created on disk";
 }
@@ -254,7 +257,7 @@ TEST_P(HugeValues, TenMebibyteColumnsAreReadWholeInPieces) {
 }
 
 TEST_P(HugeValues, ThousandFlagColumnsLoadAndSurviveTheBackup) {
-    ScratchDirectory scratch;
+    TempWorkingDir scratch;
     ComponentList list;
     ASSERT_EQ(list.read_from_db_with_backup(*db_, "wide"), "");
 

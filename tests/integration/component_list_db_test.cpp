@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "sample_lists.h"
 #include "test_env.h"
+#include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
@@ -23,6 +25,9 @@
 namespace zel::sql::integration {
 namespace {
 
+using test_support::error_message;
+using test_support::read_file;
+using test_support::TempWorkingDir;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -32,7 +37,7 @@ class ComponentListDb : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override { db_ = open_database(GetParam()); }
 
-    ScratchDirectory scratch_;  // the working directory of the test
+    TempWorkingDir scratch_;  // the working directory of the test
     std::unique_ptr<Database> db_;
 };
 
@@ -57,7 +62,7 @@ TEST_P(ComponentListDb, AnySpellingLoadsTheViewAndWritesTheDefaultBackup) {
         ComponentList list;
         EXPECT_EQ(list.read_from_db_with_backup(*db_, spelling), "");
         EXPECT_EQ(list, expected_miran_list());
-        ASSERT_TRUE(file_exists(miran_backup));
+        ASSERT_TRUE(std::filesystem::exists(miran_backup));
         ComponentList from_file;
         from_file.read_from_file(miran_backup);
         EXPECT_EQ(from_file, list);
@@ -68,7 +73,7 @@ TEST_P(ComponentListDb, ExplicitBackupNameOverwritesAnOlderBackup) {
     backup_only_list().write_to_file("miran.txt");
     ComponentList list;
     EXPECT_EQ(list.read_from_db_with_backup(*db_, "miran", "miran.txt"), "");
-    EXPECT_FALSE(file_exists(miran_backup));
+    EXPECT_FALSE(std::filesystem::exists(miran_backup));
     ComponentList from_file;
     from_file.read_from_file("miran.txt");
     EXPECT_EQ(from_file, expected_miran_list());
@@ -101,14 +106,14 @@ TEST(ComponentListFailingDb, FallsBackToTheBackupOrJoinsBothMessages) {
     expect_login_accepted(mariadb.data_source);
     for (const auto& db_case : failing) {
         SCOPED_TRACE(db_case.what);
-        ScratchDirectory scratch;
+        TempWorkingDir scratch;
         Database db(db_case.data_source, reader, db_case.password);
 
         ComponentList list;
-        EXPECT_EQ(error_message_of([&] { list.read_from_db_with_backup(db, "miran"); }),
+        EXPECT_EQ(error_message([&] { list.read_from_db_with_backup(db, "miran"); }),
                   "Unable to allocate SQL statement handle; Unable to open " +
                       std::string(miran_backup) + " for reading");
-        EXPECT_FALSE(file_exists(miran_backup));
+        EXPECT_FALSE(std::filesystem::exists(miran_backup));
 
         backup_only_list().write_to_file(miran_backup);
         const std::string before = read_file(miran_backup);
@@ -117,7 +122,7 @@ TEST(ComponentListFailingDb, FallsBackToTheBackupOrJoinsBothMessages) {
         EXPECT_EQ(list, backup_only_list());
         EXPECT_EQ(read_file(miran_backup), before);
         // The simulated facility has a backup of its own, and none exists.
-        EXPECT_EQ(error_message_of([&] { list.read_from_db_with_backup(db, "vmiran"); }),
+        EXPECT_EQ(error_message([&] { list.read_from_db_with_backup(db, "vmiran"); }),
                   "Unable to allocate SQL statement handle; Unable to open "
                   "db_component_list_MIRAN_SIM.txt for reading");
     }
@@ -140,7 +145,7 @@ TEST(ComponentListServerOutage, SecondLoadFallsBackToTheBackupAndSaysWhy) {
     };
     for (const auto& outage : outages) {
         SCOPED_TRACE(outage.data_source);
-        ScratchDirectory scratch;
+        TempWorkingDir scratch;
         Database db(outage.data_source, reader, reader_password);
         ComponentList first;
         ASSERT_EQ(first.read_from_db_with_backup(db, "miran"), "");
@@ -192,7 +197,7 @@ void PrintTo(const FailingFetch& param, std::ostream* os) {
 class ComponentListFailingFetch : public ::testing::TestWithParam<FailingFetch> {};
 
 TEST_P(ComponentListFailingFetch, FailedFetchKeepsTheBackupIntact) {
-    ScratchDirectory scratch;
+    TempWorkingDir scratch;
     std::unique_ptr<Database> db = open_database(GetParam().backend);
     const char* const backup_name = "db_component_list_BROKEN.txt";
     backup_only_list().write_to_file(backup_name);
@@ -202,7 +207,7 @@ TEST_P(ComponentListFailingFetch, FailedFetchKeepsTheBackupIntact) {
         "S, LINK_NAME, FLAG_MAIN_BEAM FROM TAVIK.BROKEN_VIEW_COMPONENTS)";
 
     ComponentList list;
-    const std::string direct = error_message_of([&] { list.read_from_db(*db, "broken"); });
+    const std::string direct = error_message([&] { list.read_from_db(*db, "broken"); });
     EXPECT_THAT(direct, StartsWith(GetParam().failure));
     EXPECT_THAT(direct, HasSubstr(GetParam().diagnostic));
     EXPECT_THAT(direct, EndsWith(statement));

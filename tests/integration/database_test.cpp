@@ -13,6 +13,7 @@
 
 #include "odbc_call_counter.h"
 #include "test_env.h"
+#include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
 #include "zel/sql/DatabaseError.h"
@@ -20,6 +21,7 @@
 namespace zel::sql::integration {
 namespace {
 
+using test_support::error_message;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -103,12 +105,12 @@ TEST(DatabaseConnection, RefusedLoginsFailAtStatementAllocationAndSayWhy) {
         EXPECT_EQ(db.get_last_connect_error(), "");
         // Each call tries to connect again and is refused again.
         for (int attempt = 0; attempt < 2; ++attempt) {
-            EXPECT_EQ(error_message_of([&] { db.send_query("SELECT 1"); }),
+            EXPECT_EQ(error_message([&] { db.send_query("SELECT 1"); }),
                       "Unable to allocate SQL statement handle");
             EXPECT_FALSE(db.is_connected());
             EXPECT_THAT(db.get_last_connect_error(), HasSubstr(login.reason));
         }
-        EXPECT_EQ(error_message_of([&] { db.read_column_names("MIRAN_VIEW_COMPONENTS", "TAVIK"); }),
+        EXPECT_EQ(error_message([&] { db.read_column_names("MIRAN_VIEW_COMPONENTS", "TAVIK"); }),
                   "Unable to allocate SQL statement handle");
         EXPECT_THAT(db.get_last_connect_error(), HasSubstr(login.reason));
     }

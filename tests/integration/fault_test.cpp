@@ -7,15 +7,10 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <map>
@@ -28,6 +23,7 @@
 #include "odbc_call_counter.h"
 #include "sample_lists.h"
 #include "test_env.h"
+#include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
@@ -36,6 +32,11 @@
 namespace zel::sql::integration {
 namespace {
 
+using test_support::error_message;
+using test_support::read_file;
+using test_support::run_with_file_size_limit;
+using test_support::TempWorkingDir;
+using test_support::write_file;
 using ::testing::AnyOf;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -45,12 +46,6 @@ using ::testing::StartsWith;
 // "Unable to allocate SQL statement handle", so the backup file decides.
 const char* const no_database = "zel_no_such_dsn";
 const char* const no_database_message = "Unable to allocate SQL statement handle";
-
-void write_text_file(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-    ASSERT_TRUE(out.flush()) << path;
-}
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
     const auto at = text.find(from);
@@ -150,7 +145,7 @@ TEST(ServerKilledMidLoad, LoadFailsAndTheBackupStaysIntact) {
         const KillTarget& target = fault.target;
         resume_server(target.server);
         wait_for_login(target.data_source);
-        ScratchDirectory scratch;
+        TempWorkingDir scratch;
         backup_only_list().write_to_file(slow_backup);
         const auto before = folder_snapshot(".");
 
@@ -188,7 +183,7 @@ TEST(ServerRestart, ReusedDatabaseLogsInAgainByItselfAndNothingIsLost) {
     const char* const data_source = "zel_pg_restart";
     resume_server("restart");
     wait_for_login(data_source);
-    ScratchDirectory scratch;
+    TempWorkingDir scratch;
     Database db(data_source, reader, reader_password);
     const OdbcCallCounts before_first_load = odbc_call_counts();
     ComponentList first;
@@ -203,7 +198,7 @@ TEST(ServerRestart, ReusedDatabaseLogsInAgainByItselfAndNothingIsLost) {
         // driver manager reports only as a failed statement allocation; the
         // Database says why.
         ComponentList without_backup;
-        EXPECT_EQ(error_message_of([&] {
+        EXPECT_EQ(error_message([&] {
                       without_backup.read_from_db_with_backup(fresh, "miran", "elsewhere.txt");
                   }),
                   std::string(no_database_message) + "; Unable to open elsewhere.txt for reading");
@@ -218,7 +213,7 @@ TEST(ServerRestart, ReusedDatabaseLogsInAgainByItselfAndNothingIsLost) {
     // The Database has not noticed the restart: it still counts itself as
     // connected.
     EXPECT_TRUE(db.is_connected());
-    EXPECT_EQ(error_message_of([&] { db.connect(); }), "SQL connection is already open");
+    EXPECT_EQ(error_message([&] { db.connect(); }), "SQL connection is already open");
     const OdbcCallCounts before_reuse = odbc_call_counts();
     // The first statement on the dead connection fails with the reason the
     // server gave when it went down, and the load falls back to the backup...
@@ -311,7 +306,7 @@ TEST(KilledConnection, MariaDbLogsInAgainBeforeTheNextStatement) {
 class VanishingView : public ::testing::TestWithParam<Backend> {};
 
 TEST_P(VanishingView, SecondLoadFallsBackToTheFirstAndSaysWhy) {
-    ScratchDirectory scratch;
+    TempWorkingDir scratch;
     std::unique_ptr<Database> db = open_database(GetParam());
     // A view of this test's own: the tests of the other backends run beside it.
     std::string facility = std::string("VANISH_") + GetParam().name;
@@ -365,7 +360,7 @@ void PrintTo(const DamagedBackup& damage, std::ostream* os) {
 // Each damaged file starts as a good backup of the MIRAN list.
 std::vector<DamagedBackup> damaged_backups() {
     const auto write_changed = [](std::function<std::string(const std::string&)> change) {
-        return [change](const std::string& good) { write_text_file("backup.txt", change(good)); };
+        return [change](const std::string& good) { write_file("backup.txt", change(good)); };
     };
     return {
         {"cut inside a component", "backup.txt", write_changed([](const std::string& good) {
@@ -417,7 +412,7 @@ std::vector<DamagedBackup> damaged_backups() {
          [](const std::string&) { std::filesystem::create_directory("backup.txt"); },
          "Error while reading backup.txt"},
         {"below a regular file", "plain/backup.txt",
-         [](const std::string& good) { write_text_file("plain", good); },
+         [](const std::string& good) { write_file("plain", good); },
          "Unable to open plain/backup.txt for reading"},
         {"a symbolic link to itself", "backup.txt",
          [](const std::string&) { std::filesystem::create_symlink("backup.txt", "backup.txt"); },
@@ -430,19 +425,18 @@ class DamagedBackupFile : public ::testing::TestWithParam<DamagedBackup> {};
 TEST_P(DamagedBackupFile, FailingDatabaseJoinsBothMessagesAndChangesNothing) {
     std::string good_content;
     {
-        ScratchDirectory scratch;
+        TempWorkingDir scratch;
         expected_miran_list().write_to_file("good.txt");
         good_content = read_file("good.txt");
     }
-    ScratchDirectory scratch;
+    TempWorkingDir scratch;
     GetParam().make(good_content);
     const auto before = folder_snapshot(".");
 
     Database db(no_database, reader, reader_password);
     ComponentList list;
-    EXPECT_EQ(
-        error_message_of([&] { list.read_from_db_with_backup(db, "miran", GetParam().file); }),
-        std::string(no_database_message) + "; " + GetParam().file_message);
+    EXPECT_EQ(error_message([&] { list.read_from_db_with_backup(db, "miran", GetParam().file); }),
+              std::string(no_database_message) + "; " + GetParam().file_message);
     EXPECT_EQ(folder_snapshot("."), before);
 }
 
@@ -466,45 +460,19 @@ struct ChildLoad {
 };
 
 // Loads facility MIRAN in a forked child whose files may not grow beyond
-// `file_size_limit` bytes (with SIGXFSZ ignored, a write past the limit fails
-// with EFBIG instead of killing the process).
-ChildLoad load_with_file_size_limit(const char* data_source, rlim_t file_size_limit,
+// `file_size_limit` bytes.
+ChildLoad load_with_file_size_limit(const char* data_source, std::size_t file_size_limit,
                                     const ComponentList& expected) {
-    int pipe_fds[2];
-    if (::pipe(pipe_fds) != 0) {
-        ADD_FAILURE() << "pipe failed";
-        return {};
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipe_fds[0]);
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{file_size_limit, file_size_limit};
-        std::string report = "setrlimit failed\n0";
-        if (::setrlimit(RLIMIT_FSIZE, &limit) == 0) {
-            try {
-                Database db(data_source, reader, reader_password);
-                ComponentList list;
-                const std::string message = list.read_from_db_with_backup(db, "miran");
-                report = message + "\n" + (list == expected ? "1" : "0");
-            } catch (const Error& e) {
-                report = "threw " + e.get_message() + "\n0";
-            }
+    const std::string report = run_with_file_size_limit(file_size_limit, [&] {
+        try {
+            Database db(data_source, reader, reader_password);
+            ComponentList list;
+            const std::string message = list.read_from_db_with_backup(db, "miran");
+            return message + "\n" + (list == expected ? "1" : "0");
+        } catch (const Error& e) {
+            return "threw " + e.get_message() + "\n0";
         }
-        const bool sent = ::write(pipe_fds[1], report.data(), report.size()) ==
-                          static_cast<ssize_t>(report.size());
-        ::_exit(sent ? 0 : 1);
-    }
-    ::close(pipe_fds[1]);
-    std::string report;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof(buffer))) > 0;) {
-        report.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(pipe_fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    });
     const auto newline = report.rfind('\n');
     if (newline == std::string::npos) {
         ADD_FAILURE() << "no report from the child: " << report;
@@ -516,7 +484,7 @@ ChildLoad load_with_file_size_limit(const char* data_source, rlim_t file_size_li
 TEST(BackupWriteFailsPartWay, OldBackupStaysIntactAndTheWriteFailureIsReported) {
     // The old backup (about 200 bytes) is smaller than anything to be written
     // and larger than the limit: each write stops part way through.
-    const rlim_t limit = 100;
+    const std::size_t limit = 100;
     const struct {
         const char* what;
         const char* data_source;
@@ -527,7 +495,7 @@ TEST(BackupWriteFailsPartWay, OldBackupStaysIntactAndTheWriteFailureIsReported) 
     };
     for (const auto& load : loads) {
         SCOPED_TRACE(load.what);
-        ScratchDirectory scratch;
+        TempWorkingDir scratch;
         backup_only_list().write_to_file(miran_backup);
         const auto before = folder_snapshot(".");
         ASSERT_GT(before.at(miran_backup).size(), limit);

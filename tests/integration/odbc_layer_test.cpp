@@ -14,12 +14,14 @@
 #include <vector>
 
 #include "test_env.h"
+#include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
 
 namespace zel::sql::integration {
 namespace {
 
+using test_support::error_message;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -140,7 +142,7 @@ TEST_P(OdbcLayer, NumbersAndEmptyTextsReadAsText) {
 
 TEST_P(OdbcLayer, RejectedStatementNamesDiagnosticsAndText) {
     const std::string text = "SELECT * FROM no_such_table";
-    const std::string message = error_message_of([&] { db_->send_query(text); });
+    const std::string message = error_message([&] { db_->send_query(text); });
     EXPECT_THAT(message, StartsWith("Query failed: "));
     EXPECT_THAT(message, EndsWith(" (" + text + ")"));
     // The driver's own diagnostic text sits between the two.
@@ -194,7 +196,7 @@ TEST_P(OdbcLayer, ProcedureExecutesRepeatedlyWithItsBoundInputs) {
 TEST_P(OdbcLayer, RejectedProcedureFailsAtExecNotBefore) {
     const std::string text = "INSERT INTO no_such_table VALUES (1)";
     Procedure procedure = db_->get_procedure(text);
-    const std::string message = error_message_of([&] { procedure.exec(); });
+    const std::string message = error_message([&] { procedure.exec(); });
     EXPECT_THAT(message, StartsWith("Error executing '" + text + "': "));
     EXPECT_THAT(message, HasSubstr("no_such_table"));
 }
@@ -216,7 +218,7 @@ TEST_P(OdbcLayer, MovedProcedureExecutesWithBindingsMadeBeforeTheMove) {
                               0, &value, sizeof(value));
         Procedure moved(std::move(source));
         target = std::move(moved);
-        EXPECT_EQ(error_message_of([&] { source.exec(); }), "Unallocated SQL statement");
+        EXPECT_EQ(error_message([&] { source.exec(); }), "Unallocated SQL statement");
     }  // the moved-from objects go first
     target.exec();
     id = 12;
@@ -248,7 +250,7 @@ TEST_P(OdbcLayer, MovedQueryKeepsFetchingIntoBuffersBoundBeforeTheMove) {
         Query moved(std::move(source));
         ASSERT_TRUE(moved.fetch());
         EXPECT_TRUE(moved.is_null(1));
-        EXPECT_EQ(error_message_of([&] { source.fetch(); }),
+        EXPECT_EQ(error_message([&] { source.fetch(); }),
                   "Cannot fetch from an unallocated SQL handle");
 
         target = std::move(moved);

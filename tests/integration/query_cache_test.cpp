@@ -16,12 +16,15 @@
 #include <vector>
 
 #include "test_env.h"
+#include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
 
 namespace zel::sql::integration {
 namespace {
 
+using test_support::error_message;
+using test_support::TempWorkingDir;
 using ::testing::AnyOf;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -50,7 +53,7 @@ QueryResult read_and_reread(Database& db, const std::string& sql) {
 class QueryCacheRoundTrip : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override { db_ = open_database(GetParam()); }
-    ScratchDirectory scratch_;
+    TempWorkingDir scratch_;
     std::unique_ptr<Database> db_;
 };
 
@@ -105,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(Drivers, QueryCacheRoundTrip, ::testing::ValuesIn(all_b
 class QueryCachePolicies : public ::testing::TestWithParam<Backend> {};
 
 TEST_P(QueryCachePolicies, ChangingThenVanishingTable) {
-    ScratchDirectory scratch;
+    TempWorkingDir scratch;
     std::unique_ptr<Database> db = open_database(GetParam());
     // A table of this test's own: the tests of the other backends run beside it.
     const std::string table = "TAVIK.cache_policy_" + lower(GetParam().name);
@@ -121,13 +124,13 @@ TEST_P(QueryCachePolicies, ChangingThenVanishingTable) {
     const std::chrono::seconds hour{3600};
     const std::chrono::seconds none{0};
 
-    EXPECT_EQ(error_message_of([&] { read(CachePolicy::cache_only, none); }), missing);
-    EXPECT_FALSE(file_exists("db_cache")) << "a failed read creates nothing";
+    EXPECT_EQ(error_message([&] { read(CachePolicy::cache_only, none); }), missing);
+    EXPECT_FALSE(std::filesystem::exists("db_cache")) << "a failed read creates nothing";
 
     QueryResult result = read(CachePolicy::prefer_cache, hour);
     EXPECT_EQ(result.rows, (Rows{{"1"}}));
     EXPECT_FALSE(result.from_cache);
-    EXPECT_TRUE(file_exists(file));
+    EXPECT_TRUE(std::filesystem::exists(file));
 
     db->send_query("INSERT INTO " + table + " VALUES (2)");
     result = read(CachePolicy::prefer_cache, hour);
@@ -152,7 +155,7 @@ TEST_P(QueryCachePolicies, ChangingThenVanishingTable) {
     }
 
     std::filesystem::remove(file);
-    const std::string message = error_message_of([&] { read(CachePolicy::fallback, none); });
+    const std::string message = error_message([&] { read(CachePolicy::fallback, none); });
     EXPECT_THAT(message, StartsWith("Query failed: "));
     EXPECT_THAT(message, testing::EndsWith(" (" + sql + "); " + missing));
 }
@@ -165,7 +168,7 @@ TEST(QueryCacheServerOutage, StoredCopyAnswersWithTheReason) {
     const char* const data_source = "zel_pg_cache";
     resume_server("cache");
     wait_for_login(data_source);
-    ScratchDirectory scratch;
+    TempWorkingDir scratch;
     const std::string sql = "SELECT name, x FROM tavik.miran_components ORDER BY seq";
     Database db(data_source, reader, reader_password);
     const QueryResult first = db.read_with_cache(sql);
@@ -176,7 +179,7 @@ TEST(QueryCacheServerOutage, StoredCopyAnswersWithTheReason) {
 
     ServerHalt halt("cache");
     const auto database_error = [&](Database& other) {
-        return error_message_of([&] { other.send_query(sql); });
+        return error_message([&] { other.send_query(sql); });
     };
     Database fresh(data_source, reader, reader_password);
     const QueryResult from_fresh = fresh.read_with_cache(sql);

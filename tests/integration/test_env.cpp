@@ -7,12 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
+#include "test_support.h"
 #include "zel/Error.h"
 
 namespace zel::sql::integration {
@@ -81,25 +80,6 @@ std::vector<unsigned char> expected_payload() {
     return payload;
 }
 
-std::string error_message_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.get_message();
-    }
-    ADD_FAILURE() << "expected a zel::Error";
-    return "<no exception>";
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool file_exists(const std::string& path) {
-    return std::filesystem::exists(path);
-}
-
 std::map<std::string, std::string> folder_snapshot(const std::string& folder) {
     std::map<std::string, std::string> entries;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -109,26 +89,10 @@ std::map<std::string, std::string> folder_snapshot(const std::string& folder) {
         } else if (entry.is_directory()) {
             entries[name] = "<folder>";
         } else {
-            entries[name] = read_file(entry.path().string());
+            entries[name] = test_support::read_file(entry.path().string());
         }
     }
     return entries;
-}
-
-ScratchDirectory::ScratchDirectory() : previous_(std::filesystem::current_path().string()) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "zel_sql_integration.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a scratch folder from " + pattern);
-    }
-    path_ = pattern;
-    std::filesystem::current_path(path_);
-}
-
-ScratchDirectory::~ScratchDirectory() {
-    std::error_code ignored;
-    std::filesystem::current_path(previous_, ignored);
-    std::filesystem::remove_all(path_, ignored);
 }
 
 ServerHalt::ServerHalt(std::string cluster) : cluster_(std::move(cluster)) {

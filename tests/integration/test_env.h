@@ -4,7 +4,6 @@
 // The database servers and files that test_env.sh set up for the integration
 // tests, and small helpers around them.
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -87,33 +86,10 @@ void expect_login_accepted(const char* data_source);
 std::string expected_long_text();
 std::vector<unsigned char> expected_payload();
 
-// The message of the zel::Error that `action` throws; fails the test with
-// "<no exception>" when it throws nothing.
-std::string error_message_of(const std::function<void()>& action);
-
-std::string read_file(const std::string& path);
-bool file_exists(const std::string& path);
-
 // Every entry of a folder (not recursive) by name: the content of a regular
 // file, "-> target" for a symbolic link, "<folder>" for a folder. Two equal
 // snapshots mean that nothing in the folder was written, added or removed.
 std::map<std::string, std::string> folder_snapshot(const std::string& folder);
-
-// A fresh empty folder that is the working directory for the lifetime of the
-// object; the previous working directory comes back and the folder goes.
-class ScratchDirectory {
-public:
-    ScratchDirectory();
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-    ~ScratchDirectory();
-
-    const std::string& path() const { return path_; }
-
-private:
-    std::string previous_;
-    std::string path_;
-};
 
 // Stops the server of a PostgreSQL cluster of the environment and starts it
 // again on destruction, so a failing test leaves it running for the next one.

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "temp_dir.h"
+#include "test_support.h"
 #include "util/file.h"
 
 namespace zel::util {
 namespace {
 
-using zel::sql::testing::read_file;
-using zel::sql::testing::TempDir;
+using zel::sql::test_support::read_file;
+using zel::sql::test_support::TempDir;
 
 TEST(AtomicFileWriter, KeepsEveryByteAcrossBufferBoundaries) {
     TempDir dir;

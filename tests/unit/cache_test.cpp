@@ -12,7 +12,7 @@
 #include <string>
 
 #include "cache_file.h"
-#include "temp_dir.h"
+#include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Cache.h"
 
@@ -20,26 +20,15 @@ namespace zel::sql {
 namespace {
 
 using CacheFileOps = detail::CacheFiles;
-using testing::permissions_of;
-using testing::read_file;
-using testing::ScopedUmask;
-using testing::TempDir;
-using testing::write_file;
+using test_support::error_message;
+using test_support::permissions_of;
+using test_support::read_file;
+using test_support::ScopedUmask;
+using test_support::TempDir;
+using test_support::write_file;
 
 constexpr char empty_digest[] = "6b4e03423667dbb73b6e15454f0eb1abd4597f9a1b078e3f5b5a6bc7";
 constexpr char abc_digest[] = "e642824c3f8cf24ad09234ee7d3c766fc9a3a5168d0c94ad73b46fdf";
-
-// Runs `action` and returns the message of the Error it throws.
-template <typename Action>
-std::string error_message_of(Action action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.get_message();
-    }
-    ADD_FAILURE() << "no Error was thrown";
-    return {};
-}
 
 TEST(CacheFolder, StartsAsDbCache) {
     EXPECT_EQ(Cache().get_folder(), "db_cache");
@@ -48,7 +37,7 @@ TEST(CacheFolder, StartsAsDbCache) {
 TEST(CacheFolder, RefusesAnEmptyFolderAndKeepsThePreviousOne) {
     Cache cache;
     cache.set_folder("/var/cache/zel");
-    EXPECT_EQ(error_message_of([&] { cache.set_folder(""); }), "Invalid cache folder: \"\"");
+    EXPECT_EQ(error_message([&] { cache.set_folder(""); }), "Invalid cache folder: \"\"");
     EXPECT_EQ(cache.get_folder(), "/var/cache/zel");
 }
 
@@ -126,13 +115,13 @@ TEST_F(CacheFiles, CreateFolderUsesMode0755) {
 TEST_F(CacheFiles, CreateFolderReportsTheFolderItCouldNotCreate) {
     const std::string folder = dir_.file("missing/cache");
     cache_.set_folder(folder);
-    EXPECT_EQ(error_message_of([&] { CacheFileOps::create_folder(cache_); }),
+    EXPECT_EQ(error_message([&] { CacheFileOps::create_folder(cache_); }),
               "Unable to create cache folder \"" + folder + "\"");
     EXPECT_EQ(cache_.get_folder(), folder);
 
     write_file(dir_.file("a_file"), "");
     cache_.set_folder(dir_.file("a_file"));
-    EXPECT_EQ(error_message_of([&] { CacheFileOps::create_folder(cache_); }),
+    EXPECT_EQ(error_message([&] { CacheFileOps::create_folder(cache_); }),
               "Unable to create cache folder \"" + dir_.file("a_file") + "\"");
 }
 
@@ -166,7 +155,7 @@ TEST_F(CacheFiles, ShortOrEmptyFileCannotBeChecked) {
         const std::string file = dir_.file("short.dat");
         write_file(file, content);
         std::ifstream in = CacheFileOps::open_file_input_stream(cache_, file);
-        EXPECT_EQ(error_message_of([&] { CacheFileOps::read_and_check_magic_header(in); }),
+        EXPECT_EQ(error_message([&] { CacheFileOps::read_and_check_magic_header(in); }),
                   "Cannot read header")
             << content.size() << " bytes";
         EXPECT_TRUE(in.fail());
@@ -176,7 +165,7 @@ TEST_F(CacheFiles, ShortOrEmptyFileCannotBeChecked) {
 TEST(CacheHeader, StreamThatFailedBeforeCannotBeChecked) {
     std::istringstream in("zel_sql_cache_00");
     in.setstate(std::ios::failbit);
-    EXPECT_EQ(error_message_of([&] { CacheFileOps::read_and_check_magic_header(in); }),
+    EXPECT_EQ(error_message([&] { CacheFileOps::read_and_check_magic_header(in); }),
               "Cannot read header");
 }
 
@@ -191,7 +180,7 @@ TEST(CacheHeader, ForeignHeaderIsQuotedByteForByte) {
     };
     for (const auto& c : cases) {
         std::istringstream in(c.content);
-        EXPECT_EQ(error_message_of([&] { CacheFileOps::read_and_check_magic_header(in); }),
+        EXPECT_EQ(error_message([&] { CacheFileOps::read_and_check_magic_header(in); }),
                   "Invalid header \"" + c.found + "\", expected \"zel_sql_cache_00\"");
         EXPECT_EQ(in.tellg(), std::streampos(16));
     }
@@ -207,21 +196,21 @@ TEST_F(CacheFiles, OpeningForOutputTruncatesAnExistingFile) {
 TEST_F(CacheFiles, OpenersNeitherCreateTheFolderNorAddIt) {
     cache_.set_folder(dir_.file("cache"));
     const std::string file = dir_.file("cache/entry.dat");
-    EXPECT_EQ(error_message_of([&] { CacheFileOps::open_file_output_stream(cache_, file); }),
+    EXPECT_EQ(error_message([&] { CacheFileOps::open_file_output_stream(cache_, file); }),
               "Cannot open output file \"" + file + "\"");
-    EXPECT_EQ(error_message_of([&] { CacheFileOps::open_file_input_stream(cache_, file); }),
+    EXPECT_EQ(error_message([&] { CacheFileOps::open_file_input_stream(cache_, file); }),
               "Cannot open input file \"" + file + "\"");
     EXPECT_FALSE(std::filesystem::exists(dir_.file("cache")));
 
     // The name is used exactly as passed, not looked up in the cache folder.
     CacheFileOps::create_folder(cache_);
-    EXPECT_EQ(error_message_of([&] { CacheFileOps::open_file_input_stream(cache_, "entry.dat"); }),
+    EXPECT_EQ(error_message([&] { CacheFileOps::open_file_input_stream(cache_, "entry.dat"); }),
               "Cannot open input file \"entry.dat\"");
 }
 
 TEST_F(CacheFiles, MissingFileCannotBeOpenedForInput) {
     const std::string file = dir_.file("absent.dat");
-    EXPECT_EQ(error_message_of([&] { CacheFileOps::open_file_input_stream(cache_, file); }),
+    EXPECT_EQ(error_message([&] { CacheFileOps::open_file_input_stream(cache_, file); }),
               "Cannot open input file \"" + file + "\"");
     EXPECT_FALSE(std::filesystem::exists(file));
 }

@@ -3,11 +3,6 @@
 // (the previous file survives every failure; lists that would not read back
 // are refused).
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -25,24 +20,24 @@
 #include <vector>
 
 #include "quadrupole.h"
-#include "temp_dir.h"
+#include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
 
 namespace zel::sql {
 namespace {
 
-using testing::permissions_of;
-using testing::read_file;
-using testing::ScopedUmask;
-using testing::TempDir;
-using testing::write_file;
+using test_support::permissions_of;
+using test_support::read_file;
+using test_support::ScopedUmask;
+using test_support::TempDir;
+using test_support::write_file;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
 // The small sample list: flags QUAD and DIAG, one quadrupole.
 ComponentList example_list() {
-    const Component c = testing::quadrupole_qx7();
+    const Component c = test_support::quadrupole_qx7();
     ComponentList list;
     list.flag_names_ = {"QUAD", "DIAG"};
     list.components_ = {c};
@@ -745,15 +740,10 @@ TEST_F(ComponentListFile, WriteKeepsThePermissionsOfThePreviousFile) {
 }
 
 TEST_F(ComponentListFile, WriteTakesARelativePathFromTheWorkingDirectory) {
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-    try {
+    {
+        const test_support::WorkingDirectory in_dir(dir_.path());
         example_list().write_to_file("relative.txt");
-    } catch (...) {
-        std::filesystem::current_path(previous);
-        throw;
     }
-    std::filesystem::current_path(previous);
     EXPECT_EQ(read_file(dir_.file("relative.txt")), example_file);
     EXPECT_EQ(dir_.entries(), std::vector<std::string>{"relative.txt"});
 }
@@ -761,44 +751,15 @@ TEST_F(ComponentListFile, WriteTakesARelativePathFromTheWorkingDirectory) {
 // Runs write_to_file in a child process whose files may not grow beyond
 // `limit` bytes, and returns the message of the Error it threw ("" for none).
 std::string write_under_file_size_limit(const ComponentList& list, const std::string& file,
-                                        rlim_t limit) {
-    int pipe_fds[2];
-    if (::pipe(pipe_fds) != 0) {
-        return "pipe failed";
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipe_fds[0]);
-        // Without this the kernel kills the writer instead of failing write().
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit small{limit, limit};
-        std::string message = "setrlimit failed";
-        if (::setrlimit(RLIMIT_FSIZE, &small) == 0) {
-            message.clear();
-            try {
-                list.write_to_file(file);
-            } catch (const Error& e) {
-                message = e.get_message();
-            }
+                                        std::size_t limit) {
+    return test_support::run_with_file_size_limit(limit, [&] {
+        try {
+            list.write_to_file(file);
+        } catch (const Error& e) {
+            return e.get_message();
         }
-        const ssize_t ignored = ::write(pipe_fds[1], message.data(), message.size());
-        static_cast<void>(ignored);
-        ::_exit(0);
-    }
-    ::close(pipe_fds[1]);
-    std::string message;
-    char buffer[256];
-    ssize_t got = 0;
-    while ((got = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0) {
-        message.append(buffer, static_cast<size_t>(got));
-    }
-    ::close(pipe_fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status)) {
-        return "child did not exit normally";
-    }
-    return message;
+        return std::string();
+    });
 }
 
 TEST_F(ComponentListFile, WriteThatFailsHalfWayLeavesThePreviousFileIntact) {

@@ -4,22 +4,19 @@
 // the data source), stores that fail part way or race, and pruning.
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cache_file.h"
 #include "cache_payload.h"
-#include "temp_dir.h"
+#include "test_support.h"
 #include "util/digest.h"
 #include "zel/Error.h"
 #include "zel/sql/Cache.h"
@@ -28,9 +25,11 @@
 namespace zel::sql {
 namespace {
 
-using testing::read_file;
-using testing::TempDir;
-using testing::write_file;
+using test_support::error_message;
+using test_support::read_file;
+using test_support::run_with_file_size_limit;
+using test_support::TempDir;
+using test_support::write_file;
 using Rows = std::vector<std::vector<std::optional<std::string>>>;
 
 const std::string sql = "SELECT NAME, CURRENT_A FROM SUPPLIES";
@@ -68,16 +67,6 @@ QueryResult result_of(std::vector<std::string> names, Rows rows, std::int64_t st
     return result;
 }
 
-std::string error_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.get_message();
-    }
-    ADD_FAILURE() << "no zel::Error";
-    return "";
-}
-
 class QueryCacheFile : public ::testing::Test {
 protected:
     QueryCacheFile() { db_.get_cache().set_folder(dir_.file("cache")); }
@@ -94,7 +83,7 @@ protected:
     // The message of a load of `content` as the cache file of `sql`.
     std::string load_error(const std::string& content) {
         write_file(file_name(), content);
-        return error_of([&] { load(); });
+        return error_message([&] { load(); });
     }
 
     TempDir dir_;
@@ -237,53 +226,23 @@ TEST_F(QueryCacheFile, AnotherQueryOrDataSourceIsNoCopy) {
     store(small, other_sql);
     std::filesystem::create_directories(cache().get_folder());
     std::filesystem::rename(file_name(other_sql), file_name());
-    EXPECT_EQ(error_of([&] { load(); }),
+    EXPECT_EQ(error_message([&] { load(); }),
               "Cache file \"" + file_name() + "\" holds the result of another query: " + other_sql);
 
     store(small, sql, "accel_test");
-    EXPECT_EQ(error_of([&] { load(); }), "Cache file \"" + file_name() +
-                                             "\" was stored through data source \"accel_test\", "
-                                             "not \"accel\"");
-    EXPECT_EQ(error_of([&] { db_.read_with_cache("SELECT 1", CachePolicy::cache_only); }),
+    EXPECT_EQ(error_message([&] { load(); }),
+              "Cache file \"" + file_name() +
+                  "\" was stored through data source \"accel_test\", "
+                  "not \"accel\"");
+    EXPECT_EQ(error_message([&] { db_.read_with_cache("SELECT 1", CachePolicy::cache_only); }),
               "Cannot open input file \"" + file_name("SELECT 1") + "\"");
-}
-
-// Runs `action` in a child process whose files may not grow beyond
-// `file_size_limit` bytes; returns what the child reported.
-std::string in_child_with_file_size_limit(rlim_t file_size_limit,
-                                          const std::function<std::string()>& action) {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        return "pipe failed";
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(fds[0]);
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{file_size_limit, file_size_limit};
-        const std::string report = ::setrlimit(RLIMIT_FSIZE, &limit) == 0 ? action() : "setrlimit";
-        const bool sent =
-            ::write(fds[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
-        ::_exit(sent ? 0 : 1);
-    }
-    ::close(fds[1]);
-    std::string report;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof(buffer))) > 0;) {
-        report.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    return report;
 }
 
 TEST_F(QueryCacheFile, StoreThatFailsPartWayLeavesTheOldCopy) {
     store(small);
     const std::string old_file = read_file(file_name());
     const QueryResult big = result_of({"v"}, {{std::string(100000, 'b')}});
-    const std::string report = in_child_with_file_size_limit(4096, [&] {
+    const std::string report = run_with_file_size_limit(4096, [&] {
         try {
             store(big);
             return std::string("stored");
@@ -398,7 +357,7 @@ TEST(CachePruning, MissingFolderHoldsNothingUnreadableFolderThrows) {
     EXPECT_EQ(cache.remove_older_than(std::chrono::seconds(0)), 0u);
     write_file(dir.file("plain"), "");
     cache.set_folder(dir.file("plain"));
-    EXPECT_EQ(error_of([&] { cache.remove_older_than(std::chrono::seconds(0)); }),
+    EXPECT_EQ(error_message([&] { cache.remove_older_than(std::chrono::seconds(0)); }),
               "Cannot read cache folder \"" + dir.file("plain") + "\"");
 }
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "temp_dir.h"
+#include "test_support.h"
 #include "util/digest.h"
 #include "util/directory.h"
 #include "util/hex.h"
@@ -22,9 +22,9 @@
 namespace zel::util {
 namespace {
 
-using zel::sql::testing::permissions_of;
-using zel::sql::testing::ScopedUmask;
-using zel::sql::testing::TempDir;
+using zel::sql::test_support::permissions_of;
+using zel::sql::test_support::ScopedUmask;
+using zel::sql::test_support::TempDir;
 
 struct TextCase {
     std::string input;
@@ -166,7 +166,7 @@ TEST(MakeDirectory, SucceedsWhenTheFolderExistsAlready) {
 
 TEST(MakeDirectory, FailsWhenNoFolderCanStandThere) {
     const TempDir dir;
-    zel::sql::testing::write_file(dir.file("plain_file"), "x");
+    zel::sql::test_support::write_file(dir.file("plain_file"), "x");
     EXPECT_FALSE(make_directory(dir.file("missing_parent/child"), 0755));
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing_parent")));
     EXPECT_FALSE(make_directory(dir.file("plain_file"), 0755));

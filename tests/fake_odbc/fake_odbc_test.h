@@ -1,12 +1,11 @@
-#ifndef ZEL_SQL_TESTS_FAKE_ODBC_TEST_SUPPORT_H_
-#define ZEL_SQL_TESTS_FAKE_ODBC_TEST_SUPPORT_H_
+#ifndef ZEL_SQL_TESTS_FAKE_ODBC_FAKE_ODBC_TEST_H_
+#define ZEL_SQL_TESTS_FAKE_ODBC_FAKE_ODBC_TEST_H_
 
-// Helpers shared by the tests against the fake ODBC interface.
+// Helpers shared by the tests against the fake ODBC interface; those that
+// every layer of tests uses are in tests/support/test_support.h.
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,22 +61,6 @@ struct Connection {
     Connection& operator=(const Connection&) = delete;
 };
 
-/// The message of the zel::Error that `action` throws; fails the test and
-/// returns "" when it throws nothing or something else.
-template <typename Action>
-std::string error_message(Action&& action) {
-    try {
-        action();
-    } catch (const zel::Error& e) {
-        return e.what();
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "threw a non-zel::Error exception: " << e.what();
-        return "";
-    }
-    ADD_FAILURE() << "threw nothing";
-    return "";
-}
-
 /// The zel::sql::DatabaseError that `action` throws; fails the test and returns
 /// nothing when it throws nothing or something else.
 template <typename Action>
@@ -110,32 +93,6 @@ inline std::vector<std::string> names_from(std::size_t first) {
     return names;
 }
 
-/// A fresh folder under the system's temporary folder, removed with all its
-/// content when the object is destroyed.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zel_sql_fake_XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
 }  // namespace zel_sql_test
 
-#endif  // ZEL_SQL_TESTS_FAKE_ODBC_TEST_SUPPORT_H_
+#endif  // ZEL_SQL_TESTS_FAKE_ODBC_FAKE_ODBC_TEST_H_

@@ -1,0 +1,186 @@
+#include "test_support.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <system_error>
+
+#include "zel/Error.h"
+
+namespace zel::sql::test_support {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zel_sql_test.XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempDir::entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+WorkingDirectory::WorkingDirectory(const std::string& folder)
+    : previous_(std::filesystem::current_path().string()) {
+    std::filesystem::current_path(folder);
+}
+
+WorkingDirectory::~WorkingDirectory() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, std::string_view content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.close();
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+unsigned int permissions_of(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        throw std::system_error(errno, std::generic_category(), "stat " + path);
+    }
+    return static_cast<unsigned int>(info.st_mode) & 07777U;
+}
+
+ScopedUmask::ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
+
+ScopedUmask::~ScopedUmask() {
+    ::umask(previous_);
+}
+
+std::string error_message(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Error& e) {
+        return e.get_message();
+    }
+    throw std::logic_error("expected a zel::Error, but nothing was thrown");
+}
+
+namespace {
+
+// How the child of run_with_file_size_limit ends; anything but `reported`
+// comes with the reason as its report.
+enum ChildExit { reported = 0, no_limit = 1, action_threw = 2, report_lost = 3 };
+
+[[noreturn]] void run_child(int report_fd, std::size_t limit,
+                            const std::function<std::string()>& action) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    ChildExit exit_code = reported;
+    std::string report;
+    const rlimit file_size{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+    if (::setrlimit(RLIMIT_FSIZE, &file_size) != 0) {
+        exit_code = no_limit;
+        report = "setrlimit failed";
+    } else {
+        try {
+            report = action();
+        } catch (const std::exception& e) {
+            exit_code = action_threw;
+            report = std::string("threw ") + e.what();
+        } catch (...) {
+            exit_code = action_threw;
+            report = "threw something that is no std::exception";
+        }
+    }
+    for (std::size_t sent = 0; sent < report.size();) {
+        const ssize_t n = ::write(report_fd, report.data() + sent, report.size() - sent);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            exit_code = report_lost;
+            break;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    // Not exit(): the child must not run the parent's exit handlers or flush
+    // its buffers a second time.
+    ::_exit(exit_code);
+}
+
+}  // namespace
+
+std::string run_with_file_size_limit(std::size_t limit,
+                                     const std::function<std::string()>& action) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        throw std::system_error(errno, std::generic_category(), "pipe");
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        const int error = errno;
+        ::close(fds[0]);
+        ::close(fds[1]);
+        throw std::system_error(error, std::generic_category(), "fork");
+    }
+    if (child == 0) {
+        ::close(fds[0]);
+        run_child(fds[1], limit, action);
+    }
+    ::close(fds[1]);
+    std::string report;
+    char buffer[512];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        report.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            throw std::system_error(errno, std::generic_category(), "waitpid");
+        }
+    }
+    if (WIFSIGNALED(status)) {
+        throw std::runtime_error("the child under a file size limit was killed by signal " +
+                                 std::to_string(WTERMSIG(status)));
+    }
+    if (WEXITSTATUS(status) != reported) {
+        throw std::runtime_error("the child under a file size limit failed (exit status " +
+                                 std::to_string(WEXITSTATUS(status)) + "): " + report);
+    }
+    return report;
+}
+
+}  // namespace zel::sql::test_support
