@@ -43,48 +43,59 @@ die() {
     exit 1
 }
 
-# Hands a path to the server user, which owns the clusters when we run as root.
-give_to_server_user() {
+# The servers run as their own users ("postgres", "mysql") when we run as
+# root; otherwise as we are.
+give_to() {
+    local user=$1
+    shift
     if [ "$(id -u)" -eq 0 ]; then
-        chown postgres: "$@"
+        chown "$user": "$@"
     fi
 }
 
-as_server_user() {
+run_as() {
+    local user=$1
+    shift
     if [ "$(id -u)" -eq 0 ]; then
         # From a folder that the server user can enter: the caller's working
         # directory may be a private scratch folder. All paths are absolute.
-        (cd / && runuser -u postgres -- "$@")
+        (cd / && runuser -u "$user" -- "$@")
     else
         "$@"
     fi
 }
 
-# The folder of a cluster. It lies in the build tree unless the server user
-# cannot reach it there or the socket path would be too long; then it lies in
-# a private temporary folder whose path is kept in WORK_DIR.
-cluster_dir() {
-    local work=$1 name=$2
-    if [ -f "$work/pg-$name.location" ]; then
-        cat "$work/pg-$name.location"
+# The folder of server NAME of KIND ("pg" or "mariadb"). It lies in the build
+# tree unless the server user cannot reach it there or the socket path would
+# be too long; then it lies in a private temporary folder whose path is kept
+# in WORK_DIR.
+server_dir() {
+    local work=$1 kind=$2 name=$3
+    if [ -f "$work/$kind-$name.location" ]; then
+        cat "$work/$kind-$name.location"
     else
-        echo "$work/pg-$name"
+        echo "$work/$kind-$name"
     fi
 }
 
-make_cluster_dir() {
-    local work=$1 name=$2 dir="$work/pg-$name"
+make_server_dir() {
+    local work=$1 kind=$2 name=$3 user=$4 dir="$1/$2-$3"
     mkdir -p "$dir"
-    give_to_server_user "$dir"
-    if [ ${#dir} -gt 80 ] || ! as_server_user test -w "$dir"; then
+    give_to "$user" "$dir"
+    if [ ${#dir} -gt 80 ] || ! run_as "$user" test -w "$dir"; then
         rm -rf "$dir"
-        dir=$(mktemp -d "${TMPDIR:-/tmp}/zel_sql_pg_$name.XXXXXX")
-        give_to_server_user "$dir"
-        echo "$dir" >"$work/pg-$name.location"
+        dir=$(mktemp -d "${TMPDIR:-/tmp}/zel_sql_${kind}_$name.XXXXXX")
+        give_to "$user" "$dir"
+        echo "$dir" >"$work/$kind-$name.location"
     fi
     chmod 700 "$dir"
     echo "$dir"
 }
+
+give_to_server_user() { give_to postgres "$@"; }
+as_server_user() { run_as postgres "$@"; }
+cluster_dir() { server_dir "$1" pg "$2"; }
+make_cluster_dir() { make_server_dir "$1" pg "$2" postgres; }
 
 port_in_use() {
     (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
@@ -201,39 +212,9 @@ load_sqlite_schema() {
 
 # --- MariaDB ----------------------------------------------------------------
 
-as_mariadb_user() {
-    if [ "$(id -u)" -eq 0 ]; then
-        (cd / && runuser -u mysql -- "$@")
-    else
-        "$@"
-    fi
-}
-
-# The folder of a MariaDB server: in the build tree unless the server user
-# cannot reach it there or the socket path would be too long (see cluster_dir).
-mariadb_dir() {
-    local work=$1 name=$2
-    if [ -f "$work/mariadb-$name.location" ]; then
-        cat "$work/mariadb-$name.location"
-    else
-        echo "$work/mariadb-$name"
-    fi
-}
-
-make_mariadb_dir() {
-    local work=$1 name=$2
-    local dir="$work/mariadb-$name"
-    mkdir -p "$dir"
-    [ "$(id -u)" -eq 0 ] && chown mysql: "$dir"
-    if [ ${#dir} -gt 80 ] || ! as_mariadb_user test -w "$dir"; then
-        rm -rf "$dir"
-        dir=$(mktemp -d "${TMPDIR:-/tmp}/zel_sql_mariadb_$name.XXXXXX")
-        [ "$(id -u)" -eq 0 ] && chown mysql: "$dir"
-        echo "$dir" >"$work/mariadb-$name.location"
-    fi
-    chmod 700 "$dir"
-    echo "$dir"
-}
+as_mariadb_user() { run_as mysql "$@"; }
+mariadb_dir() { server_dir "$1" mariadb "$2"; }
+make_mariadb_dir() { make_server_dir "$1" mariadb "$2" mysql; }
 
 mariadb_admin() {
     local dir=$1
