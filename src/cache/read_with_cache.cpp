@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -68,7 +70,14 @@ QueryResult Database::read_with_cache(const std::string& sql, CachePolicy policy
 
     QueryResult result;
     try {
-        result = read_from_database(*this, sql);
+        // Under the wait limit the helper reads into a result of its own.
+        auto read = std::make_shared<QueryResult>();
+        const std::exception_ptr failure = run_bounded(
+            [read, sql](Database& db) { *read = read_from_database(db, sql); });
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+        result = std::move(*read);
     } catch (const Error& db_error) {
         if (!cached && !cache_error) {
             load_cached();

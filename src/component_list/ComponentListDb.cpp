@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -112,6 +114,20 @@ void ComponentList::read_flag_names_from_db_table(Database& db, const std::strin
 }
 
 void ComponentList::read_from_db(Database& db, const std::string& machine) {
+    if (db.get_wait_limit().count() > 0) {
+        // The helper fills a list of its own: after a timeout it may still be
+        // writing to it. When it ends, its list is this one's, whatever state
+        // a failure left it in.
+        clear();
+        auto loaded = std::make_shared<ComponentList>();
+        const std::exception_ptr failure = db.run_bounded(
+            [loaded, machine](Database& helper_db) { loaded->read_from_db(helper_db, machine); });
+        *this = std::move(*loaded);
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+        return;
+    }
     const std::string machine_name = standardize_facility_name(machine);
     clear();
     if (!is_plain_identifier(machine_name)) {

@@ -1,7 +1,9 @@
 #include "zel/sql/Database.h"
 
+#include <memory>
 #include <utility>
 
+#include "odbc/bounded_wait.h"
 #include "odbc/odbc_rules.h"
 #include "util/string.h"
 #include "zel/Error.h"
@@ -19,7 +21,9 @@ SQLCHAR* connect_argument(const std::string& text) {
 // cannot answer counts the connection as alive: the statement that follows
 // then reports what is wrong. The buffer is wider than the SQLUINTEGER the
 // attribute is, so a driver that writes a full SQLULEN cannot overrun it.
-bool connection_is_dead(SQLHDBC conn) noexcept {
+bool connection_is_dead(SQLHDBC conn) {
+    // Some drivers ask the server.
+    detail::note_wait(detail::WaitStep::connect);
     SQLULEN dead = SQL_CD_FALSE;
     return odbc::succeeded(SQLGetConnectAttr(conn, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
            dead == SQL_CD_TRUE;
@@ -43,6 +47,30 @@ std::string quote_literal_contents(std::string_view text) {
     return out;
 }
 
+void rethrow_if_failed(const std::exception_ptr& error) {
+    if (error) {
+        std::rethrow_exception(error);
+    }
+}
+
+// "15 s" for whole seconds, "1500 ms" otherwise.
+std::string limit_text(std::chrono::milliseconds limit) {
+    return limit.count() % 1000 == 0 ? util::cat(limit.count() / 1000, " s")
+                                     : util::cat(limit.count(), " ms");
+}
+
+std::string step_text(detail::WaitStep step, const std::string& data_source) {
+    switch (step) {
+    case detail::WaitStep::connect:
+        return util::cat("connect to ", data_source);
+    case detail::WaitStep::execute:
+        return util::cat("statement on ", data_source);
+    case detail::WaitStep::fetch:
+        break;
+    }
+    return util::cat("fetch from ", data_source);
+}
+
 }  // namespace
 
 Database::Database(const std::string& data_source, const std::string& user,
@@ -63,6 +91,7 @@ void Database::connect() {
     if (!conn_handle_.is_allocated()) {
         conn_handle_.alloc(env_handle_);
     }
+    detail::note_wait(detail::WaitStep::connect);
     const SQLRETURN code = SQLConnect(
         conn_handle_(), odbc::sql_text(data_source_), static_cast<SQLSMALLINT>(data_source_.size()),
         connect_argument(user_), static_cast<SQLSMALLINT>(user_.size()),
@@ -92,18 +121,65 @@ void Database::prepare_connection() {
     }
 }
 
+void Database::set_wait_limit(std::chrono::milliseconds limit) {
+    if (limit.count() < 0) {
+        throw Error(util::cat("Invalid wait limit: ", limit.count(), " ms"));
+    }
+    wait_limit_ = limit;
+}
+
+std::exception_ptr Database::run_bounded(const std::function<void(Database&)>& operation) {
+    if (wait_limit_.count() == 0) {
+        operation(*this);
+        return nullptr;
+    }
+    // The helper works on a Database of its own that has taken over the
+    // handles, so that after a timeout nothing it touches belongs to the
+    // caller. It runs with no limit of its own.
+    auto helper_db = std::make_shared<Database>(data_source_, user_, password_);
+    helper_db->wait_limit_ = std::chrono::milliseconds(0);
+    helper_db->env_handle_ = std::move(env_handle_);
+    helper_db->conn_handle_ = std::move(conn_handle_);
+    helper_db->connected_ = connected_;
+    helper_db->last_connect_error_ = last_connect_error_;
+    connected_ = false;
+
+    const detail::BoundedOutcome outcome = detail::run_with_wait_limit(
+        [helper_db, operation] { operation(*helper_db); }, wait_limit_);
+    if (!outcome.finished) {
+        // The helper keeps the hung connection's handles and frees them once,
+        // when it ends; this Database connects anew next time.
+        throw DatabaseError(util::cat("The database did not answer within ", limit_text(wait_limit_),
+                                      " (", step_text(outcome.overdue, data_source_), ")"),
+                            "HYT00", 0);
+    }
+    env_handle_ = std::move(helper_db->env_handle_);
+    conn_handle_ = std::move(helper_db->conn_handle_);
+    connected_ = helper_db->connected_;
+    last_connect_error_ = std::move(helper_db->last_connect_error_);
+    helper_db->connected_ = false;
+    return outcome.error;
+}
+
 Query Database::send_query(const std::string& query) {
-    prepare_connection();
+    rethrow_if_failed(run_bounded([](Database& db) { db.prepare_connection(); }));
     return Query(query, conn_handle_);
 }
 
 Procedure Database::get_procedure(std::string procedure) {
-    prepare_connection();
+    rethrow_if_failed(run_bounded([](Database& db) { db.prepare_connection(); }));
     return Procedure(std::move(procedure), conn_handle_);
 }
 
 std::vector<std::string> Database::read_column_names(std::string_view table_name,
                                                      std::string_view owner) {
+    if (wait_limit_.count() > 0) {
+        auto names = std::make_shared<std::vector<std::string>>();
+        rethrow_if_failed(
+            run_bounded([names, table = std::string(table_name), owner = std::string(owner)](
+                            Database& db) { *names = db.read_column_names(table, owner); }));
+        return std::move(*names);
+    }
     const std::string sql = util::cat(
         "SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = '",
         quote_literal_contents(util::uppercase_ascii(owner)), "' AND UPPER(TABLE_NAME) = '",

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "odbc/bounded_wait.h"
 #include "odbc/odbc_rules.h"
 #include "util/string.h"
 #include "zel/Error.h"
@@ -168,11 +169,13 @@ void StatementHandle::cancel() {
 
 bool StatementHandle::fetch() {
     require_allocated(is_allocated_, "Cannot fetch from an unallocated SQL handle");
+    detail::note_wait(detail::WaitStep::fetch);
     return succeeded(SQLFetch(handle_));
 }
 
 bool StatementHandle::fetch_checked(const std::string& statement) {
     require_allocated(is_allocated_, "Cannot fetch from an unallocated SQL handle");
+    detail::note_wait(detail::WaitStep::fetch);
     const SQLRETURN code = SQLFetch(handle_);
     if (succeeded(code)) {
         return true;
@@ -185,6 +188,7 @@ bool StatementHandle::fetch_checked(const std::string& statement) {
 
 void StatementHandle::execute(const std::string& statement) {
     require_allocated(is_allocated_, "Unallocated SQL statement");
+    detail::note_wait(detail::WaitStep::execute);
     const SQLRETURN code = SQLExecDirect(handle_, odbc::sql_text(statement),
                                          static_cast<SQLINTEGER>(statement.size()));
     if (!succeeded(code) && code != SQL_NEED_DATA) {
@@ -195,6 +199,7 @@ void StatementHandle::execute(const std::string& statement) {
 void StatementHandle::send_query(const std::string& query) {
     require_allocated(is_allocated_,
                       "Need to allocate a statement handle before a query can be executed");
+    detail::note_wait(detail::WaitStep::execute);
     const SQLRETURN code =
         SQLExecDirect(handle_, odbc::sql_text(query), static_cast<SQLINTEGER>(query.size()));
     if (!succeeded(code)) {

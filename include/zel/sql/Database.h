@@ -5,6 +5,8 @@
 /// One ODBC data source, reached with a user name and a password.
 
 #include <chrono>
+#include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,14 +35,39 @@ namespace zel::sql {
 /// get_procedure(): the statement that found the connection lost fails, the
 /// next one logs in again. No statement is repeated by the library.
 ///
+/// Bounded waiting: a server that stops answering (paused, overloaded, its
+/// session silently dropped by a firewall) would block a driver call forever.
+/// So the operations that contact the database on their own wait at most the
+/// wait limit (default 15 s, see set_wait_limit()) for any one answer: the
+/// connect made by send_query() and get_procedure(), read_column_names(),
+/// read_with_cache(), and ComponentList::read_from_db() and
+/// read_from_db_with_backup(). A long read whose answers keep coming is never
+/// cut off. When an answer is overdue, the operation throws a DatabaseError
+/// with SQLSTATE "HYT00" and a message such as "The database did not answer
+/// within 15 s (connect to tavik_prod)"; the fallbacks to the backup file and
+/// to the cache then work as for any other database failure. The hung
+/// connection is given up: this Database never touches its handles again,
+/// and the next operation connects anew. Its handles are freed once, by the
+/// helper thread, when the hung call finally returns. The Query and Procedure
+/// objects that the caller drives directly (fetch(), exec()) wait on the
+/// caller's thread as long as the driver does; the driver's own time-outs
+/// bound them (see the driver notes).
+///
 /// Every Query and Procedure made here must be destroyed before this Database
-/// disconnects, reconnects after a lost connection, or is destroyed: its
-/// statement belongs to the old connection. A Database is neither copied nor
-/// moved.
+/// disconnects, reconnects after a lost connection, gives up a connection
+/// after a timeout, or is destroyed: its statement belongs to the old
+/// connection, and must not be used after any of these. A Database is neither
+/// copied nor moved.
 ///
 /// Threads: one Database, together with the Query and Procedure objects made
 /// from it, is used by one thread at a time; nothing here takes a lock. Use one
-/// Database per thread to reach a data source from several threads.
+/// Database per thread to reach a data source from several threads. With a
+/// wait limit above 0, each bounded operation runs its database calls on one
+/// new helper thread while the calling thread waits; the helper ends with the
+/// operation, or, after a timeout, as soon as the hung call returns (never,
+/// if the server never answers: the process then ends it). No ODBC handle is
+/// ever used by two threads at once. With set_wait_limit(0) no thread is
+/// started and every call runs on the caller's thread.
 class ZEL_SQL_API Database {
 public:
     /// Stores the three strings; an empty user or password is not passed to
@@ -71,6 +98,17 @@ public:
     /// all records, joined with nothing between them). Empty before the first
     /// attempt and after a successful one.
     std::string get_last_connect_error() const { return last_connect_error_; }
+
+    /// The longest that a bounded operation (see above) waits for one answer of
+    /// the database: one connect, one statement execution, one fetch. 0 means
+    /// no limit: everything runs on the caller's thread and waits as long as
+    /// the driver does. The default of 15 s lies above the login time-out (5 s)
+    /// and the query time-out (10 s), so a live server's own time-outs come
+    /// first.
+    /// @throws zel::Error "Invalid wait limit: <n> ms" for a negative limit.
+    void set_wait_limit(std::chrono::milliseconds limit);
+    /// The wait limit; 0 is none.
+    std::chrono::milliseconds get_wait_limit() const noexcept { return wait_limit_; }
 
     /// The cache of this data source, for reading or changing its folder.
     Cache& get_cache() noexcept { return cache_; }
@@ -119,6 +157,16 @@ public:
                                 std::chrono::seconds max_age = std::chrono::seconds{0});
 
 private:
+    friend class ComponentList;
+
+    // Runs `operation` on a Database that has taken over this one's handles,
+    // on a helper thread under the wait limit, and takes the handles back when
+    // it ends. Returns what it threw. With the limit 0 it runs `operation` on
+    // *this, on this thread, and lets its exceptions pass.
+    // @throws DatabaseError "HYT00" when an answer was overdue: the handles
+    // stay with the helper, which frees them when it ends.
+    std::exception_ptr run_bounded(const std::function<void(Database&)>& operation);
+
     // Connects when not connected; asks the driver whether an open connection
     // is still alive and logs in again when it is not.
     void prepare_connection();
@@ -132,6 +180,7 @@ private:
     StatementHandle stmt_handle_;  // the Database's own statement; no operation allocates it
     bool connected_ = false;
     std::string last_connect_error_;
+    std::chrono::milliseconds wait_limit_{15000};
 };
 
 }  // namespace zel::sql

@@ -1,0 +1,50 @@
+#ifndef ZEL_SQL_ODBC_BOUNDED_WAIT_H_
+#define ZEL_SQL_ODBC_BOUNDED_WAIT_H_
+
+// Waiting for the database with a limit. Drivers block the calling thread
+// until the server answers, and a server that stops answering (paused, its
+// session silently dropped) blocks it forever: neither SQLCancel nor the
+// driver's own time-outs help there. So a bounded operation runs on a helper
+// thread while the caller waits, and the caller gives up once one answer is
+// overdue. Internal: not installed.
+//
+// The helper marks the start of every call that waits for the database with
+// note_wait(). The caller's limit runs from the latest mark: a long read whose
+// answers keep coming is never cut off.
+
+#include <chrono>
+#include <exception>
+#include <functional>
+
+namespace zel::sql::detail {
+
+/// What the database was asked when it stopped answering.
+enum class WaitStep { connect, execute, fetch };
+
+/// Marks, on a helper thread of a bounded operation, the start of a call that
+/// waits for the database. On any other thread it does nothing but a
+/// thread-local read.
+/// @throws zel::Error on a helper whose operation was given up, so that the
+/// helper stops at its next call instead of using a connection nobody wants.
+void note_wait(WaitStep step);
+
+/// How a bounded operation ended.
+struct BoundedOutcome {
+    /// false: `limit` passed without an answer; the helper runs on detached.
+    bool finished = false;
+    /// What `work` threw, when it finished by throwing.
+    std::exception_ptr error;
+    /// The step that was overdue, when not finished.
+    WaitStep overdue = WaitStep::connect;
+};
+
+/// Runs `work` on a new thread and waits until it returns, or until `limit`
+/// has passed since its latest note_wait() (or its start) with no new one.
+/// After a timeout the helper is left to end by itself: `work` must own
+/// everything it touches, and must not touch the caller's objects.
+/// @throws std::system_error when no thread can be started.
+BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::milliseconds limit);
+
+}  // namespace zel::sql::detail
+
+#endif  // ZEL_SQL_ODBC_BOUNDED_WAIT_H_
