@@ -72,8 +72,8 @@ QueryResult Database::read_with_cache(const std::string& sql, CachePolicy policy
     try {
         // Under the wait limit the helper reads into a result of its own.
         auto read = std::make_shared<QueryResult>();
-        const std::exception_ptr failure = run_bounded(
-            [read, sql](Database& db) { *read = read_from_database(db, sql); });
+        const std::exception_ptr failure =
+            run_bounded([read, sql](Database& db) { *read = read_from_database(db, sql); });
         if (failure) {
             std::rethrow_exception(failure);
         }

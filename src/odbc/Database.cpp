@@ -61,12 +61,12 @@ std::string limit_text(std::chrono::milliseconds limit) {
 
 std::string step_text(detail::WaitStep step, const std::string& data_source) {
     switch (step) {
-    case detail::WaitStep::connect:
-        return util::cat("connect to ", data_source);
-    case detail::WaitStep::execute:
-        return util::cat("statement on ", data_source);
-    case detail::WaitStep::fetch:
-        break;
+        case detail::WaitStep::connect:
+            return util::cat("connect to ", data_source);
+        case detail::WaitStep::execute:
+            return util::cat("statement on ", data_source);
+        case detail::WaitStep::fetch:
+            break;
     }
     return util::cat("fetch from ", data_source);
 }
@@ -144,14 +144,15 @@ std::exception_ptr Database::run_bounded(const std::function<void(Database&)>& o
     helper_db->last_connect_error_ = last_connect_error_;
     connected_ = false;
 
-    const detail::BoundedOutcome outcome = detail::run_with_wait_limit(
-        [helper_db, operation] { operation(*helper_db); }, wait_limit_);
+    const detail::BoundedOutcome outcome =
+        detail::run_with_wait_limit([helper_db, operation] { operation(*helper_db); }, wait_limit_);
     if (!outcome.finished) {
         // The helper keeps the hung connection's handles and frees them once,
         // when it ends; this Database connects anew next time.
-        throw DatabaseError(util::cat("The database did not answer within ", limit_text(wait_limit_),
-                                      " (", step_text(outcome.overdue, data_source_), ")"),
-                            "HYT00", 0);
+        throw DatabaseError(
+            util::cat("The database did not answer within ", limit_text(wait_limit_), " (",
+                      step_text(outcome.overdue, data_source_), ")"),
+            "HYT00", 0);
     }
     env_handle_ = std::move(helper_db->env_handle_);
     conn_handle_ = std::move(helper_db->conn_handle_);

@@ -2,8 +2,13 @@
 
 #include "fake_odbc.h"
 
+#include <condition_variable>
 #include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 #include "fake_odbc_state.h"
@@ -15,6 +20,60 @@ namespace detail {
 State& state() {
     static State the_state;
     return the_state;
+}
+
+std::recursive_mutex& state_mutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+namespace {
+
+// The hang of block_next_call(): kept apart from the state, whose lock a
+// blocked call must not hold.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<Fn> armed;
+    std::map<Fn, std::chrono::milliseconds> delays;
+    bool blocked = false;
+    bool released = false;
+};
+
+Gate& gate() {
+    static Gate the_gate;
+    return the_gate;
+}
+
+std::condition_variable_any& log_changed() {
+    static std::condition_variable_any cv;
+    return cv;
+}
+
+}  // namespace
+
+void pass_gate(Fn fn) {
+    Gate& g = gate();
+    std::unique_lock<std::mutex> lock(g.mutex);
+    if (const auto delay = g.delays.find(fn); delay != g.delays.end()) {
+        const std::chrono::milliseconds duration = delay->second;
+        lock.unlock();
+        std::this_thread::sleep_for(duration);
+        lock.lock();
+    }
+    if (g.armed != fn) {
+        return;
+    }
+    g.armed.reset();
+    g.blocked = true;
+    g.changed.notify_all();
+    g.changed.wait(lock, [&g] { return g.released; });
+    g.blocked = false;
+    g.released = false;
+}
+
+void call_logged() {
+    log_changed().notify_all();
 }
 
 HandleState* find_live(SQLHANDLE handle, SQLSMALLINT type) {
@@ -202,6 +261,43 @@ std::string ResultSet::name(int column) const {
 
 void reset() {
     state() = detail::State{};
+    detail::Gate& g = detail::gate();
+    const std::lock_guard<std::mutex> lock(g.mutex);
+    g.armed.reset();
+    g.delays.clear();
+}
+
+void delay_calls(Fn fn, std::chrono::milliseconds delay) {
+    detail::Gate& g = detail::gate();
+    const std::lock_guard<std::mutex> lock(g.mutex);
+    g.delays[fn] = delay;
+}
+
+void block_next_call(Fn fn) {
+    detail::Gate& g = detail::gate();
+    const std::lock_guard<std::mutex> lock(g.mutex);
+    g.armed = fn;
+    g.released = false;
+}
+
+bool wait_for_blocked_call(std::chrono::milliseconds timeout) {
+    detail::Gate& g = detail::gate();
+    std::unique_lock<std::mutex> lock(g.mutex);
+    return g.changed.wait_for(lock, timeout, [&g] { return g.blocked; });
+}
+
+void release_blocked_call() {
+    detail::Gate& g = detail::gate();
+    const std::lock_guard<std::mutex> lock(g.mutex);
+    g.armed.reset();
+    g.released = true;
+    g.changed.notify_all();
+}
+
+bool wait_for_calls(const std::function<bool(const std::vector<Call>&)>& done,
+                    std::chrono::milliseconds timeout) {
+    std::unique_lock<std::recursive_mutex> lock(detail::state_mutex());
+    return detail::log_changed().wait_for(lock, timeout, [&done] { return done(state().log); });
 }
 
 void set_result(Fn fn, SQLRETURN code, std::vector<Diagnostic> diagnostics) {

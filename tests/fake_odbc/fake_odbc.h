@@ -46,16 +46,26 @@
 ///   writes them into the bound buffers, and records what the input
 ///   parameters held at that moment.
 ///
+/// - A call can be made to hang, as a call to a server that stopped answering
+///   does: block_next_call() makes the next call of a function wait, before it
+///   does anything, until release_blocked_call().
+///
 /// The fake keeps one global state. Call reset() at the start of every test.
-/// It is not thread-safe.
+/// The ODBC functions may be called from several threads: each call runs
+/// alone, and the log records the calling thread. The scripting and
+/// inspection functions are for the test's own thread, while no other thread
+/// calls the fake; wait_for_calls() is the exception.
 
 #include <sql.h>
 #include <sqlext.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -250,6 +260,8 @@ struct ParameterSnapshot {
 /// One recorded call.
 struct Call {
     Fn fn = Fn::alloc_handle;
+    /// The thread that made the call.
+    std::thread::id thread;
     /// Every argument, in the order of the ODBC signature.
     std::vector<Arg> args;
     /// Texts passed with a length, resolved with that length (SQL_NTS: up to
@@ -276,6 +288,26 @@ struct Call {
     /// texts[i], which must be present.
     const std::string& text(std::size_t i = 0) const { return texts.at(i).value(); }
 };
+
+/// Makes the next call of `fn` wait, before it does anything or is logged,
+/// until release_blocked_call().
+void block_next_call(Fn fn);
+
+/// Waits until a call armed by block_next_call() has arrived and waits;
+/// false when it has not after `timeout`.
+bool wait_for_blocked_call(std::chrono::milliseconds timeout);
+
+/// Makes every call of `fn` from now on take at least `delay` before it does
+/// anything: a slow server that still answers.
+void delay_calls(Fn fn, std::chrono::milliseconds delay);
+
+/// Lets the blocked call go on (or the next one, if it has not arrived yet).
+void release_blocked_call();
+
+/// Waits until `done` holds for the call log, checked after every call of
+/// another thread; false when it does not after `timeout`.
+bool wait_for_calls(const std::function<bool(const std::vector<Call>&)>& done,
+                    std::chrono::milliseconds timeout);
 
 /// The call log since reset() or clear_calls(). Every further ODBC call may
 /// grow it: read it, or copy what you need, before calling again.

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -114,6 +115,15 @@ struct State {
 };
 
 State& state();
+
+/// Held by every ODBC function of the fake while it runs.
+std::recursive_mutex& state_mutex();
+
+/// Blocks here when block_next_call() armed `fn`, until it is released.
+void pass_gate(Fn fn);
+
+/// Wakes wait_for_calls(); called with state_mutex() held, after a call is logged.
+void call_logged();
 
 /// The live handle `handle` of type `type`; nullptr when there is none.
 HandleState* find_live(SQLHANDLE handle, SQLSMALLINT type);

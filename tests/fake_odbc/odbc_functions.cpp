@@ -52,6 +52,8 @@ std::optional<std::string> text_arg(const SQLCHAR* text, long long length) {
 template <typename Natural>
 SQLRETURN run(Call call, SQLHANDLE handle, SQLSMALLINT handle_type, bool clears_diagnostics,
               Natural natural) {
+    detail::pass_gate(call.fn);
+    const std::lock_guard<std::recursive_mutex> lock(detail::state_mutex());
     const std::optional<Outcome> outcome = next_outcome(call.fn);
 
     HandleState* h = nullptr;
@@ -84,6 +86,7 @@ SQLRETURN run(Call call, SQLHANDLE handle, SQLSMALLINT handle_type, bool clears_
     }
     call.result = result;
     state().log.push_back(std::move(call));
+    detail::call_logged();
     return result;
 }
 
@@ -492,6 +495,7 @@ namespace {
 Call make_call(Fn fn, std::vector<fake_odbc::Arg> args) {
     Call call;
     call.fn = fn;
+    call.thread = std::this_thread::get_id();
     call.args = std::move(args);
     return call;
 }

@@ -1,0 +1,228 @@
+// Bounded waiting against the fake: a call that hangs is given up within the
+// wait limit, its connection is never touched again by the caller and is
+// freed once by the helper when the call returns, and the limit 0 keeps
+// everything on the caller's thread.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fake_odbc.h"
+#include "fake_odbc_test.h"
+#include "zel/sql/ComponentList.h"
+#include "zel/sql/Database.h"
+
+namespace {
+
+using fake_odbc::Call;
+using fake_odbc::Fn;
+using std::chrono::milliseconds;
+using zel::sql::Database;
+
+constexpr milliseconds limit{200};
+constexpr milliseconds patience{5000};
+
+class BoundedWaitTest : public zel_sql_test::FakeOdbcTest {
+protected:
+    void TearDown() override {
+        // A test that failed half-way must not leave a helper hanging.
+        fake_odbc::release_blocked_call();
+        FakeOdbcTest::TearDown();
+    }
+};
+
+const char* const column_names_sql =
+    "SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = 'TAVIK' AND "
+    "UPPER(TABLE_NAME) = 'COMPONENTS'";
+
+void script_column_names() {
+    fake_odbc::set_result_set_for(
+        column_names_sql,
+        fake_odbc::ResultSet(1).row({fake_odbc::text("NAME")}).row({fake_odbc::text("FLAG_X")}));
+}
+
+// How often the log shows `fn` on `handle`, and whether all of them came from
+// another thread than this one.
+struct Uses {
+    int count = 0;
+    bool all_from_helpers = true;
+};
+
+Uses uses_of(const std::vector<Call>& log, Fn fn, SQLHANDLE handle) {
+    Uses uses;
+    for (const Call& call : log) {
+        if (call.fn == fn && call.handle() == handle) {
+            ++uses.count;
+            uses.all_from_helpers &= call.thread != std::this_thread::get_id();
+        }
+    }
+    return uses;
+}
+
+bool is_freed(const std::vector<Call>& log, SQLHANDLE handle) {
+    return std::any_of(log.begin(), log.end(), [handle](const Call& call) {
+        return call.fn == Fn::free_handle && call.handle() == handle;
+    });
+}
+
+// Times `action`, which must throw the timeout of the wait limit.
+template <typename Action>
+void expect_timeout(Action&& action, const std::string& overdue) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto error = zel_sql_test::database_error(action);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->get_sqlstate(), "HYT00");
+    EXPECT_EQ(error->get_message(), "The database did not answer within 200 ms (" + overdue + ")");
+    EXPECT_GE(elapsed, limit);
+    EXPECT_LT(elapsed, limit + std::chrono::seconds(1));
+}
+
+TEST_F(BoundedWaitTest, HungFetchIsGivenUpAndItsConnectionFreedOnceWhenTheCallReturns) {
+    script_column_names();
+    Database db("accel", "reader", "pw");
+    db.set_wait_limit(limit);
+    { db.send_query("SELECT 1 FROM DUAL"); }
+    const SQLHANDLE old_env = fake_odbc::last_handle(SQL_HANDLE_ENV);
+    const SQLHANDLE old_dbc = fake_odbc::last_handle(SQL_HANDLE_DBC);
+
+    fake_odbc::block_next_call(Fn::fetch);
+    expect_timeout([&] { db.read_column_names("COMPONENTS", "TAVIK"); }, "fetch from accel");
+    ASSERT_TRUE(fake_odbc::wait_for_blocked_call(patience));
+    const SQLHANDLE hung_stmt = fake_odbc::last_handle(SQL_HANDLE_STMT);
+    EXPECT_FALSE(db.is_connected());
+
+    // The next call connects anew, on new handles, while the old call hangs.
+    const std::size_t after_timeout = fake_odbc::calls().size();
+    EXPECT_EQ(db.read_column_names("COMPONENTS", "TAVIK"),
+              (std::vector<std::string>{"NAME", "FLAG_X"}));
+    const std::vector<Call> reconnect = zel_sql_test::calls_from(after_timeout);
+    ASSERT_GE(reconnect.size(), 5u);
+    EXPECT_EQ(reconnect[0].fn, Fn::alloc_handle);
+    EXPECT_EQ(reconnect[0].number(0), SQL_HANDLE_ENV);
+    EXPECT_NE(fake_odbc::last_handle(SQL_HANDLE_ENV), old_env);
+    EXPECT_NE(fake_odbc::last_handle(SQL_HANDLE_DBC), old_dbc);
+    EXPECT_EQ(uses_of(reconnect, Fn::connect, old_dbc).count, 0);
+    const auto live = fake_odbc::live_handles(SQL_HANDLE_DBC);
+    EXPECT_NE(std::find(live.begin(), live.end(), old_dbc), live.end())
+        << "the hung call's connection was freed under it";
+
+    const std::size_t at_release = fake_odbc::calls().size();
+    fake_odbc::release_blocked_call();
+    ASSERT_TRUE(fake_odbc::wait_for_calls(
+        [old_env](const std::vector<Call>& log) { return is_freed(log, old_env); }, patience));
+
+    const std::vector<Call> log = fake_odbc::calls();
+    for (const auto& [fn, handle] : {std::pair{Fn::free_handle, hung_stmt},
+                                     {Fn::disconnect, old_dbc},
+                                     {Fn::free_handle, old_dbc},
+                                     {Fn::free_handle, old_env}}) {
+        const Uses uses = uses_of(log, fn, handle);
+        EXPECT_EQ(uses.count, 1) << fake_odbc::describe(handle);
+        EXPECT_TRUE(uses.all_from_helpers) << fake_odbc::describe(handle);
+        EXPECT_EQ(uses_of(std::vector<Call>(log.begin(),
+                                            log.begin() + static_cast<std::ptrdiff_t>(at_release)),
+                          fn, handle)
+                      .count,
+                  0)
+            << "freed before the hung call returned: " << fake_odbc::describe(handle);
+    }
+    // This thread never touched the hung connection after the timeout.
+    for (std::size_t i = after_timeout; i < log.size(); ++i) {
+        if (log[i].thread == std::this_thread::get_id()) {
+            EXPECT_NE(log[i].handle(), old_dbc);
+            EXPECT_NE(log[i].handle(), hung_stmt);
+        }
+    }
+}
+
+TEST_F(BoundedWaitTest, HungLoginIsGivenUpAndTheNextCallLogsInOnNewHandles) {
+    Database db("accel", "reader", "pw");
+    db.set_wait_limit(limit);
+    fake_odbc::block_next_call(Fn::connect);
+    expect_timeout([&] { db.send_query("SELECT 1 FROM DUAL"); }, "connect to accel");
+    ASSERT_TRUE(fake_odbc::wait_for_blocked_call(patience));
+    const SQLHANDLE hung_dbc = fake_odbc::last_handle(SQL_HANDLE_DBC);
+
+    { db.send_query("SELECT 1 FROM DUAL"); }
+    EXPECT_TRUE(db.is_connected());
+    EXPECT_NE(fake_odbc::last_handle(SQL_HANDLE_DBC), hung_dbc);
+
+    fake_odbc::release_blocked_call();
+    ASSERT_TRUE(fake_odbc::wait_for_calls(
+        [hung_dbc](const std::vector<Call>& log) { return is_freed(log, hung_dbc); }, patience));
+    const Uses freed = uses_of(fake_odbc::calls(), Fn::free_handle, hung_dbc);
+    EXPECT_EQ(freed.count, 1);
+    EXPECT_TRUE(freed.all_from_helpers);
+}
+
+TEST_F(BoundedWaitTest, SlowAnswersThatKeepComingAreNeverCutOff) {
+    fake_odbc::ResultSet rows(1);
+    for (int i = 0; i < 6; ++i) {
+        rows.row({fake_odbc::text("FLAG_" + std::to_string(i))});
+    }
+    fake_odbc::set_result_set_for(column_names_sql, rows);
+    Database db("accel", "reader", "pw");
+    db.set_wait_limit(limit);
+    // Each answer takes 3/4 of the limit; all of them together take 5 limits.
+    fake_odbc::delay_calls(Fn::fetch, limit * 3 / 4);
+    EXPECT_EQ(db.read_column_names("COMPONENTS", "TAVIK").size(), 6u);
+}
+
+// The calls of the component list load, with the thread that made each.
+struct LoggedLoad {
+    std::vector<std::string> names;
+    bool all_on_this_thread = true;
+    bool none_on_this_thread = true;
+};
+
+LoggedLoad load_with_limit(milliseconds wait_limit) {
+    fake_odbc::reset();
+    fake_odbc::set_result_set_for(
+        "SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = 'TAVIK' AND "
+        "UPPER(TABLE_NAME) = 'MIRAN_VIEW_COMPONENTS'",
+        fake_odbc::ResultSet(1).row({fake_odbc::text("FLAG_X")}));
+    fake_odbc::queue_result_set(
+        fake_odbc::ResultSet(14).row(std::vector<fake_odbc::Value>(14, fake_odbc::text("1"))));
+    LoggedLoad logged;
+    {
+        Database db("accel", "reader", "pw");
+        db.set_wait_limit(wait_limit);
+        zel::sql::ComponentList list;
+        list.read_from_db(db, "MIRAN");
+        EXPECT_EQ(list.components_.size(), 1u);
+    }
+    for (const Call& call : fake_odbc::calls()) {
+        logged.names.emplace_back(call.name());
+        const bool here = call.thread == std::this_thread::get_id();
+        logged.all_on_this_thread &= here;
+        logged.none_on_this_thread &= !here;
+    }
+    return logged;
+}
+
+TEST_F(BoundedWaitTest, LimitZeroMakesTheSameCallsOnTheCallersThread) {
+    const LoggedLoad unbounded = load_with_limit(milliseconds(0));
+    const LoggedLoad bounded = load_with_limit(std::chrono::seconds(15));
+    EXPECT_EQ(unbounded.names, bounded.names);
+    EXPECT_TRUE(unbounded.all_on_this_thread);
+    // Bounded, the load runs on the helper; the destructor's disconnect and
+    // frees run here.
+    EXPECT_FALSE(bounded.all_on_this_thread);
+    EXPECT_FALSE(bounded.none_on_this_thread);
+}
+
+TEST_F(BoundedWaitTest, DefaultIsFifteenSecondsAndNegativeLimitsAreRefused) {
+    Database db("accel", "reader", "pw");
+    EXPECT_EQ(db.get_wait_limit(), std::chrono::seconds(15));
+    EXPECT_THROW(db.set_wait_limit(milliseconds(-1)), zel::Error);
+    EXPECT_EQ(db.get_wait_limit(), std::chrono::seconds(15));
+    db.set_wait_limit(milliseconds(0));
+    EXPECT_EQ(db.get_wait_limit(), milliseconds(0));
+}
+
+}  // namespace
