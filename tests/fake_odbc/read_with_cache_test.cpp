@@ -17,15 +17,16 @@
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
 
+namespace zel::sql::test {
 namespace {
 
 using fake_odbc::Fn;
 using zel::sql::CachePolicy;
 using zel::sql::Database;
 using zel::sql::QueryResult;
-using zel::sql::test_support::error_message;
-using zel::sql::test_support::TempDir;
-using zel::sql::test_support::write_file;
+using zel::sql::test::error_message;
+using zel::sql::test::TempDir;
+using zel::sql::test::write_file;
 
 using Rows = std::vector<std::vector<std::optional<std::string>>>;
 
@@ -48,7 +49,7 @@ fake_odbc::ResultSet supplies() {
 
 const Rows supplies_rows{{"PS_Q1", "12.5"}, {std::string(2500, 'x'), std::nullopt}, {"", "0"}};
 
-class ReadWithCacheTest : public zel_sql_test::FakeOdbcTest {
+class ReadWithCacheTest : public zel::sql::test::FakeOdbcTest {
 protected:
     void SetUp() override {
         FakeOdbcTest::SetUp();
@@ -214,7 +215,7 @@ TEST_F(ReadWithCacheTest, NeitherDatabaseNorCopyJoinsBothMessages) {
     // The joined error still tells a caller what the database said.
     fake_odbc::set_result(Fn::exec_direct, SQL_ERROR,
                           {fake_odbc::Diagnostic("[drv]down", "08S01", 17)});
-    const auto error = zel_sql_test::database_error([&] { db_->read_with_cache(sql); });
+    const auto error = zel::sql::test::database_error([&] { db_->read_with_cache(sql); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->get_sqlstate(), "08S01");
     EXPECT_EQ(error->get_native_error(), 17);
@@ -251,3 +252,4 @@ TEST_F(ReadWithCacheTest, LongColumnNameIsAskedForAgainWhole) {
 }
 
 }  // namespace
+}  // namespace zel::sql::test

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace zel::sql::integration {
+namespace zel::sql::test::integration {
 
 Component make_component(std::vector<std::string> texts, std::vector<double> position,
                          std::vector<bool> flags) {
@@ -63,4 +63,4 @@ ComponentList backup_only_list() {
     return list;
 }
 
-}  // namespace zel::sql::integration
+}  // namespace zel::sql::test::integration
