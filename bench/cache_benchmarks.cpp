@@ -6,12 +6,12 @@
 
 #include <chrono>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "benchmarks.h"
 #include "component_fixture.h"
+#include "odbc/text_rows.h"
 #include "zel/sql/Database.h"
 
 namespace zel::sql::bench {
@@ -22,27 +22,13 @@ std::string view_select() {
     return std::string("SELECT * FROM TAVIK.") + large_facility + "_VIEW_COMPONENTS";
 }
 
-// The database read of read_with_cache, step for step, through the public
-// Query interface, without storing.
+// The database read of read_with_cache, through the same text read, without
+// storing.
 std::size_t read_without_storing(Database& db, const std::string& sql) {
     Query query = db.send_query(sql);
-    const int columns = query.get_num_result_columns();
-    std::vector<std::string> names;
-    for (int column = 1; column <= columns; ++column) {
-        names.push_back(query.get_column_name(column));
-    }
-    std::vector<std::vector<std::optional<std::string>>> rows;
-    while (query.fetch_checked()) {
-        std::vector<std::optional<std::string>> row;
-        row.reserve(static_cast<std::size_t>(columns));
-        for (int column = 1; column <= columns; ++column) {
-            bool was_null = false;
-            std::string value = query.get_column_as_string(column, &was_null);
-            row.emplace_back(was_null ? std::nullopt
-                                      : std::optional<std::string>(std::move(value)));
-        }
-        rows.push_back(std::move(row));
-    }
+    const std::vector<std::string> names = detail::read_column_names(query);
+    const std::vector<detail::TextRow> rows =
+        detail::read_text_rows(query, static_cast<int>(names.size()));
     benchmark::DoNotOptimize(rows.data());
     return rows.size();
 }
@@ -56,7 +42,7 @@ void expect_rows(benchmark::State& state, std::size_t rows) {
 std::shared_ptr<Database> open_with_cache(const DataSource& source, const std::string& folder) {
     auto db = std::make_shared<Database>(source.dsn, "", "");
     if (!source.attach_file.empty()) {
-        db->send_query("ATTACH DATABASE '" + source.attach_file + "' AS TAVIK");
+        db->send_query(attach_tavik_statement(source.attach_file));
     }
     db->get_cache().set_folder(folder);
     return db;

@@ -41,6 +41,11 @@ const ComponentList& shared_component_list(std::size_t count);
 void write_csv(const ComponentList& list, std::ostream& out);
 
 // The column definitions of the view in CSV order, for CREATE TABLE.
+// The statement that attaches the SQLite file holding the TAVIK schema.
+inline std::string attach_tavik_statement(const std::string& file) {
+    return "ATTACH DATABASE '" + file + "' AS TAVIK";
+}
+
 std::string column_definitions(const std::string& text_type, const std::string& number_type,
                                const std::string& flag_type);
 

@@ -12,6 +12,7 @@
 
 #include "benchmarks.h"
 #include "component_fixture.h"
+#include "component_list/component_view.h"
 #include "raw_odbc.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
@@ -25,17 +26,11 @@ constexpr int position_count = 4;
 
 // The statement that ComponentList::read_from_db sends for the large facility.
 std::string component_select(const std::vector<std::string>& flag_names) {
-    std::string sql =
-        "SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, TYPE_, FRIENDLY_NAME, X, Y, Z, S, "
-        "LINK_NAME";
-    for (const std::string& flag : flag_names) {
-        sql += ", FLAG_" + flag;
-    }
-    return sql + " FROM TAVIK." + large_facility + "_VIEW_COMPONENTS";
+    return detail::component_view_select(large_facility, flag_names);
 }
 
 std::string attach_statement(const DataSource& source) {
-    return "ATTACH DATABASE '" + source.attach_file + "' AS TAVIK";
+    return attach_tavik_statement(source.attach_file);
 }
 
 // A library connection ready for the component view.

@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     try {
         zel::sql::Database db(argv[1], "", "");
         if (argc == 3) {
-            db.send_query(std::string("ATTACH DATABASE '") + argv[2] + "' AS TAVIK");
+            db.send_query(zel::sql::bench::attach_tavik_statement(argv[2]));
         }
         const long before = peak_rss_kib();
         zel::sql::ComponentList list;

@@ -1,6 +1,12 @@
 #ifndef ZEL_ERROR_H_
 #define ZEL_ERROR_H_
 
+/// @file
+/// The exception type of libzel_sql. It lives in namespace zel, not zel::sql,
+/// because the control system's other libraries throw the same type; this
+/// header and its definition belong to libzel_sql (libzel_sql.so, CMake
+/// package zel_sql::zel_sql), which exports it.
+
 #include <stdexcept>
 #include <string>
 

@@ -1,8 +1,10 @@
 #ifndef ZEL_EXPORT_H_
 #define ZEL_EXPORT_H_
 
-// The library is built with hidden symbol visibility; only what carries this
-// mark is part of the exported interface of libzel_sql.
+/// @file
+/// Part of libzel_sql (headers under zel/, library libzel_sql.so, CMake package
+/// zel_sql::zel_sql). The library is built with hidden symbol visibility; only
+/// what carries ZEL_SQL_API is part of its exported interface.
 #if defined(__GNUC__)
 #define ZEL_SQL_API __attribute__((visibility("default")))
 #else

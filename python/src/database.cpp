@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "odbc/text_rows.h"
 #include "query_result.h"
 #include "text.h"
 #include "zel/sql/Query.h"
@@ -21,27 +22,13 @@ namespace py = pybind11;
 namespace zel::python {
 namespace {
 
-using Rows = std::vector<std::vector<std::optional<std::string>>>;
+using Rows = std::vector<sql::detail::TextRow>;
 
 // Every row of `sql`, each value read whole as text. A statement without a
 // result set (ATTACH, INSERT) is executed and gives no rows.
 Rows read_rows(sql::Database& database, const std::string& sql) {
     sql::Query query = database.send_query(sql);
-    const int columns = query.get_num_result_columns();
-    Rows rows;
-    if (columns <= 0) {
-        return rows;
-    }
-    while (query.fetch_checked()) {
-        auto& row = rows.emplace_back();
-        row.reserve(static_cast<std::size_t>(columns));
-        for (int column = 1; column <= columns; ++column) {
-            bool was_null = false;
-            std::string value = query.get_column_as_string(column, &was_null);
-            row.push_back(was_null ? std::nullopt : std::optional<std::string>(std::move(value)));
-        }
-    }
-    return rows;
+    return sql::detail::read_text_rows(query, query.get_num_result_columns());
 }
 
 sql::CachePolicy parse_policy(const std::string& policy) {

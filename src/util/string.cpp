@@ -19,14 +19,6 @@ std::string uppercase_ascii(std::string_view text) {
     return out;
 }
 
-std::string lowercase_ascii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        c = lowercase_ascii(c);
-    }
-    return out;
-}
-
 bool equals_nocase(std::string_view a, std::string_view b) noexcept {
     if (a.size() != b.size()) {
         return false;

@@ -62,9 +62,6 @@ constexpr char uppercase_ascii(char c) noexcept {
 /// A copy of `text` with ASCII letters in upper case; other bytes unchanged.
 std::string uppercase_ascii(std::string_view text);
 
-/// A copy of `text` with ASCII letters in lower case; other bytes unchanged.
-std::string lowercase_ascii(std::string_view text);
-
 /// Equality with ASCII letter case ignored; no other byte is folded.
 bool equals_nocase(std::string_view a, std::string_view b) noexcept;
 

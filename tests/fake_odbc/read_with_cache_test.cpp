@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cache_file.h"
+#include "cache/cache_file.h"
 #include "fake_odbc.h"
 #include "fake_odbc_test.h"
 #include "test_support.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "cache_file.h"
+#include "cache_file_steps.h"
 #include "fuzz_check.h"
 #include "test_support.h"
 #include "zel/Error.h"
@@ -20,7 +20,7 @@
 namespace {
 
 using zel::sql::Cache;
-using zel::sql::detail::CacheFiles;
+using CacheFiles = zel::sql::detail::CacheFiles::Steps;
 using zel::sql::test::fuzz::check;
 
 constexpr std::string_view magic = "zel_sql_cache_00";

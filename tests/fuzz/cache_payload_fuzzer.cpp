@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "cache_payload.h"
+#include "cache/cache_payload.h"
 #include "fuzz_check.h"
 #include "util/digest.h"
 

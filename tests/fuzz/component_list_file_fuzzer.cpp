@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "component_list/component_fields.h"
 #include "fuzz_check.h"
 #include "test_support.h"
 #include "util/string.h"
@@ -64,15 +65,15 @@ void check_same_list(const ComponentList& written, const ComponentList& read) {
         const Component& a = written.components_[i];
         const Component& b = read.components_[i];
         const std::string which = "component #" + std::to_string(i) + " (" + a.name_ + ")";
-        check(a.name_ == b.name_ && a.real_name_ == b.real_name_ && a.name2_ == b.name2_ &&
-                  a.section_ == b.section_ && a.group_ == b.group_ && a.class_ == b.class_ &&
-                  a.type_ == b.type_ && a.friendly_name_ == b.friendly_name_ &&
-                  a.link_name_ == b.link_name_,
-              which + ": a text changed on the round trip");
+        for (const auto& field : zel::sql::detail::text_fields) {
+            check(a.*field.member == b.*field.member,
+                  which + ": text " + field.column + " changed on the round trip");
+        }
         check(a.flags_ == b.flags_, which + ": flags changed on the round trip");
-        check(same_coordinate(a.x_, b.x_) && same_coordinate(a.y_, b.y_) &&
-                  same_coordinate(a.z_, b.z_) && same_coordinate(a.s_, b.s_),
-              which + ": a coordinate changed on the round trip");
+        for (const auto& field : zel::sql::detail::coordinate_fields) {
+            check(same_coordinate(a.*field.member, b.*field.member),
+                  which + ": coordinate " + field.column + " changed on the round trip");
+        }
     }
 }
 

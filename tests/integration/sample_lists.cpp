@@ -1,25 +1,21 @@
 #include "sample_lists.h"
 
+#include <cstddef>
 #include <utility>
+
+#include "component_list/component_fields.h"
 
 namespace zel::sql::test::integration {
 
 Component make_component(std::vector<std::string> texts, std::vector<double> position,
                          std::vector<bool> flags) {
     Component c;
-    c.name_ = texts[0];
-    c.real_name_ = texts[1];
-    c.name2_ = texts[2];
-    c.section_ = texts[3];
-    c.group_ = texts[4];
-    c.class_ = texts[5];
-    c.type_ = texts[6];
-    c.friendly_name_ = texts[7];
-    c.link_name_ = texts[8];
-    c.x_ = position[0];
-    c.y_ = position[1];
-    c.z_ = position[2];
-    c.s_ = position[3];
+    for (std::size_t i = 0; i < detail::text_fields.size(); ++i) {
+        c.*detail::text_fields[i].member = std::move(texts.at(i));
+    }
+    for (std::size_t i = 0; i < detail::coordinate_fields.size(); ++i) {
+        c.*detail::coordinate_fields[i].member = position.at(i);
+    }
     c.flags_ = std::move(flags);
     return c;
 }

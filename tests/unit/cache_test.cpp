@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "cache_file.h"
+#include "cache_file_steps.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Cache.h"
@@ -19,7 +19,7 @@
 namespace zel::sql {
 namespace {
 
-using CacheFileOps = detail::CacheFiles;
+using CacheFileOps = detail::CacheFiles::Steps;
 using test::error_message;
 using test::permissions_of;
 using test::read_file;

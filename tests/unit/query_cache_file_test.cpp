@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "cache_file.h"
-#include "cache_payload.h"
+#include "cache/cache_file.h"
+#include "cache/cache_payload.h"
 #include "test_support.h"
 #include "util/digest.h"
 #include "zel/Error.h"

@@ -1,7 +1,7 @@
-#ifndef ZEL_SQL_CACHE_PAYLOAD_H_
-#define ZEL_SQL_CACHE_PAYLOAD_H_
+#ifndef ZEL_SQL_CACHE_CACHE_PAYLOAD_H_
+#define ZEL_SQL_CACHE_CACHE_PAYLOAD_H_
 
-// The payload of a cache file: everything after its 16-byte header. The
+// The payload of a cache file: everything after its header (cache_header.h). The
 // layout is described byte by byte in docs/cache_file_format.md. Internal: not
 // exported.
 
@@ -12,15 +12,13 @@
 #include <string>
 #include <string_view>
 
+#include "cache/cache_header.h"
 #include "zel/sql/QueryResult.h"
 
 namespace zel::sql::detail {
 
 /// The payload layout that this library writes and reads.
 inline constexpr std::uint32_t cache_format_version = 1;
-
-/// Length of the header that precedes the payload in a cache file.
-inline constexpr std::size_t cache_header_size = 16;
 
 /// What a cache file holds: the query, the data source that stored its
 /// result, and the result (column names, rows and stored_at).
@@ -55,4 +53,4 @@ CachedQuery read_cache_payload(std::string_view payload);
 
 }  // namespace zel::sql::detail
 
-#endif  // ZEL_SQL_CACHE_PAYLOAD_H_
+#endif  // ZEL_SQL_CACHE_CACHE_PAYLOAD_H_

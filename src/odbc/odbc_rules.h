@@ -1,5 +1,5 @@
-#ifndef ZEL_SQL_ODBC_H_
-#define ZEL_SQL_ODBC_H_
+#ifndef ZEL_SQL_ODBC_ODBC_RULES_H_
+#define ZEL_SQL_ODBC_ODBC_RULES_H_
 
 // The rules every ODBC call of the library follows: what counts as success,
 // how a handle's diagnostics are read, how text is handed to the driver, and
@@ -61,4 +61,4 @@ inline void require_allocated(bool is_allocated, const char* message) {
 
 }  // namespace zel::sql::odbc
 
-#endif  // ZEL_SQL_ODBC_H_
+#endif  // ZEL_SQL_ODBC_ODBC_RULES_H_

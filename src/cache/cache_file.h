@@ -1,11 +1,9 @@
-#ifndef ZEL_SQL_CACHE_FILE_H_
-#define ZEL_SQL_CACHE_FILE_H_
+#ifndef ZEL_SQL_CACHE_CACHE_FILE_H_
+#define ZEL_SQL_CACHE_CACHE_FILE_H_
 
 // Storing a query's result in its cache file and loading it back. Internal:
 // not exported.
 
-#include <fstream>
-#include <istream>
 #include <string>
 
 #include "zel/sql/Cache.h"
@@ -33,21 +31,12 @@ public:
     static void store(const Cache& cache, const std::string& sql, const std::string& data_source,
                       const QueryResult& result);
 
-    // The Cache's own file operations that load and store are made of, for
-    // the tests of each step.
-    static void create_folder(const Cache& cache) { cache.create_folder(); }
-    static std::ifstream open_file_input_stream(const Cache& cache, const std::string& file_name) {
-        return cache.open_file_input_stream(file_name);
-    }
-    static std::ofstream open_file_output_stream(const Cache& cache, const std::string& file_name) {
-        return cache.open_file_output_stream(file_name);
-    }
-    static void read_and_check_magic_header(std::istream& stream) {
-        Cache::read_and_check_magic_header(stream);
-    }
-    static std::string magic_header() { return std::string(Cache::magic_header, 16); }
+    /// The Cache's own file operations that load and store are made of, one
+    /// by one; defined by the tests (tests/support/cache_file_steps.h), which
+    /// check each step apart.
+    struct Steps;
 };
 
 }  // namespace zel::sql::detail
 
-#endif  // ZEL_SQL_CACHE_FILE_H_
+#endif  // ZEL_SQL_CACHE_CACHE_FILE_H_

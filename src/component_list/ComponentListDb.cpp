@@ -7,19 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "component_list/component_fields.h"
+#include "component_list/component_view.h"
+#include "odbc/join_errors.h"
 #include "util/string.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
-#include "zel/sql/DatabaseError.h"
 #include "zel/sql/functions.h"
 
 namespace zel::sql {
 namespace {
 
-constexpr const char* component_owner = "TAVIK";
-constexpr std::string_view flag_prefix = "FLAG_";
-constexpr int idx_first_flag = 14;
 constexpr std::size_t text_buffer_len = 256;
 
 // The canonical facility name becomes part of an SQL identifier, so it may
@@ -46,26 +45,12 @@ std::string text_of(const char (&buffer)[text_buffer_len]) {
     return std::string(buffer, ::strnlen(buffer, text_buffer_len - 1));
 }
 
-// One row of the component view as the driver delivers it.
+// One row of the component view as the driver delivers it, in the order of
+// detail::text_fields and detail::coordinate_fields.
 struct RowBuffers {
-    char name_str[text_buffer_len];
-    char real_name_str[text_buffer_len];
-    char name2_str[text_buffer_len];
-    char section_str[text_buffer_len];
-    char group_str[text_buffer_len];
-    char class_str[text_buffer_len];
-    char type_str[text_buffer_len];
-    char friendly_name_str[text_buffer_len];
-    char link_name_str[text_buffer_len];
-    double x;
-    double y;
-    double z;
-    double s;
+    char texts[detail::text_fields.size()][text_buffer_len];
+    double coordinates[detail::coordinate_fields.size()];
     std::vector<unsigned short> flags;
-
-    // The texts in SELECT order (columns 1 to 8, then 13).
-    char* texts[9] = {name_str,  real_name_str, name2_str,         section_str,  group_str,
-                      class_str, type_str,      friendly_name_str, link_name_str};
 
     explicit RowBuffers(std::size_t num_flags) : flags(num_flags) {}
     // The driver keeps the addresses of the bound buffers: the row stays put.
@@ -78,25 +63,18 @@ struct RowBuffers {
         for (char* text : texts) {
             text[0] = '\0';
         }
-        x = y = z = s = 0.0;
+        std::fill(std::begin(coordinates), std::end(coordinates), 0.0);
         std::fill(flags.begin(), flags.end(), static_cast<unsigned short>(0));
     }
 
     Component to_component() const {
         Component c;
-        c.name_ = text_of(name_str);
-        c.real_name_ = text_of(real_name_str);
-        c.name2_ = text_of(name2_str);
-        c.section_ = text_of(section_str);
-        c.group_ = text_of(group_str);
-        c.class_ = text_of(class_str);
-        c.type_ = text_of(type_str);
-        c.friendly_name_ = text_of(friendly_name_str);
-        c.link_name_ = text_of(link_name_str);
-        c.x_ = x;
-        c.y_ = y;
-        c.z_ = z;
-        c.s_ = s;
+        for (std::size_t i = 0; i < detail::text_fields.size(); ++i) {
+            c.*detail::text_fields[i].member = text_of(texts[i]);
+        }
+        for (std::size_t i = 0; i < detail::coordinate_fields.size(); ++i) {
+            c.*detail::coordinate_fields[i].member = coordinates[i];
+        }
         c.flags_.reserve(flags.size());
         for (const unsigned short flag : flags) {
             c.flags_.push_back(flag != 0);
@@ -105,17 +83,19 @@ struct RowBuffers {
     }
 };
 
+// Binds `row` to the columns of detail::component_view_select: the leading
+// texts, the coordinates, the link name, then the flags.
 void bind_row(Query& query, RowBuffers& row) {
-    for (int column = 1; column <= 8; ++column) {
-        query.bind_column(column, row.texts[column - 1], text_buffer_len);
+    int column = 1;
+    for (std::size_t i = 0; i < detail::leading_text_fields; ++i) {
+        query.bind_column(column++, row.texts[i], text_buffer_len);
     }
-    query.bind_column(9, &row.x, 1);
-    query.bind_column(10, &row.y, 1);
-    query.bind_column(11, &row.z, 1);
-    query.bind_column(12, &row.s, 1);
-    query.bind_column(13, row.link_name_str, text_buffer_len);
-    for (std::size_t i = 0; i < row.flags.size(); ++i) {
-        query.bind_column(idx_first_flag + static_cast<int>(i), &row.flags[i], 1);
+    for (double& coordinate : row.coordinates) {
+        query.bind_column(column++, &coordinate, 1);
+    }
+    query.bind_column(column++, row.texts[detail::leading_text_fields], text_buffer_len);
+    for (unsigned short& flag : row.flags) {
+        query.bind_column(column++, &flag, 1);
     }
 }
 
@@ -123,10 +103,10 @@ void bind_row(Query& query, RowBuffers& row) {
 
 void ComponentList::read_flag_names_from_db_table(Database& db, const std::string& table) {
     flag_names_.clear();
-    for (const std::string& col_name : db.read_column_names(table, component_owner)) {
+    for (const std::string& col_name : db.read_column_names(table, detail::component_view_owner)) {
         const std::string upper = util::uppercase_ascii(col_name);
-        if (util::starts_with(upper, flag_prefix)) {
-            flag_names_.push_back(upper.substr(flag_prefix.size()));
+        if (util::starts_with(upper, detail::flag_column_prefix)) {
+            flag_names_.push_back(upper.substr(detail::flag_column_prefix.size()));
         }
     }
 }
@@ -137,18 +117,9 @@ void ComponentList::read_from_db(Database& db, const std::string& machine) {
     if (!is_plain_identifier(machine_name)) {
         throw Error(util::cat("Invalid facility name: \"", machine_name, "\""));
     }
-    const std::string table_name = util::cat(machine_name, "_VIEW_COMPONENTS");
-    read_flag_names_from_db_table(db, table_name);
+    read_flag_names_from_db_table(db, detail::component_view_name(machine_name));
 
-    std::string sql_str =
-        "SELECT NAME, REAL_NAME, NAME2, SECTION, GROUP_, CLASS, TYPE_, FRIENDLY_NAME, X, Y, Z, S, "
-        "LINK_NAME";
-    for (const std::string& flag : flag_names_) {
-        sql_str += util::cat(", ", flag_prefix, flag);
-    }
-    sql_str += util::cat(" FROM ", component_owner, ".", table_name);
-
-    Query query = db.send_query(sql_str);
+    Query query = db.send_query(detail::component_view_select(machine_name, flag_names_));
     RowBuffers row(flag_names_.size());
     bind_row(query, row);
     for (;;) {
@@ -174,13 +145,7 @@ std::string ComponentList::read_from_db_with_backup(Database& db, const std::str
         try {
             read_from_file(backup_filename);
         } catch (const Error& e) {
-            const std::string joined = util::cat(err_msg, "; ", e.get_message());
-            // The joined message still carries the driver's diagnostics, and
-            // with them their SQLSTATE.
-            if (const auto* db_error = dynamic_cast<const DatabaseError*>(&err)) {
-                throw DatabaseError(joined, db_error->get_sqlstate(), db_error->get_native_error());
-            }
-            throw Error(joined);
+            detail::throw_joined_errors(err, e);
         }
     }
     try {

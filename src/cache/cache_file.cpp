@@ -1,4 +1,4 @@
-#include "cache_file.h"
+#include "cache/cache_file.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "cache_payload.h"
+#include "cache/cache_payload.h"
 #include "util/file.h"
 #include "util/string.h"
 #include "zel/Error.h"

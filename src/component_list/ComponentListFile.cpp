@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "component_list/component_fields.h"
 #include "util/file.h"
 #include "util/line_reader.h"
 #include "util/number.h"
@@ -83,16 +84,16 @@ std::string why_not_representable(const ComponentList& list) {
         }
     }
     for (const Component& c : list.components_) {
-        for (const std::string* text : {&c.name_, &c.real_name_, &c.name2_, &c.section_, &c.group_,
-                                        &c.class_, &c.type_, &c.friendly_name_, &c.link_name_}) {
-            if (has_line_feed(*text)) {
+        for (const detail::TextField& field : detail::text_fields) {
+            if (has_line_feed(c.*field.member)) {
                 return util::cat("line feed in a text of component \"", c.name_, "\"");
             }
         }
         if (util::trim_sv(c.link_name_) == component_close) {
             return util::cat("link name of component \"", c.name_, "\" reads as ", component_close);
         }
-        for (const double coordinate : {c.x_, c.y_, c.z_, c.s_}) {
+        for (const detail::CoordinateField& field : detail::coordinate_fields) {
+            const double coordinate = c.*field.member;
             if (leaves_range_when_written(coordinate)) {
                 return util::cat("coordinate ", number_line(coordinate), " of component \"",
                                  c.name_, "\" is out of range at 16 significant digits");
@@ -113,19 +114,17 @@ void write_list(const ComponentList& list, util::AtomicFileWriter& file) {
     writeln(file, components_open);
     for (const Component& c : list.components_) {
         writeln(file, component_open);
-        for (const std::string* text : {&c.name_, &c.real_name_, &c.name2_, &c.section_, &c.group_,
-                                        &c.class_, &c.type_, &c.friendly_name_}) {
-            writeln(file, *text);
+        for (std::size_t i = 0; i < detail::leading_text_fields; ++i) {
+            writeln(file, c.*detail::text_fields[i].member);
         }
-        writeln_double(file, c.x_);
-        writeln_double(file, c.y_);
-        writeln_double(file, c.z_);
-        writeln_double(file, c.s_);
+        for (const detail::CoordinateField& field : detail::coordinate_fields) {
+            writeln_double(file, c.*field.member);
+        }
         for (const bool flag : c.flags_) {
             file.put(flag ? '1' : '0');
         }
         file.put('\n');
-        writeln(file, c.link_name_);
+        writeln(file, c.*detail::link_name_field.member);
         writeln(file, component_close);
     }
     writeln(file, components_close);
@@ -161,15 +160,14 @@ Component read_component_block(util::LineReader& lines) {
     };
 
     Component c;
-    for (std::string* text : {&c.name_, &c.real_name_, &c.name2_, &c.section_, &c.group_, &c.class_,
-                              &c.type_, &c.friendly_name_}) {
-        text->assign(next_line());
+    for (std::size_t i = 0; i < detail::leading_text_fields; ++i) {
+        (c.*detail::text_fields[i].member).assign(next_line());
     }
     bool numbers_converted = true;
-    for (double* coordinate : {&c.x_, &c.y_, &c.z_, &c.s_}) {
+    for (const detail::CoordinateField& field : detail::coordinate_fields) {
         const std::optional<util::NumberPrefix> number = util::read_number(next_line());
         if (number) {
-            *coordinate = number->value;
+            c.*field.member = number->value;
         } else {
             numbers_converted = false;
         }
@@ -179,7 +177,7 @@ Component read_component_block(util::LineReader& lines) {
     // The link name, unless the block was written without it.
     const std::string_view link_or_closing_tag = next_line();
     if (util::trim_sv(link_or_closing_tag) != component_close) {
-        c.link_name_.assign(link_or_closing_tag);
+        (c.*detail::link_name_field.member).assign(link_or_closing_tag);
         if (util::trim_sv(next_line()) != component_close) {
             throw Error("Cannot parse component list");
         }

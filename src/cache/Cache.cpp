@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "cache/cache_header.h"
 #include "util/digest.h"
 #include "util/directory.h"
 #include "util/hex.h"
@@ -18,7 +19,6 @@
 namespace zel::sql {
 namespace {
 
-constexpr std::size_t magic_header_len = 16;
 constexpr unsigned int folder_mode = 0755;
 
 // Opens a file stream on `file_name` and returns it, or throws with the
@@ -130,13 +130,14 @@ std::ofstream Cache::open_file_output_stream(const std::string& file_name) const
 }
 
 void Cache::read_and_check_magic_header(std::istream& stream) {
-    char header[magic_header_len];
-    stream.read(header, magic_header_len);
+    static_assert(sizeof(magic_header) == detail::cache_header_size + 1);
+    char header[detail::cache_header_size];
+    stream.read(header, detail::cache_header_size);
     if (stream.fail() || stream.bad()) {
         throw Error("Cannot read header");
     }
-    const std::string_view found(header, magic_header_len);
-    if (found != std::string_view(magic_header, magic_header_len)) {
+    const std::string_view found(header, detail::cache_header_size);
+    if (found != std::string_view(magic_header, detail::cache_header_size)) {
         throw Error(util::cat("Invalid header \"", found, "\", expected \"", magic_header, "\""));
     }
 }

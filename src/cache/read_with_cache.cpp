@@ -6,13 +6,13 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
-#include "cache_file.h"
+#include "cache/cache_file.h"
+#include "odbc/join_errors.h"
+#include "odbc/text_rows.h"
 #include "util/string.h"
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
-#include "zel/sql/DatabaseError.h"
 
 namespace zel::sql {
 namespace {
@@ -23,34 +23,16 @@ std::int64_t unix_seconds_now() {
         .count();
 }
 
-// Every row of `sql`, every value read whole as text. A fetch that fails is an
-// error, never a short result.
+// Every row of `sql`, every value read whole as text.
 QueryResult read_from_database(Database& db, const std::string& sql) {
     QueryResult result;
     result.stored_at = unix_seconds_now();
     Query query = db.send_query(sql);
-    const int columns = query.get_num_result_columns();
-    if (columns <= 0) {
+    result.column_names = detail::read_column_names(query);
+    if (result.column_names.empty()) {
         throw Error(util::cat("Query returned no result set (", sql, ")"));
     }
-    result.column_names.reserve(static_cast<std::size_t>(columns));
-    for (int column = 1; column <= columns; ++column) {
-        result.column_names.push_back(query.get_column_name(column));
-    }
-    while (query.fetch_checked()) {
-        std::vector<std::optional<std::string>> row;
-        row.reserve(static_cast<std::size_t>(columns));
-        for (int column = 1; column <= columns; ++column) {
-            bool was_null = false;
-            std::string value = query.get_column_as_string(column, &was_null);
-            if (was_null) {
-                row.emplace_back(std::nullopt);
-            } else {
-                row.emplace_back(std::move(value));
-            }
-        }
-        result.rows.push_back(std::move(row));
-    }
+    result.rows = detail::read_text_rows(query, static_cast<int>(result.column_names.size()));
     return result;
 }
 
@@ -92,14 +74,7 @@ QueryResult Database::read_with_cache(const std::string& sql, CachePolicy policy
             load_cached();
         }
         if (!cached) {
-            const std::string joined = util::cat(db_error.get_message(), "; ", *cache_error);
-            // The joined message still carries the driver's diagnostics, and
-            // with them their SQLSTATE.
-            if (const auto* driver_error = dynamic_cast<const DatabaseError*>(&db_error)) {
-                throw DatabaseError(joined, driver_error->get_sqlstate(),
-                                    driver_error->get_native_error());
-            }
-            throw Error(joined);
+            detail::throw_joined_errors(db_error, Error(*cache_error));
         }
         cached->message = db_error.get_message();
         return std::move(*cached);

@@ -1,4 +1,4 @@
-#include "odbc.h"
+#include "odbc/odbc_rules.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "odbc.h"
+#include "odbc/odbc_rules.h"
 #include "util/string.h"
 #include "zel/Error.h"
 

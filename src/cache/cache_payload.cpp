@@ -1,4 +1,4 @@
-#include "cache_payload.h"
+#include "cache/cache_payload.h"
 
 #include <cstring>
 #include <optional>

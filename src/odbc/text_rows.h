@@ -1,0 +1,33 @@
+#ifndef ZEL_SQL_ODBC_TEXT_ROWS_H_
+#define ZEL_SQL_ODBC_TEXT_ROWS_H_
+
+// Reading every row of an executed statement, each value whole as text: what
+// the query cache stores and what the Python module's query() returns.
+// Internal: not installed. It uses only the public Query interface, so the
+// Python module and the benchmarks compile this same file into themselves.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "zel/sql/Query.h"
+
+namespace zel::sql::detail {
+
+/// One row, one value per column; std::nullopt is NULL.
+using TextRow = std::vector<std::optional<std::string>>;
+
+/// The column names of `query` as the driver names them; empty for a
+/// statement without a result set.
+/// @throws zel::sql::DatabaseError when the driver cannot describe a column.
+std::vector<std::string> read_column_names(Query& query);
+
+/// Fetches every remaining row of `query`, which has `columns` result columns,
+/// reading each value whole as text. A fetch that fails is an error, never a
+/// short result. With `columns` 0 (no result set) nothing is fetched.
+/// @throws zel::sql::DatabaseError for a failed fetch or read.
+std::vector<TextRow> read_text_rows(Query& query, int columns);
+
+}  // namespace zel::sql::detail
+
+#endif  // ZEL_SQL_ODBC_TEXT_ROWS_H_
