@@ -72,13 +72,15 @@ protected:
         db_->get_cache().set_folder(dir_.file("cache"));
     }
 
-    // Stores `rows` as this data source's copy of `sql`, read `age` seconds ago.
-    void store_copy(const Rows& rows, std::int64_t age) {
+    // Stores `rows` as this data source's copy of `sql`, read `age` seconds
+    // ago, and returns its stored_at.
+    std::int64_t store_copy(const Rows& rows, std::int64_t age) {
         QueryResult copy;
         copy.column_names = {"NAME", "CURRENT_A"};
         copy.rows = rows;
         copy.stored_at = now() - age;
         zel::sql::detail::CacheFiles::store(db_->get_cache(), sql, "accel", copy);
+        return copy.stored_at;
     }
 
     TempDir dir_;
@@ -135,7 +137,7 @@ TEST_F(ReadWithCacheTest, AFailureAtAnyStepOfTheReadFallsBackToTheCopy) {
         {"second fetch", Fn::fetch, 2, "Fetch failed: server gone (" + sql + ")"},
         {"a value", Fn::get_data, 3, "Error while retrieving data from column 2"},
     };
-    store_copy({{"OLD", "1"}}, 3600);
+    const std::int64_t stored_at = store_copy({{"OLD", "1"}}, 3600);
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.what);
         renew(supplies());
@@ -145,7 +147,7 @@ TEST_F(ReadWithCacheTest, AFailureAtAnyStepOfTheReadFallsBackToTheCopy) {
         EXPECT_EQ(result.message, failure.message);
         EXPECT_EQ(result.rows, (Rows{{"OLD", "1"}}));
         EXPECT_EQ(result.column_names, (std::vector<std::string>{"NAME", "CURRENT_A"}));
-        EXPECT_EQ(result.stored_at, now() - 3600);
+        EXPECT_EQ(result.stored_at, stored_at);
     }
 }
 

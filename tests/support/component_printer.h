@@ -2,22 +2,28 @@
 #define ZEL_SQL_TESTS_SUPPORT_COMPONENT_PRINTER_H_
 
 // How a zel::sql::Component shows in the messages of failed GoogleTest
-// assertions: every field, in the order of the class. Include it in every
+// assertions: every field, texts and coordinates in the order that the
+// backup file and the component view share. Include it in every
 // test that compares components; GoogleTest finds it by argument-dependent
 // lookup.
 
 #include <ostream>
 
+#include "component_list/component_fields.h"
 #include "zel/sql/Component.h"
 
 namespace zel::sql {
 
 // Shows a component in test failures (found by argument-dependent lookup).
 inline void PrintTo(const Component& c, std::ostream* os) {
-    *os << "{" << c.name_ << ", " << c.real_name_ << ", " << c.name2_ << ", " << c.section_ << ", "
-        << c.group_ << ", " << c.class_ << ", " << c.type_ << ", " << c.friendly_name_ << ", "
-        << c.link_name_ << ", x " << c.x_ << ", y " << c.y_ << ", z " << c.z_ << ", s " << c.s_
-        << ", flags";
+    *os << "{";
+    for (const detail::TextField& field : detail::text_fields) {
+        *os << c.*field.member << ", ";
+    }
+    for (const detail::CoordinateField& field : detail::coordinate_fields) {
+        *os << field.column << " " << c.*field.member << ", ";
+    }
+    *os << "flags";
     for (const bool flag : c.flags_) {
         *os << " " << flag;
     }
