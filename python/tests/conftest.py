@@ -1,7 +1,9 @@
 """The data sources of the integration test environment, for pytest.
 
-ctest starts the database servers (fixture zel_sql_servers) and names their
-folder in ZEL_SQL_TEST_ENV; without it the tests fail instead of skipping.
+ctest starts the database servers (fixture zel_sql_servers), names their
+folder in ZEL_SQL_TEST_ENV and the description of their data sources
+(tests/integration/backends.ini, which the C++ tests read too) in
+ZEL_SQL_TEST_BACKENDS; without them the tests fail instead of skipping.
 """
 
 import configparser
@@ -15,19 +17,42 @@ import pytest
 
 import zel_sql
 
-# The login of the PostgreSQL and MariaDB servers of the environment
-# (tests/integration/sql/postgres.sql and mariadb.sql).
-READER = "tavik_reader"
-READER_PASSWORD = "miran-reader-pw"
+
+def _required_variable(name):
+    value = os.environ.get(name)
+    if not value:
+        raise RuntimeError(
+            f"{name} is not set: run these tests through ctest, "
+            "which sets up the database servers first")
+    return value
 
 
 def environment_dir():
-    folder = os.environ.get("ZEL_SQL_TEST_ENV")
-    if not folder:
-        raise RuntimeError(
-            "ZEL_SQL_TEST_ENV is not set: run these tests through ctest, "
-            "which sets up the database servers first")
-    return folder
+    return _required_variable("ZEL_SQL_TEST_ENV")
+
+
+def _read_backends():
+    description = configparser.ConfigParser(interpolation=None)
+    path = _required_variable("ZEL_SQL_TEST_BACKENDS")
+    if not description.read(path):
+        raise RuntimeError(f"cannot read {path}")
+    return description
+
+
+_DESCRIPTION = _read_backends()
+
+# The login of the PostgreSQL and MariaDB servers of the environment
+# (tests/integration/sql/postgres.sql and mariadb.sql).
+READER = _DESCRIPTION["reader"]["user"]
+READER_PASSWORD = _DESCRIPTION["reader"]["password"]
+
+
+def attach_tavik(db):
+    """Attaches the environment's TAVIK file to an SQLite connection as
+    TAVIK: SQLite has no schemas, the TAVIK views live in a file of their own."""
+    path = os.path.join(environment_dir(), _DESCRIPTION["tavik"]["sqlite_file"])
+    literal = path.replace("'", "''")
+    db.query(f"ATTACH DATABASE '{literal}' AS TAVIK")
 
 
 @dataclasses.dataclass(frozen=True)
@@ -40,15 +65,22 @@ class Backend:
         """A new Database on this data source, logged in as the reader."""
         if self.is_sqlite:
             db = zel_sql.Database(self.data_source)
-            # SQLite has no schemas: the TAVIK views live in a file of their own.
-            db.query(f"ATTACH DATABASE '{environment_dir()}/tavik.sqlite' AS TAVIK")
+            attach_tavik(db)
             return db
         return zel_sql.Database(self.data_source, READER, READER_PASSWORD)
 
 
-PG = Backend("pg", "zel_pg_unicode", False)
-SQLITE = Backend("sqlite", "zel_sqlite", True)
-MARIADB = Backend("mariadb", "zel_mariadb", False)
+def _backend(name, key):
+    """The backend of section "[backend KEY]" of the description, named NAME
+    in the test ids."""
+    section = _DESCRIPTION[f"backend {key}"]
+    return Backend(name, section["data_source"], section["engine"] == "sqlite")
+
+
+# The Python tests run on one data source per engine.
+PG = _backend("pg", "pg_unicode")
+SQLITE = _backend("sqlite", "sqlite")
+MARIADB = _backend("mariadb", "mariadb")
 BACKENDS = [PG, SQLITE, MARIADB]
 
 

@@ -15,15 +15,16 @@
 #include "zel/sql/Query.h"
 #include "zel/sql/handles.h"
 
+namespace zel::sql::test {
 namespace {
 
 using fake_odbc::Fn;
 using zel::sql::StatementHandle;
-using zel::sql::test_support::error_message;
+using zel::sql::test::error_message;
 
 // A statement positioned on the first row of a one-row result whose column 1
 // holds `value` (column 2 holds an integer).
-class ColumnData : public zel_sql_test::FakeOdbcTest {
+class ColumnData : public zel::sql::test::FakeOdbcTest {
 protected:
     void TearDown() override {
         stmt_.free();
@@ -41,7 +42,7 @@ protected:
         fake_odbc::clear_calls();
     }
 
-    std::optional<zel_sql_test::Connection> connection_;
+    std::optional<zel::sql::test::Connection> connection_;
     StatementHandle stmt_;
 };
 
@@ -271,10 +272,10 @@ TEST_F(ColumnData, ReadWithoutACurrentRowIsRejectedByTheDriver) {
 
 // --- single values through Query ---------------------------------------------------------
 
-class QueryValues : public zel_sql_test::FakeOdbcTest {};
+class QueryValues : public zel::sql::test::FakeOdbcTest {};
 
 TEST_F(QueryValues, DoubleInt32AndNull) {
-    zel_sql_test::Connection c;
+    zel::sql::test::Connection c;
     fake_odbc::queue_result_set(fake_odbc::ResultSet(4).row(
         {fake_odbc::real(2.5), fake_odbc::integer(-42), fake_odbc::null(), fake_odbc::null()}));
     zel::sql::Query q("SELECT a, b, c, d FROM t", c.conn);
@@ -303,7 +304,7 @@ TEST_F(QueryValues, DoubleInt32AndNull) {
 }
 
 TEST_F(QueryValues, GetColumnTellsNullAndReportsFailures) {
-    zel_sql_test::Connection c;
+    zel::sql::test::Connection c;
     fake_odbc::queue_result_set(
         fake_odbc::ResultSet(2).row({fake_odbc::text("abcdef"), fake_odbc::null()}));
     zel::sql::Query q("SELECT a, b FROM t", c.conn);
@@ -319,7 +320,7 @@ TEST_F(QueryValues, GetColumnTellsNullAndReportsFailures) {
 }
 
 TEST_F(QueryValues, StringAndBinaryForwardToTheStatement) {
-    zel_sql_test::Connection c;
+    zel::sql::test::Connection c;
     fake_odbc::queue_result_set(fake_odbc::ResultSet(2).row(
         {fake_odbc::text(letters(1500)), fake_odbc::binary_pattern(4100)}));
     zel::sql::Query q("SELECT a, b FROM t", c.conn);
@@ -333,3 +334,4 @@ TEST_F(QueryValues, StringAndBinaryForwardToTheStatement) {
 }
 
 }  // namespace
+}  // namespace zel::sql::test

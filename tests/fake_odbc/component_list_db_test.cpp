@@ -20,6 +20,7 @@
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
 
+namespace zel::sql::test {
 namespace {
 
 using fake_odbc::Fn;
@@ -30,9 +31,9 @@ using fake_odbc::text;
 using zel::sql::Component;
 using zel::sql::ComponentList;
 using zel::sql::Database;
-using zel::sql::test_support::error_message;
-using zel::sql::test_support::read_file;
-using zel::sql::test_support::TempDir;
+using zel::sql::test::error_message;
+using zel::sql::test::read_file;
+using zel::sql::test::TempDir;
 
 const char* const flag_names_sql =
     "SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = 'TAVIK' AND "
@@ -94,7 +95,7 @@ std::vector<fake_odbc::Value> null_row(const std::string& name) {
     return row;
 }
 
-class ComponentListDb : public zel_sql_test::FakeOdbcTest {
+class ComponentListDb : public zel::sql::test::FakeOdbcTest {
 protected:
     void TearDown() override {
         database_.reset();  // before the check that every handle was freed
@@ -312,8 +313,8 @@ TEST_F(ComponentListDb, FailingDatabaseWithoutBackupThrowsBothMessages) {
     fake_odbc::set_result(Fn::exec_direct, SQL_ERROR,
                           {fake_odbc::Diagnostic("[drv]down", "08S01", 17)});
     ComponentList list;
-    const auto error =
-        zel_sql_test::database_error([&] { list.read_from_db_with_backup(db_, "MIRAN", backup); });
+    const auto error = zel::sql::test::database_error(
+        [&] { list.read_from_db_with_backup(db_, "MIRAN", backup); });
     ASSERT_TRUE(error);
     const std::string message = error->what();
     const std::string db_part = std::string("Query failed: [drv]down (") + flag_names_sql + "); ";
@@ -332,7 +333,7 @@ TEST_F(ComponentListDb, SuccessWritesTheDefaultBackupInTheWorkingDirectory) {
     ComponentList list;
     std::string message;
     {
-        const zel::sql::test_support::WorkingDirectory in_dir(dir.path());
+        const zel::sql::test::WorkingDirectory in_dir(dir.path());
         EXPECT_NO_THROW(message = list.read_from_db_with_backup(db_, "qor"));  // spelling of MIRAN
     }
     EXPECT_EQ(message, "");
@@ -344,3 +345,4 @@ TEST_F(ComponentListDb, SuccessWritesTheDefaultBackupInTheWorkingDirectory) {
 }
 
 }  // namespace
+}  // namespace zel::sql::test

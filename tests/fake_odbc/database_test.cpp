@@ -14,13 +14,14 @@
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
 
+namespace zel::sql::test {
 namespace {
 
 using fake_odbc::Fn;
 using zel::sql::Database;
-using zel::sql::test_support::error_message;
+using zel::sql::test::error_message;
 
-class DatabaseTest : public zel_sql_test::FakeOdbcTest {};
+class DatabaseTest : public zel::sql::test::FakeOdbcTest {};
 
 const char* const column_names_sql =
     "SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = 'TAVIK' AND "
@@ -162,8 +163,8 @@ TEST_F(DatabaseTest, RefusedConnectIsSilentKeepsTheReasonAndTheNextCallRetries) 
     // The reason is read from the connection right after the refused call,
     // before the statement allocation clears it.
     const SQLHDBC dbc = fake_odbc::last_handle(SQL_HANDLE_DBC);
-    const std::vector<fake_odbc::Call> tail = zel_sql_test::calls_from(4);
-    ASSERT_EQ(zel_sql_test::names_from(4),
+    const std::vector<fake_odbc::Call> tail = zel::sql::test::calls_from(4);
+    ASSERT_EQ(zel::sql::test::names_from(4),
               (std::vector<std::string>{"SQLConnect", "SQLGetDiagRec", "SQLGetDiagRec",
                                         "SQLGetDiagRec", "SQLAllocHandle"}));
     for (std::size_t i = 1; i <= 3; ++i) {
@@ -222,7 +223,7 @@ protected:
         { db_.send_query("SELECT 1 FROM DUAL"); }
         dbc_ = fake_odbc::last_handle(SQL_HANDLE_DBC);
         fake_odbc::lose_connection(dbc_);
-        const auto error = zel_sql_test::database_error([&] { db_.send_query("SELECT 2"); });
+        const auto error = zel::sql::test::database_error([&] { db_.send_query("SELECT 2"); });
         EXPECT_TRUE(error && error->get_sqlstate() == "08S01");
         EXPECT_TRUE(db_.is_connected());  // nobody knows yet
         fake_odbc::clear_calls();
@@ -428,3 +429,4 @@ TEST_F(DatabaseTest, ReadColumnNamesPassesQueryErrorsOn) {
 }
 
 }  // namespace
+}  // namespace zel::sql::test

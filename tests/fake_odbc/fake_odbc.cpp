@@ -13,7 +13,7 @@
 
 #include "fake_odbc_state.h"
 
-namespace fake_odbc {
+namespace zel::sql::test::fake_odbc {
 
 namespace detail {
 
@@ -453,4 +453,4 @@ std::string describe(SQLHANDLE handle) {
     return std::string(kind) + "#" + std::to_string(it->second.serial);
 }
 
-}  // namespace fake_odbc
+}  // namespace zel::sql::test::fake_odbc

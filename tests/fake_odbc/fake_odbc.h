@@ -69,7 +69,7 @@
 #include <utility>
 #include <vector>
 
-namespace fake_odbc {
+namespace zel::sql::test::fake_odbc {
 
 // --- the functions ----------------------------------------------------------
 
@@ -340,6 +340,6 @@ std::optional<long long> statement_attribute(SQLHANDLE stmt, SQLINTEGER attribut
 /// "env#1", "dbc#2", "stmt#3" (allocation order within the type), or "?".
 std::string describe(SQLHANDLE handle);
 
-}  // namespace fake_odbc
+}  // namespace zel::sql::test::fake_odbc
 
 #endif  // ZEL_SQL_TESTS_FAKE_ODBC_H_

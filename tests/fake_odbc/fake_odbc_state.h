@@ -15,7 +15,7 @@
 
 #include "fake_odbc.h"
 
-namespace fake_odbc::detail {
+namespace zel::sql::test::fake_odbc::detail {
 
 /// SQL_SUCCESS or SQL_SUCCESS_WITH_INFO.
 inline bool succeeded(SQLRETURN code) {
@@ -172,6 +172,6 @@ struct Piece {
 Piece write_piece(const Image& image, std::size_t offset, bool no_total, bool unterminated,
                   SQLPOINTER buffer, SQLLEN buffer_length);
 
-}  // namespace fake_odbc::detail
+}  // namespace zel::sql::test::fake_odbc::detail
 
 #endif  // ZEL_SQL_TESTS_FAKE_ODBC_STATE_H_

@@ -15,7 +15,7 @@
 #include "zel/sql/DatabaseError.h"
 #include "zel/sql/handles.h"
 
-namespace zel_sql_test {
+namespace zel::sql::test {
 
 /// Resets the fake before each test. After each test it checks that every
 /// handle was freed and that no call was made on an unknown handle (a handle
@@ -93,6 +93,6 @@ inline std::vector<std::string> names_from(std::size_t first) {
     return names;
 }
 
-}  // namespace zel_sql_test
+}  // namespace zel::sql::test
 
 #endif  // ZEL_SQL_TESTS_FAKE_ODBC_FAKE_ODBC_TEST_H_

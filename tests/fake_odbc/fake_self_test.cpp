@@ -10,11 +10,12 @@
 #include "fake_odbc.h"
 #include "fake_odbc_test.h"
 
+namespace zel::sql::test {
 namespace {
 
 using fake_odbc::Fn;
 
-class FakeSelf : public zel_sql_test::FakeOdbcTest {
+class FakeSelf : public zel::sql::test::FakeOdbcTest {
 protected:
     // An environment, a connected connection and a statement, raw.
     void open() {
@@ -275,3 +276,4 @@ TEST_F(FakeSelf, CallLogRecordsArgumentsAndTexts) {
 }
 
 }  // namespace
+}  // namespace zel::sql::test

@@ -15,6 +15,7 @@
 #include "zel/Error.h"
 #include "zel/sql/handles.h"
 
+namespace zel::sql::test {
 namespace {
 
 using fake_odbc::Fn;
@@ -25,10 +26,10 @@ using zel::sql::EnvironmentHandle;
 using zel::sql::ParameterType;
 using zel::sql::SqlDataType;
 using zel::sql::StatementHandle;
-using zel::sql::test_support::error_message;
-using zel_sql_test::Connection;
+using zel::sql::test::Connection;
+using zel::sql::test::error_message;
 
-class Handles : public zel_sql_test::FakeOdbcTest {};
+class Handles : public zel::sql::test::FakeOdbcTest {};
 
 // --- allocation -----------------------------------------------------------------
 
@@ -318,7 +319,7 @@ TEST_F(Handles, EveryOperationOnAnUnallocatedStatementThrowsItsMessage) {
 
 // --- failures with diagnostics --------------------------------------------------------
 
-class AllocatedStatement : public zel_sql_test::FakeOdbcTest {
+class AllocatedStatement : public zel::sql::test::FakeOdbcTest {
 protected:
     void SetUp() override {
         FakeOdbcTest::SetUp();
@@ -387,7 +388,7 @@ TEST_F(AllocatedStatement, FailuresWithDiagnosticsCarryTheFirstRecordsSqlstateAn
         fake_odbc::queue_result(fn, SQL_ERROR,
                                 {fake_odbc::Diagnostic("[drv]table gone", "42S02", 942),
                                  fake_odbc::Diagnostic("[drv]statement ended", "01000", -7)});
-        const auto error = zel_sql_test::database_error(action);
+        const auto error = zel::sql::test::database_error(action);
         ASSERT_TRUE(error);
         EXPECT_EQ(error->get_sqlstate(), "42S02");
         EXPECT_EQ(error->get_native_error(), 942);
@@ -397,7 +398,7 @@ TEST_F(AllocatedStatement, FailuresWithDiagnosticsCarryTheFirstRecordsSqlstateAn
     }
     // Without any record there is nothing to report but the failure itself.
     fake_odbc::queue_result(Fn::exec_direct, SQL_NO_DATA);
-    const auto bare = zel_sql_test::database_error([&] { stmt_.send_query("DELETE FROM t"); });
+    const auto bare = zel::sql::test::database_error([&] { stmt_.send_query("DELETE FROM t"); });
     ASSERT_TRUE(bare);
     EXPECT_EQ(bare->get_sqlstate(), "");
     EXPECT_EQ(bare->get_native_error(), 0);
@@ -570,3 +571,4 @@ TEST_F(AllocatedStatement, BindArgumentsArePassedUnchanged) {
 }
 
 }  // namespace
+}  // namespace zel::sql::test

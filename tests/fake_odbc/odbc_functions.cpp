@@ -17,7 +17,7 @@
 
 #include "fake_odbc_state.h"
 
-namespace fake_odbc::detail {
+namespace zel::sql::test::fake_odbc::detail {
 namespace {
 
 // --- recording ------------------------------------------------------------------
@@ -478,9 +478,12 @@ SQLRETURN get_diag_rec(HandleState& h, SQLSMALLINT record, SQLCHAR* sqlstate,
 }
 
 }  // namespace
-}  // namespace fake_odbc::detail
+}  // namespace zel::sql::test::fake_odbc::detail
 
 // --- the ODBC functions -----------------------------------------------------------
+
+// They have C linkage, so they live outside the fake's namespace.
+namespace fake_odbc = zel::sql::test::fake_odbc;
 
 using fake_odbc::Call;
 using fake_odbc::Fn;

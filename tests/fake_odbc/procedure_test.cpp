@@ -16,6 +16,7 @@
 #include "zel/Error.h"
 #include "zel/sql/Procedure.h"
 
+namespace zel::sql::test {
 namespace {
 
 using fake_odbc::Fn;
@@ -23,10 +24,10 @@ using zel::sql::CDataType;
 using zel::sql::ParameterType;
 using zel::sql::Procedure;
 using zel::sql::SqlDataType;
-using zel::sql::test_support::error_message;
-using zel_sql_test::Connection;
+using zel::sql::test::Connection;
+using zel::sql::test::error_message;
 
-class ProcedureTest : public zel_sql_test::FakeOdbcTest {};
+class ProcedureTest : public zel::sql::test::FakeOdbcTest {};
 
 TEST_F(ProcedureTest, ConstructionAllocatesButExecutesNothing) {
     Connection c;
@@ -260,3 +261,4 @@ TEST_F(ProcedureTest, SelfMoveAssignmentKeepsTheStatement) {
 }
 
 }  // namespace
+}  // namespace zel::sql::test

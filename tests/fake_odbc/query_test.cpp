@@ -16,15 +16,16 @@
 #include "zel/Error.h"
 #include "zel/sql/Query.h"
 
+namespace zel::sql::test {
 namespace {
 
 using fake_odbc::Fn;
 using zel::sql::CDataType;
 using zel::sql::Query;
-using zel::sql::test_support::error_message;
-using zel_sql_test::Connection;
+using zel::sql::test::Connection;
+using zel::sql::test::error_message;
 
-class QueryTest : public zel_sql_test::FakeOdbcTest {};
+class QueryTest : public zel::sql::test::FakeOdbcTest {};
 
 fake_odbc::ResultSet three_rows() {
     return fake_odbc::ResultSet(2)
@@ -354,3 +355,4 @@ TEST_F(QueryTest, FetchCheckedOnAStatementWithoutRowsThrows) {
 }
 
 }  // namespace
+}  // namespace zel::sql::test

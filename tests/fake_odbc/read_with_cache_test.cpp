@@ -17,15 +17,16 @@
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
 
+namespace zel::sql::test {
 namespace {
 
 using fake_odbc::Fn;
 using zel::sql::CachePolicy;
 using zel::sql::Database;
 using zel::sql::QueryResult;
-using zel::sql::test_support::error_message;
-using zel::sql::test_support::TempDir;
-using zel::sql::test_support::write_file;
+using zel::sql::test::error_message;
+using zel::sql::test::TempDir;
+using zel::sql::test::write_file;
 
 using Rows = std::vector<std::vector<std::optional<std::string>>>;
 
@@ -48,7 +49,7 @@ fake_odbc::ResultSet supplies() {
 
 const Rows supplies_rows{{"PS_Q1", "12.5"}, {std::string(2500, 'x'), std::nullopt}, {"", "0"}};
 
-class ReadWithCacheTest : public zel_sql_test::FakeOdbcTest {
+class ReadWithCacheTest : public zel::sql::test::FakeOdbcTest {
 protected:
     void SetUp() override {
         FakeOdbcTest::SetUp();
@@ -71,13 +72,15 @@ protected:
         db_->get_cache().set_folder(dir_.file("cache"));
     }
 
-    // Stores `rows` as this data source's copy of `sql`, read `age` seconds ago.
-    void store_copy(const Rows& rows, std::int64_t age) {
+    // Stores `rows` as this data source's copy of `sql`, read `age` seconds
+    // ago, and returns its stored_at.
+    std::int64_t store_copy(const Rows& rows, std::int64_t age) {
         QueryResult copy;
         copy.column_names = {"NAME", "CURRENT_A"};
         copy.rows = rows;
         copy.stored_at = now() - age;
         zel::sql::detail::CacheFiles::store(db_->get_cache(), sql, "accel", copy);
+        return copy.stored_at;
     }
 
     TempDir dir_;
@@ -134,7 +137,7 @@ TEST_F(ReadWithCacheTest, AFailureAtAnyStepOfTheReadFallsBackToTheCopy) {
         {"second fetch", Fn::fetch, 2, "Fetch failed: server gone (" + sql + ")"},
         {"a value", Fn::get_data, 3, "Error while retrieving data from column 2"},
     };
-    store_copy({{"OLD", "1"}}, 3600);
+    const std::int64_t stored_at = store_copy({{"OLD", "1"}}, 3600);
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.what);
         renew(supplies());
@@ -144,7 +147,7 @@ TEST_F(ReadWithCacheTest, AFailureAtAnyStepOfTheReadFallsBackToTheCopy) {
         EXPECT_EQ(result.message, failure.message);
         EXPECT_EQ(result.rows, (Rows{{"OLD", "1"}}));
         EXPECT_EQ(result.column_names, (std::vector<std::string>{"NAME", "CURRENT_A"}));
-        EXPECT_EQ(result.stored_at, now() - 3600);
+        EXPECT_EQ(result.stored_at, stored_at);
     }
 }
 
@@ -214,7 +217,7 @@ TEST_F(ReadWithCacheTest, NeitherDatabaseNorCopyJoinsBothMessages) {
     // The joined error still tells a caller what the database said.
     fake_odbc::set_result(Fn::exec_direct, SQL_ERROR,
                           {fake_odbc::Diagnostic("[drv]down", "08S01", 17)});
-    const auto error = zel_sql_test::database_error([&] { db_->read_with_cache(sql); });
+    const auto error = zel::sql::test::database_error([&] { db_->read_with_cache(sql); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->get_sqlstate(), "08S01");
     EXPECT_EQ(error->get_native_error(), 17);
@@ -251,3 +254,4 @@ TEST_F(ReadWithCacheTest, LongColumnNameIsAskedForAgainWhole) {
 }
 
 }  // namespace
+}  // namespace zel::sql::test

@@ -10,6 +10,7 @@
 
 #include "zel/sql/types.h"
 
+namespace zel::sql::test {
 namespace {
 
 using zel::sql::AttributeType;
@@ -156,3 +157,4 @@ TEST(Types, BookmarkTypesShareTheirValues) {
 }
 
 }  // namespace
+}  // namespace zel::sql::test

@@ -12,7 +12,7 @@
 
 #include "fake_odbc_state.h"
 
-namespace fake_odbc::detail {
+namespace zel::sql::test::fake_odbc::detail {
 namespace {
 
 Diagnostic restricted_type() {
@@ -288,4 +288,4 @@ Piece write_piece(const Image& image, std::size_t offset, bool no_total, bool un
     return piece;
 }
 
-}  // namespace fake_odbc::detail
+}  // namespace zel::sql::test::fake_odbc::detail

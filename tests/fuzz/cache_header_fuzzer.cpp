@@ -21,14 +21,14 @@ namespace {
 
 using zel::sql::Cache;
 using CacheFiles = zel::sql::detail::CacheFiles::Steps;
-using zel::sql::fuzz::check;
+using zel::sql::test::fuzz::check;
 
 constexpr std::string_view magic = "zel_sql_cache_00";
 
 // A folder of this process's own, so that parallel fuzzing jobs never share
 // files; removed when the fuzzer exits normally.
-const zel::sql::test_support::TempDir& scratch() {
-    static const zel::sql::test_support::TempDir dir;
+const zel::sql::test::TempDir& scratch() {
+    static const zel::sql::test::TempDir dir;
     return dir;
 }
 
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_header(memory, content, "memory");
 
     const std::string path = scratch().file("cache.dat");
-    zel::sql::test_support::write_file(path, content);
+    zel::sql::test::write_file(path, content);
     const Cache cache;
     std::ifstream file = CacheFiles::open_file_input_stream(cache, path);
     check_header(file, content, "a file");

@@ -20,8 +20,8 @@
 
 namespace {
 
-using zel::sql::fuzz::check;
-using zel::sql::fuzz::fail;
+using zel::sql::test::fuzz::check;
+using zel::sql::test::fuzz::fail;
 
 std::string little_endian(std::uint64_t value, std::size_t size) {
     std::string out;

@@ -20,13 +20,13 @@ namespace {
 
 using zel::sql::Component;
 using zel::sql::ComponentList;
-using zel::sql::fuzz::check;
-using zel::sql::fuzz::fail;
+using zel::sql::test::fuzz::check;
+using zel::sql::test::fuzz::fail;
 
 // A folder of this process's own, so that parallel fuzzing jobs never share
 // files; removed when the fuzzer exits normally.
-const zel::sql::test_support::TempDir& scratch() {
-    static const zel::sql::test_support::TempDir dir;
+const zel::sql::test::TempDir& scratch() {
+    static const zel::sql::test::TempDir dir;
     return dir;
 }
 
@@ -81,8 +81,8 @@ void check_same_list(const ComponentList& written, const ComponentList& read) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string input_file = scratch().file("input.txt");
-    zel::sql::test_support::write_file(input_file,
-                                       std::string_view(reinterpret_cast<const char*>(data), size));
+    zel::sql::test::write_file(input_file,
+                               std::string_view(reinterpret_cast<const char*>(data), size));
     ComponentList list;
     try {
         list.read_from_file(input_file);

@@ -44,8 +44,8 @@ namespace {
 
 using zel::sql::Component;
 using zel::sql::ComponentList;
-using zel::sql::fuzz::check;
-using zel::sql::fuzz::fail;
+using zel::sql::test::fuzz::check;
+using zel::sql::test::fuzz::fail;
 using SortOrder = ComponentList::SortOrder;
 
 constexpr std::size_t max_pattern_length = 64;

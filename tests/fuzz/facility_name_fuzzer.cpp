@@ -15,7 +15,7 @@
 namespace {
 
 using zel::sql::standardize_facility_name;
-using zel::sql::fuzz::check;
+using zel::sql::test::fuzz::check;
 
 bool is_canonical_alias(const std::string& name) {
     return name == "MIRAN" || name == "MIRAN_SIM" || name == "ORVANT_SIM" || name == "DUNO_SIM";

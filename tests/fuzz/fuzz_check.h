@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace zel::sql::fuzz {
+namespace zel::sql::test::fuzz {
 
 [[noreturn]] inline void fail(const std::string& what) {
     std::fprintf(stderr, "property violated: %s\n", what.c_str());
@@ -22,6 +22,6 @@ inline void check(bool holds, const std::string& what) {
     }
 }
 
-}  // namespace zel::sql::fuzz
+}  // namespace zel::sql::test::fuzz
 
 #endif  // ZEL_SQL_TESTS_FUZZ_FUZZ_CHECK_H_

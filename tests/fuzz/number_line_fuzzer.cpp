@@ -17,7 +17,7 @@
 
 namespace {
 
-using zel::sql::fuzz::check;
+using zel::sql::test::fuzz::check;
 
 std::string describe(const std::string& line) {
     std::string text = "\"";

@@ -16,19 +16,22 @@
 #include <string>
 #include <vector>
 
+#include "backends.h"
+#include "component_printer.h"
+#include "connections.h"
+#include "folder_snapshot.h"
 #include "sample_lists.h"
-#include "test_env.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Cache.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
 
-namespace zel::sql::integration {
+namespace zel::sql::test::integration {
 namespace {
 
-using test_support::error_message;
-using test_support::TempWorkingDir;
+using test::error_message;
+using test::TempWorkingDir;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -288,4 +291,4 @@ TEST_P(HugeValues, ThousandFlagColumnsLoadAndSurviveTheBackup) {
 INSTANTIATE_TEST_SUITE_P(Drivers, HugeValues, ::testing::ValuesIn(all_backends()), BackendName());
 
 }  // namespace
-}  // namespace zel::sql::integration
+}  // namespace zel::sql::test::integration

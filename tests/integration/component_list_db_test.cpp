@@ -15,19 +15,22 @@
 #include <utility>
 #include <vector>
 
+#include "backends.h"
+#include "component_printer.h"
+#include "connections.h"
 #include "sample_lists.h"
-#include "test_env.h"
+#include "server_control.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
 
-namespace zel::sql::integration {
+namespace zel::sql::test::integration {
 namespace {
 
-using test_support::error_message;
-using test_support::read_file;
-using test_support::TempWorkingDir;
+using test::error_message;
+using test::read_file;
+using test::TempWorkingDir;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -230,4 +233,4 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 }  // namespace
-}  // namespace zel::sql::integration
+}  // namespace zel::sql::test::integration

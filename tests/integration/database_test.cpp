@@ -11,17 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "backends.h"
+#include "connections.h"
 #include "odbc_call_counter.h"
-#include "test_env.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
 #include "zel/sql/DatabaseError.h"
 
-namespace zel::sql::integration {
+namespace zel::sql::test::integration {
 namespace {
 
-using test_support::error_message;
+using test::error_message;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -211,4 +212,4 @@ TEST(DatabaseConnection, ReconnectsAfterDisconnect) {
 }
 
 }  // namespace
-}  // namespace zel::sql::integration
+}  // namespace zel::sql::test::integration

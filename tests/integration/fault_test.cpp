@@ -20,23 +20,27 @@
 #include <thread>
 #include <vector>
 
+#include "backends.h"
+#include "component_printer.h"
+#include "connections.h"
+#include "folder_snapshot.h"
 #include "odbc_call_counter.h"
 #include "sample_lists.h"
-#include "test_env.h"
+#include "server_control.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
 #include "zel/sql/DatabaseError.h"
 
-namespace zel::sql::integration {
+namespace zel::sql::test::integration {
 namespace {
 
-using test_support::error_message;
-using test_support::read_file;
-using test_support::run_with_file_size_limit;
-using test_support::TempWorkingDir;
-using test_support::write_file;
+using test::error_message;
+using test::read_file;
+using test::run_with_file_size_limit;
+using test::TempWorkingDir;
+using test::write_file;
 using ::testing::AnyOf;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -509,4 +513,4 @@ TEST(BackupWriteFailsPartWay, OldBackupStaysIntactAndTheWriteFailureIsReported) 
 }
 
 }  // namespace
-}  // namespace zel::sql::integration
+}  // namespace zel::sql::test::integration

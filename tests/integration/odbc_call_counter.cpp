@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace zel::sql::integration {
+namespace zel::sql::test::integration {
 namespace {
 
 std::atomic<int> connects{0};
@@ -47,9 +47,9 @@ OdbcCallCounts odbc_calls_since(const OdbcCallCounts& before) {
     return now;
 }
 
-}  // namespace zel::sql::integration
+}  // namespace zel::sql::test::integration
 
-using zel::sql::integration::driver_manager_function;
+using zel::sql::test::integration::driver_manager_function;
 
 extern "C" {
 
@@ -57,7 +57,7 @@ SQLRETURN SQL_API SQLConnect(SQLHDBC ConnectionHandle, SQLCHAR* ServerName, SQLS
                              SQLCHAR* UserName, SQLSMALLINT NameLength2, SQLCHAR* Authentication,
                              SQLSMALLINT NameLength3) {
     static const auto real = driver_manager_function<decltype(&SQLConnect)>("SQLConnect");
-    ++zel::sql::integration::connects;
+    ++zel::sql::test::integration::connects;
     return real(ConnectionHandle, ServerName, NameLength1, UserName, NameLength2, Authentication,
                 NameLength3);
 }
@@ -69,13 +69,13 @@ SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC ConnectionHandle, SQLINTEGER Attribu
         driver_manager_function<decltype(&SQLGetConnectAttr)>("SQLGetConnectAttr");
     const SQLRETURN code = real(ConnectionHandle, Attribute, Value, BufferLength, StringLength);
     if (Attribute == SQL_ATTR_CONNECTION_DEAD) {
-        ++zel::sql::integration::dead_questions;
+        ++zel::sql::test::integration::dead_questions;
         if ((code == SQL_SUCCESS || code == SQL_SUCCESS_WITH_INFO) && Value != nullptr) {
             const SQLUINTEGER answer = *static_cast<SQLUINTEGER*>(Value);
             if (answer == SQL_CD_TRUE) {
-                ++zel::sql::integration::answered_dead;
+                ++zel::sql::test::integration::answered_dead;
             } else if (answer == SQL_CD_FALSE) {
-                ++zel::sql::integration::answered_alive;
+                ++zel::sql::test::integration::answered_alive;
             }
         }
     }

@@ -7,7 +7,7 @@
 // count and forward to the driver manager's own functions. Nothing else
 // changes: the driver manager and the drivers do all the work.
 
-namespace zel::sql::integration {
+namespace zel::sql::test::integration {
 
 struct OdbcCallCounts {
     int connects = 0;        // SQLConnect calls
@@ -22,6 +22,6 @@ OdbcCallCounts odbc_call_counts();
 // The counts of what happened since `before`.
 OdbcCallCounts odbc_calls_since(const OdbcCallCounts& before);
 
-}  // namespace zel::sql::integration
+}  // namespace zel::sql::test::integration
 
 #endif  // ZEL_SQL_TESTS_INTEGRATION_ODBC_CALL_COUNTER_H_

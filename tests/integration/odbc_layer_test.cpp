@@ -13,15 +13,17 @@
 #include <utility>
 #include <vector>
 
-#include "test_env.h"
+#include "backends.h"
+#include "connections.h"
+#include "sample_values.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
 
-namespace zel::sql::integration {
+namespace zel::sql::test::integration {
 namespace {
 
-using test_support::error_message;
+using test::error_message;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -265,4 +267,4 @@ TEST_P(OdbcLayer, MovedQueryKeepsFetchingIntoBuffersBoundBeforeTheMove) {
 INSTANTIATE_TEST_SUITE_P(Drivers, OdbcLayer, ::testing::ValuesIn(all_backends()), BackendName());
 
 }  // namespace
-}  // namespace zel::sql::integration
+}  // namespace zel::sql::test::integration

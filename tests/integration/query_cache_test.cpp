@@ -15,16 +15,18 @@
 #include <string>
 #include <vector>
 
-#include "test_env.h"
+#include "backends.h"
+#include "connections.h"
+#include "server_control.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
 
-namespace zel::sql::integration {
+namespace zel::sql::test::integration {
 namespace {
 
-using test_support::error_message;
-using test_support::TempWorkingDir;
+using test::error_message;
+using test::TempWorkingDir;
 using ::testing::AnyOf;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -197,4 +199,4 @@ TEST(QueryCacheServerOutage, StoredCopyAnswersWithTheReason) {
 }
 
 }  // namespace
-}  // namespace zel::sql::integration
+}  // namespace zel::sql::test::integration

@@ -5,7 +5,7 @@
 
 #include "component_list/component_fields.h"
 
-namespace zel::sql::integration {
+namespace zel::sql::test::integration {
 
 Component make_component(std::vector<std::string> texts, std::vector<double> position,
                          std::vector<bool> flags) {
@@ -59,4 +59,4 @@ ComponentList backup_only_list() {
     return list;
 }
 
-}  // namespace zel::sql::integration
+}  // namespace zel::sql::test::integration

@@ -10,7 +10,7 @@
 #include "zel/sql/Component.h"
 #include "zel/sql/ComponentList.h"
 
-namespace zel::sql::integration {
+namespace zel::sql::test::integration {
 
 // A component from its nine texts (name, real name, name2, section, group,
 // class, type, friendly name, link name), its x, y, z, s and its flags.
@@ -31,6 +31,6 @@ ComponentList backup_only_list();
 
 inline constexpr const char* miran_backup = "db_component_list_MIRAN.txt";
 
-}  // namespace zel::sql::integration
+}  // namespace zel::sql::test::integration
 
 #endif  // ZEL_SQL_TESTS_INTEGRATION_SAMPLE_LISTS_H_

@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Throwaway database servers and ODBC configuration for the integration tests.
+# Throwaway database servers and ODBC configuration for the integration tests
+# (and the Python tests, which use the same data sources). The servers are
+# started and stopped by scripts/lib/servers.sh; the reader's login and the
+# name of the TAVIK file come from backends.ini, which the tests read too.
 #
 #   test_env.sh start   WORK_DIR SOURCE_DIR  set everything up (ctest fixture setup)
 #   test_env.sh stop    WORK_DIR             stop every server (ctest fixture cleanup)
@@ -10,7 +13,7 @@
 # SERVER is a PostgreSQL cluster name, or "mariadb-" and a MariaDB server name.
 #
 # "start" creates, below WORK_DIR:
-#   - PostgreSQL 15 clusters, each listening on 127.0.0.1 only, on a free
+#   - PostgreSQL clusters (of the newest server installed), each listening on 127.0.0.1 only, on a free
 #     port, with its socket inside its own folder: "main" for all tests, and
 #     one for each test that stops or kills its server ("outage", "kill",
 #     "restart", "cache"), so that tests running in parallel never see each other's
@@ -20,50 +23,47 @@
 #     "outage" and "kill" for the tests that stop or kill their server;
 #   - the SQLite files zel_test.sqlite (data source database, with the data
 #     dictionary view and two values of 10 MiB) and tavik.sqlite (attached by
-#     the tests as TAVIK);
+#     the tests as TAVIK; named in backends.ini);
 #   - odbcinst.ini and odbc.ini, reached by the tests through ODBCSYSINI and
 #     ODBCINI.
 # Nothing system-wide is changed; only a cluster that the server user cannot
-# reach below WORK_DIR gets a private temporary folder instead (cluster_dir).
-# initdb refuses to run as root, so as root the servers run as "postgres"
-# and "mysql".
+# reach below WORK_DIR gets a private temporary folder instead (server_dir).
+# As root the servers run as "postgres" and "mysql".
 set -euo pipefail
 
-readonly pg_bin=/usr/lib/postgresql/15/bin
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+servers_caller=test_env.sh
+# shellcheck source=scripts/lib/servers.sh
+. "$root/scripts/lib/servers.sh"
+
 readonly clusters=(main outage kill restart cache)
 readonly mariadb_servers=(main outage kill)
 readonly admin=zel_admin
 readonly database=zel_test
-# Must match the credentials in the tests (test_env.h).
-readonly reader=tavik_reader
-readonly reader_password=miran-reader-pw
+# The settings of every server, at its first start and at each restart.
+readonly pg_settings=(-c fsync=off -c synchronous_commit=off -c full_page_writes=off)
+readonly mariadb_settings=(--innodb-buffer-pool-size=32M --innodb-flush-log-at-trx-commit=0
+    --innodb-doublewrite=0 --max-allowed-packet=64M --group-concat-max-len=16M)
 
-die() {
-    echo "test_env.sh: $*" >&2
-    exit 1
-}
+die() { servers_die "$@"; }
 
-# The servers run as their own users ("postgres", "mysql") when we run as
-# root; otherwise as we are.
-give_to() {
-    local user=$1
-    shift
-    if [ "$(id -u)" -eq 0 ]; then
-        chown "$user": "$@"
-    fi
+# The value of KEY in [SECTION] of backends.ini, the description of the data
+# sources that the tests read too.
+backends_ini="$root/tests/integration/backends.ini"
+ini_value() {
+    local section=$1 key=$2 value
+    value=$(awk -v section="[$section]" -v key="$key" '
+        /^[[:space:]]*\[/ { inside = ($0 == section); next }
+        inside && $0 ~ "^[[:space:]]*" key "[[:space:]]*=" {
+            sub(/^[^=]*=[[:space:]]*/, ""); sub(/[[:space:]]+$/, ""); print; exit
+        }' "$backends_ini")
+    [ -n "$value" ] || die "$backends_ini has no $key in [$section]"
+    echo "$value"
 }
-
-run_as() {
-    local user=$1
-    shift
-    if [ "$(id -u)" -eq 0 ]; then
-        # From a folder that the server user can enter: the caller's working
-        # directory may be a private scratch folder. All paths are absolute.
-        (cd / && runuser -u "$user" -- "$@")
-    else
-        "$@"
-    fi
-}
+reader=$(ini_value reader user)
+reader_password=$(ini_value reader password)
+tavik_file=$(ini_value tavik sqlite_file)
+readonly reader reader_password tavik_file
 
 # The folder of server NAME of KIND ("pg" or "mariadb"). It lies in the build
 # tree unless the server user cannot reach it there or the socket path would
@@ -81,83 +81,45 @@ server_dir() {
 make_server_dir() {
     local work=$1 kind=$2 name=$3 user=$4 dir="$1/$2-$3"
     mkdir -p "$dir"
-    give_to "$user" "$dir"
-    if [ ${#dir} -gt 80 ] || ! run_as "$user" test -w "$dir"; then
+    server_give_to "$user" "$dir"
+    if [ ${#dir} -gt 80 ] || ! server_run_as "$user" test -w "$dir"; then
         rm -rf "$dir"
         dir=$(mktemp -d "${TMPDIR:-/tmp}/zel_sql_${kind}_$name.XXXXXX")
-        give_to "$user" "$dir"
+        server_give_to "$user" "$dir"
         echo "$dir" >"$work/$kind-$name.location"
     fi
     chmod 700 "$dir"
     echo "$dir"
 }
 
-give_to_server_user() { give_to postgres "$@"; }
-as_server_user() { run_as postgres "$@"; }
 cluster_dir() { server_dir "$1" pg "$2"; }
 make_cluster_dir() { make_server_dir "$1" pg "$2" postgres; }
-
-port_in_use() {
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
-}
-
-# Starts the server of a cluster on the port recorded in its folder.
-start_server() {
-    local dir=$1 port
-    port=$(cat "$dir/port")
-    as_server_user "$pg_bin/pg_ctl" start -w -t 30 -D "$dir/data" -l "$dir/server.log" \
-        -o "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$dir \
-            -c fsync=off -c synchronous_commit=off -c full_page_writes=off" >/dev/null
-}
-
-stop_server() {
-    local dir=$1 mode=${2:-fast}
-    [ -f "$dir/data/postmaster.pid" ] || return 0
-    as_server_user "$pg_bin/pg_ctl" stop -w -t 30 -m "$mode" -D "$dir/data" >/dev/null
-}
-
-server_running() {
-    as_server_user "$pg_bin/pg_ctl" status -D "$1/data" >/dev/null
-}
 
 # A new cluster: initdb, or a copy of the stopped cluster `template` (cheaper).
 init_cluster() {
     local work=$1 name=$2 template=${3:-} dir
     dir=$(make_cluster_dir "$work" "$name")
     if [ -n "$template" ]; then
-        as_server_user cp -a "$(cluster_dir "$work" "$template")/data" "$dir/data"
+        server_run_as postgres cp -a "$(cluster_dir "$work" "$template")/data" "$dir/data"
         return 0
     fi
     # Small WAL segments keep each copy of the cluster small.
-    as_server_user "$pg_bin/initdb" -D "$dir/data" -U "$admin" -E UTF8 --locale=C.UTF-8 --no-sync \
-        --wal-segsize=1 --auth-local=trust --auth-host=scram-sha-256 >"$dir/initdb.log" 2>&1 ||
-        die "initdb of cluster $name failed: $(cat "$dir/initdb.log")"
+    pg_init "$dir" -U "$admin" -E UTF8 --locale=C.UTF-8 --no-sync --wal-segsize=1 \
+        --auth-local=trust --auth-host=scram-sha-256
 }
 
-# Starts the server of a new cluster on the first free port where it comes up.
+# Starts the server of a new cluster on a free port, recorded in WORK_DIR too.
 start_on_free_port() {
-    local work=$1 name=$2 dir attempt port
+    local work=$1 name=$2 dir
     dir=$(cluster_dir "$work" "$name")
-    for attempt in $(seq 1 20); do
-        port=$((20000 + (RANDOM * 7 + attempt) % 40000))
-        port_in_use "$port" && continue
-        echo "$port" >"$dir/port"
-        give_to_server_user "$dir/port"
-        if start_server "$dir"; then
-            echo "$port" >"$work/pg-$name.port"
-            return 0
-        fi
-        grep -q "could not bind" "$dir/server.log" 2>/dev/null ||
-            die "server of cluster $name did not start: $(cat "$dir/server.log" 2>/dev/null)"
-    done
-    die "found no free port for cluster $name"
+    pg_start_on_free_port "$dir" "${pg_settings[@]}"
+    cp "$dir/port" "$work/pg-$name.port"
 }
 
 psql_admin() {
     local dir=$1 db=$2
     shift 2
-    as_server_user "$pg_bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir" -p "$(cat "$dir/port")" \
-        -U "$admin" -d "$db" "$@"
+    pg_client "$dir" "$admin" "$db" "$@"
 }
 
 # The long values of the sample rows: 2500 characters "0000,0001,...,0499,"
@@ -192,7 +154,7 @@ sqlite_wide_view() {
 
 load_sqlite_schema() {
     local work=$1 source=$2
-    rm -f "$work/zel_test.sqlite" "$work/tavik.sqlite"
+    rm -f "$work/zel_test.sqlite" "$work/$tavik_file"
     # The 10 MiB values of the chunked-read tests; PostgreSQL computes the same.
     perl -e 'printf("%07d,", $_) for 0 .. 1310719' >"$work/big_text.bin"
     perl -e 'print pack("N*", 0 .. 2621439)' >"$work/big_blob.bin"
@@ -207,94 +169,30 @@ load_sqlite_schema() {
     {
         cat "$source/sql/sqlite_tavik.sql"
         sqlite_wide_view
-    } | sqlite3 -bail "$work/tavik.sqlite"
+    } | sqlite3 -bail "$work/$tavik_file"
 }
 
 # --- MariaDB ----------------------------------------------------------------
 
-as_mariadb_user() { run_as mysql "$@"; }
 mariadb_dir() { server_dir "$1" mariadb "$2"; }
 make_mariadb_dir() { make_server_dir "$1" mariadb "$2" mysql; }
-
-mariadb_admin() {
-    local dir=$1
-    shift
-    mariadb-admin --no-defaults --socket="$dir/mariadbd.sock" --user=root "$@"
-}
-
-mariadb_running() {
-    local dir=$1
-    [ -f "$dir/mariadbd.pid" ] && kill -0 "$(cat "$dir/mariadbd.pid")" 2>/dev/null
-}
-
-# Starts the server in a folder on the port recorded there and waits until it
-# answers. The server runs in a session of its own, detached from the caller's
-# output, so that ctest does not wait for it.
-start_mariadb() {
-    local dir=$1 port attempt
-    port=$(cat "$dir/port")
-    rm -f "$dir/mariadbd.pid"
-    as_mariadb_user setsid mariadbd --no-defaults --datadir="$dir/data" \
-        --bind-address=127.0.0.1 --port="$port" --socket="$dir/mariadbd.sock" \
-        --pid-file="$dir/mariadbd.pid" --log-error="$dir/server.log" --skip-name-resolve \
-        --innodb-buffer-pool-size=32M --innodb-flush-log-at-trx-commit=0 \
-        --innodb-doublewrite=0 --max-allowed-packet=64M --group-concat-max-len=16M \
-        </dev/null >/dev/null 2>&1 &
-    local server=$!
-    for attempt in $(seq 1 300); do
-        if mariadb_admin "$dir" --silent ping >/dev/null 2>&1; then
-            return 0
-        fi
-        kill -0 "$server" 2>/dev/null || return 1
-        sleep 0.1
-    done
-    return 1
-}
-
-stop_mariadb() {
-    local dir=$1 mode=${2:-fast}
-    mariadb_running "$dir" || return 0
-    if [ "$mode" = immediate ]; then
-        local pid
-        pid=$(cat "$dir/mariadbd.pid")
-        kill -KILL "$pid"
-        while kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
-        rm -f "$dir/mariadbd.pid"
-    else
-        # Waits until the server has gone.
-        mariadb_admin "$dir" shutdown
-    fi
-}
 
 # Data folders for every MariaDB server: one mariadb-install-db, then copies.
 init_mariadb() {
     local work=$1 name first dir
     first=$(make_mariadb_dir "$work" "${mariadb_servers[0]}")
-    as_mariadb_user mariadb-install-db --no-defaults --datadir="$first/data" \
-        --auth-root-authentication-method=normal --skip-test-db --skip-name-resolve \
-        --innodb-log-file-size=8M >"$first/install.log" 2>&1 ||
-        die "mariadb-install-db failed: $(cat "$first/install.log")"
+    mariadb_init "$first"
     for name in "${mariadb_servers[@]:1}"; do
         dir=$(make_mariadb_dir "$work" "$name")
-        as_mariadb_user cp -a "$first/data" "$dir/data"
+        server_run_as mysql cp -a "$first/data" "$dir/data"
     done
 }
 
 start_mariadb_on_free_port() {
-    local work=$1 name=$2 dir attempt port
+    local work=$1 name=$2 dir
     dir=$(mariadb_dir "$work" "$name")
-    for attempt in $(seq 1 20); do
-        port=$((20000 + (RANDOM * 7 + attempt) % 40000))
-        port_in_use "$port" && continue
-        echo "$port" >"$dir/port"
-        if start_mariadb "$dir"; then
-            echo "$port" >"$work/mariadb-$name.port"
-            return 0
-        fi
-        grep -q "Bind on TCP/IP port" "$dir/server.log" 2>/dev/null ||
-            die "MariaDB server $name did not start: $(cat "$dir/server.log" 2>/dev/null)"
-    done
-    die "found no free port for MariaDB server $name"
+    mariadb_start_on_free_port "$dir" "${mariadb_settings[@]}"
+    cp "$dir/port" "$work/mariadb-$name.port"
 }
 
 load_mariadb_schema() {
@@ -303,8 +201,7 @@ load_mariadb_schema() {
         echo "SET @reader = '$reader', @reader_password = '$reader_password';"
         echo "SET @long_text = '$(long_text)', @payload = X'$(payload_hex)';"
         cat "$source/sql/mariadb.sql"
-    } | mariadb --no-defaults --socket="$dir/mariadbd.sock" --user=root --batch \
-        >"$dir/load.log" 2>&1 ||
+    } | mariadb_client "$dir" --batch >"$dir/load.log" 2>&1 ||
         die "loading the MariaDB schema failed: $(cat "$dir/load.log")"
 }
 
@@ -438,7 +335,7 @@ stop_all() {
     for name in "${clusters[@]}"; do
         dir=$(cluster_dir "$work" "$name")
         [ -d "$dir" ] || continue
-        stop_server "$dir" || true
+        pg_stop "$dir" || true
         if [ -f "$work/pg-$name.location" ]; then
             rm -rf "$dir" "$work/pg-$name.location"
         fi
@@ -446,7 +343,7 @@ stop_all() {
     for name in "${mariadb_servers[@]}"; do
         dir=$(mariadb_dir "$work" "$name")
         [ -d "$dir" ] || continue
-        stop_mariadb "$dir" || stop_mariadb "$dir" immediate || true
+        mariadb_stop "$dir" || mariadb_stop "$dir" immediate || true
         if [ -f "$work/mariadb-$name.location" ]; then
             rm -rf "$dir" "$work/mariadb-$name.location"
         fi
@@ -463,9 +360,8 @@ main() {
         [ $# -eq 3 ] || die "start needs WORK_DIR and SOURCE_DIR"
         local source
         source=$(realpath "$3")
-        [ -x "$pg_bin/initdb" ] || die "PostgreSQL 15 is not installed ($pg_bin/initdb missing)"
+        servers_require
         command -v sqlite3 >/dev/null || die "sqlite3 is not installed"
-        command -v mariadbd >/dev/null || die "MariaDB is not installed (mariadbd missing)"
         [ -d "$work" ] && stop_all "$work"
         rm -rf "$work"
         mkdir -p "$work"
@@ -508,18 +404,18 @@ main() {
         mariadb-*)
             dir=$(mariadb_dir "$work" "${3#mariadb-}")
             if [ "$command" = resume ]; then
-                mariadb_running "$dir" || start_mariadb "$dir" ||
+                mariadb_running "$dir" || mariadb_start "$dir" "${mariadb_settings[@]}" ||
                     die "MariaDB server ${3#mariadb-} did not start again"
             else
-                stop_mariadb "$dir" "$mode"
+                mariadb_stop "$dir" "$mode"
             fi
             ;;
         *)
             dir=$(cluster_dir "$work" "$3")
             if [ "$command" = resume ]; then
-                server_running "$dir" || start_server "$dir"
+                pg_running "$dir" || pg_start "$dir" "${pg_settings[@]}"
             else
-                stop_server "$dir" "$mode"
+                pg_stop "$dir" "$mode"
             fi
             ;;
         esac

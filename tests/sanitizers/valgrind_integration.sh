@@ -24,9 +24,11 @@ trap stop_servers EXIT
 bash "$env_script" start "$env_dir" "$source/tests/integration"
 
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
-ODBCSYSINI=$env_dir ODBCINI=$env_dir/odbc.ini ZEL_SQL_TEST_ENV=$env_dir \
-ZEL_SQL_TEST_ENV_SCRIPT=$env_script \
-    valgrind --tool=memcheck --leak-check=full --errors-for-leak-kinds=definite \
+# The variables that ctest gives the tests, for this environment folder.
+# shellcheck source=/dev/null
+. "$build/test_environment.sh"
+use_integration_environment "$env_dir"
+valgrind --tool=memcheck --leak-check=full --errors-for-leak-kinds=definite \
     --keep-debuginfo=yes --num-callers=40 --error-exitcode=99 \
     --suppressions="$source/tests/sanitizers/valgrind.supp" \
     "$binary" --gtest_brief=1

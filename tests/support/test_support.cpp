@@ -17,7 +17,7 @@
 
 #include "zel/Error.h"
 
-namespace zel::sql::test_support {
+namespace zel::sql::test {
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zel_sql_test.XXXXXX").string();
@@ -183,4 +183,4 @@ std::string run_with_file_size_limit(std::size_t limit,
     return report;
 }
 
-}  // namespace zel::sql::test_support
+}  // namespace zel::sql::test

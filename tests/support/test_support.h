@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zel::sql::test_support {
+namespace zel::sql::test {
 
 /// A fresh folder under the system's temporary folder, removed with all its
 /// content when the object is destroyed. Tests run as separate processes in
@@ -103,6 +103,6 @@ std::string error_message(const std::function<void()>& action);
 /// ends without a complete report.
 std::string run_with_file_size_limit(std::size_t limit, const std::function<std::string()>& action);
 
-}  // namespace zel::sql::test_support
+}  // namespace zel::sql::test
 
 #endif  // ZEL_SQL_TESTS_SUPPORT_TEST_SUPPORT_H_

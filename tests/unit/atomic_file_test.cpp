@@ -13,8 +13,8 @@
 namespace zel::util {
 namespace {
 
-using zel::sql::test_support::read_file;
-using zel::sql::test_support::TempDir;
+using zel::sql::test::read_file;
+using zel::sql::test::TempDir;
 
 TEST(AtomicFileWriter, KeepsEveryByteAcrossBufferBoundaries) {
     TempDir dir;

@@ -20,12 +20,12 @@ namespace zel::sql {
 namespace {
 
 using CacheFileOps = detail::CacheFiles::Steps;
-using test_support::error_message;
-using test_support::permissions_of;
-using test_support::read_file;
-using test_support::ScopedUmask;
-using test_support::TempDir;
-using test_support::write_file;
+using test::error_message;
+using test::permissions_of;
+using test::read_file;
+using test::ScopedUmask;
+using test::TempDir;
+using test::write_file;
 
 constexpr char empty_digest[] = "6b4e03423667dbb73b6e15454f0eb1abd4597f9a1b078e3f5b5a6bc7";
 constexpr char abc_digest[] = "e642824c3f8cf24ad09234ee7d3c766fc9a3a5168d0c94ad73b46fdf";

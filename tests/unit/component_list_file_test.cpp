@@ -27,17 +27,17 @@
 namespace zel::sql {
 namespace {
 
-using test_support::permissions_of;
-using test_support::read_file;
-using test_support::ScopedUmask;
-using test_support::TempDir;
-using test_support::write_file;
+using test::permissions_of;
+using test::read_file;
+using test::ScopedUmask;
+using test::TempDir;
+using test::write_file;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
 // The small sample list: flags QUAD and DIAG, one quadrupole.
 ComponentList example_list() {
-    const Component c = test_support::quadrupole_qx7();
+    const Component c = test::quadrupole_qx7();
     ComponentList list;
     list.flag_names_ = {"QUAD", "DIAG"};
     list.components_ = {c};
@@ -741,7 +741,7 @@ TEST_F(ComponentListFile, WriteKeepsThePermissionsOfThePreviousFile) {
 
 TEST_F(ComponentListFile, WriteTakesARelativePathFromTheWorkingDirectory) {
     {
-        const test_support::WorkingDirectory in_dir(dir_.path());
+        const test::WorkingDirectory in_dir(dir_.path());
         example_list().write_to_file("relative.txt");
     }
     EXPECT_EQ(read_file(dir_.file("relative.txt")), example_file);
@@ -752,7 +752,7 @@ TEST_F(ComponentListFile, WriteTakesARelativePathFromTheWorkingDirectory) {
 // `limit` bytes, and returns the message of the Error it threw ("" for none).
 std::string write_under_file_size_limit(const ComponentList& list, const std::string& file,
                                         std::size_t limit) {
-    return test_support::run_with_file_size_limit(limit, [&] {
+    return test::run_with_file_size_limit(limit, [&] {
         try {
             list.write_to_file(file);
         } catch (const Error& e) {

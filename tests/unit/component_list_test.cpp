@@ -83,7 +83,7 @@ TEST(GetFlagIdx, UpperCasesTheCallersNameOnly) {
 }
 
 Component full_component() {
-    return test_support::quadrupole_qx7();
+    return test::quadrupole_qx7();
 }
 
 TEST(ComponentEquality, EveryMemberCounts) {

@@ -6,7 +6,7 @@
 
 #include "zel/sql/Component.h"
 
-namespace zel::sql::test_support {
+namespace zel::sql::test {
 
 inline Component quadrupole_qx7() {
     Component c;
@@ -27,6 +27,6 @@ inline Component quadrupole_qx7() {
     return c;
 }
 
-}  // namespace zel::sql::test_support
+}  // namespace zel::sql::test
 
 #endif  // ZEL_SQL_TESTS_UNIT_QUADRUPOLE_H_

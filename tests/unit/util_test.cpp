@@ -22,9 +22,9 @@
 namespace zel::util {
 namespace {
 
-using zel::sql::test_support::permissions_of;
-using zel::sql::test_support::ScopedUmask;
-using zel::sql::test_support::TempDir;
+using zel::sql::test::permissions_of;
+using zel::sql::test::ScopedUmask;
+using zel::sql::test::TempDir;
 
 struct TextCase {
     std::string input;
@@ -170,7 +170,7 @@ TEST(MakeDirectory, SucceedsWhenTheFolderExistsAlready) {
 
 TEST(MakeDirectory, FailsWhenNoFolderCanStandThere) {
     const TempDir dir;
-    zel::sql::test_support::write_file(dir.file("plain_file"), "x");
+    zel::sql::test::write_file(dir.file("plain_file"), "x");
     EXPECT_FALSE(make_directory(dir.file("missing_parent/child"), 0755));
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing_parent")));
     EXPECT_FALSE(make_directory(dir.file("plain_file"), 0755));

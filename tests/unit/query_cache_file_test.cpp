@@ -25,11 +25,11 @@
 namespace zel::sql {
 namespace {
 
-using test_support::error_message;
-using test_support::read_file;
-using test_support::run_with_file_size_limit;
-using test_support::TempDir;
-using test_support::write_file;
+using test::error_message;
+using test::read_file;
+using test::run_with_file_size_limit;
+using test::TempDir;
+using test::write_file;
 using Rows = std::vector<std::vector<std::optional<std::string>>>;
 
 const std::string sql = "SELECT NAME, CURRENT_A FROM SUPPLIES";
