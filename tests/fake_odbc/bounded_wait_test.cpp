@@ -16,6 +16,7 @@
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
 
+namespace zel::sql::test {
 namespace {
 
 using fake_odbc::Call;
@@ -26,7 +27,7 @@ using zel::sql::Database;
 constexpr milliseconds limit{200};
 constexpr milliseconds patience{5000};
 
-class BoundedWaitTest : public zel_sql_test::FakeOdbcTest {
+class BoundedWaitTest : public FakeOdbcTest {
 protected:
     void TearDown() override {
         // A test that failed half-way must not leave a helper hanging.
@@ -73,7 +74,7 @@ bool is_freed(const std::vector<Call>& log, SQLHANDLE handle) {
 template <typename Action>
 void expect_timeout(Action&& action, const std::string& overdue) {
     const auto start = std::chrono::steady_clock::now();
-    const auto error = zel_sql_test::database_error(action);
+    const auto error = database_error(action);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     ASSERT_TRUE(error);
     EXPECT_EQ(error->get_sqlstate(), "HYT00");
@@ -100,7 +101,7 @@ TEST_F(BoundedWaitTest, HungFetchIsGivenUpAndItsConnectionFreedOnceWhenTheCallRe
     const std::size_t after_timeout = fake_odbc::calls().size();
     EXPECT_EQ(db.read_column_names("COMPONENTS", "TAVIK"),
               (std::vector<std::string>{"NAME", "FLAG_X"}));
-    const std::vector<Call> reconnect = zel_sql_test::calls_from(after_timeout);
+    const std::vector<Call> reconnect = calls_from(after_timeout);
     ASSERT_GE(reconnect.size(), 5u);
     EXPECT_EQ(reconnect[0].fn, Fn::alloc_handle);
     EXPECT_EQ(reconnect[0].number(0), SQL_HANDLE_ENV);
@@ -226,3 +227,4 @@ TEST_F(BoundedWaitTest, DefaultIsFifteenSecondsAndNegativeLimitsAreRefused) {
 }
 
 }  // namespace
+}  // namespace zel::sql::test
