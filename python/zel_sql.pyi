@@ -40,7 +40,18 @@ class QueryResult:
 class Database:
     """One ODBC data source, reached with a user name and a password."""
 
-    def __init__(self, data_source: str, user: str = "", password: str = "") -> None: ...
+    def __init__(
+        self,
+        data_source: str,
+        user: str = "",
+        password: str = "",
+        wait_limit: float | datetime.timedelta = 15.0,
+    ) -> None: ...
+    @property
+    def wait_limit(self) -> float:
+        """Seconds that a login, read_with_cache and the list loads wait for one answer; 0: no limit."""
+    @wait_limit.setter
+    def wait_limit(self, value: float | datetime.timedelta) -> None: ...
     def disconnect(self) -> None:
         """Closes the connection if it is open; the next statement connects again."""
     @property

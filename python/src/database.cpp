@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -61,6 +62,22 @@ std::chrono::seconds parse_max_age(const py::object& max_age) {
         static_cast<Rep>(std::ceil(std::fmax(-limit, std::fmin(seconds, limit)))));
 }
 
+// Seconds (a number) or a datetime.timedelta, as whole milliseconds; at least
+// 0, where 0 means no limit. A fraction of a millisecond is rounded up, so that
+// a small positive limit never turns into none.
+std::chrono::milliseconds parse_wait_limit(const py::object& limit) {
+    const py::object timedelta = py::module_::import("datetime").attr("timedelta");
+    const double seconds = py::isinstance(limit, timedelta)
+                               ? limit.attr("total_seconds")().cast<double>()
+                               : py::float_(limit).cast<double>();
+    if (std::isnan(seconds) || seconds < 0) {
+        throw py::value_error("wait_limit must be a number of seconds >= 0 (0: no limit)");
+    }
+    using Rep = std::chrono::milliseconds::rep;
+    const double most = static_cast<double>(std::numeric_limits<Rep>::max() / 2);
+    return std::chrono::milliseconds(static_cast<Rep>(std::ceil(std::fmin(seconds * 1000, most))));
+}
+
 }  // namespace
 
 void bind_database(py::module_& module) {
@@ -69,12 +86,35 @@ void bind_database(py::module_& module) {
         "One ODBC data source, reached with a user name and a password. Nothing is contacted "
         "at construction; the first statement connects. May be shared between threads: "
         "calls on one Database wait for each other, while the GIL is released.");
-    cls.def(py::init([](const Text& data_source, const Text& user, const Text& password) {
-                return new LockedDatabase(data_source.bytes, user.bytes, password.bytes);
+    cls.def(py::init([](const Text& data_source, const Text& user, const Text& password,
+                        const py::object& wait_limit) {
+                const std::chrono::milliseconds limit = parse_wait_limit(wait_limit);
+                auto database =
+                    std::make_unique<LockedDatabase>(data_source.bytes, user.bytes, password.bytes);
+                database->use([limit](sql::Database& db) { db.set_wait_limit(limit); });
+                return database;
             }),
             py::arg("data_source"), py::arg("user") = "", py::arg("password") = "",
+            py::arg("wait_limit") = 15.0,
             "A Database for the ODBC data source `data_source`; an empty user or password is "
-            "not passed to the driver.");
+            "not passed to the driver. `wait_limit`: see the property.");
+    cls.def_property(
+        "wait_limit",
+        [](LockedDatabase& self) {
+            const std::chrono::milliseconds limit =
+                self.use([](sql::Database& database) { return database.get_wait_limit(); });
+            return static_cast<double>(limit.count()) / 1000.0;
+        },
+        [](LockedDatabase& self, const py::object& wait_limit) {
+            const std::chrono::milliseconds limit = parse_wait_limit(wait_limit);
+            self.use([limit](sql::Database& database) { database.set_wait_limit(limit); });
+        },
+        "The longest, in seconds, that a login, read_with_cache() and the component list "
+        "loads wait for one answer of the database (default 15.0; set as a number or a "
+        "datetime.timedelta; 0: no limit). When an answer is overdue they raise "
+        "DatabaseError with sqlstate \"HYT00\", or fall back to the cache or the backup file. "
+        "query() waits for its login under the limit and for its rows as long as the driver "
+        "does.");
     cls.def(
         "disconnect",
         [](LockedDatabase& self) {

@@ -2,13 +2,15 @@
 DatabaseError."""
 
 import datetime
+import os
+import signal
 import threading
 import time
 
 import pytest
 
 import zel_sql
-from conftest import PG
+from conftest import PG, READER, READER_PASSWORD
 
 SAMPLES = "SELECT id, label, amount FROM samples ORDER BY id"
 SAMPLE_ROWS = [("1", "alpha", "2.5"), ("2", None, None), ("3", "gamma", "-1.25")]
@@ -133,3 +135,39 @@ def test_a_slow_query_lets_other_threads_run():
     assert rows == [("", "done")]
     # Without the GIL released, this thread would not run before the query ends.
     assert ticks >= 10
+
+
+def test_wait_limit_is_seconds_set_as_a_number_or_a_timedelta():
+    db = zel_sql.Database("no such source")
+    assert db.wait_limit == 15.0
+    db.wait_limit = datetime.timedelta(milliseconds=1500)
+    assert db.wait_limit == 1.5
+    db.wait_limit = 0
+    assert db.wait_limit == 0.0
+    assert zel_sql.Database("no such source", wait_limit=2).wait_limit == 2.0
+    for wrong in (-1, float("nan")):
+        with pytest.raises(ValueError):
+            db.wait_limit = wrong
+    assert db.wait_limit == 0.0
+
+
+def test_a_hung_session_gives_the_cached_copy_within_the_wait_limit(workdir):
+    db = zel_sql.Database(PG.data_source, READER, READER_PASSWORD, wait_limit=1.0)
+    db.cache_folder = workdir / "cache"
+    assert not db.read_with_cache(SAMPLES).from_cache
+    (pid,) = db.query("SELECT pg_backend_pid()")[0]
+    os.kill(int(pid), signal.SIGSTOP)
+    try:
+        started = time.monotonic()
+        result = db.read_with_cache(SAMPLES)
+        elapsed = time.monotonic() - started
+        assert result.from_cache
+        assert result.rows == SAMPLE_ROWS
+        assert result.message == (
+            f"The database did not answer within 1 s (statement on {PG.data_source})")
+        assert 1.0 <= elapsed < 2.0
+        # The hung session is given up: the next call logs in anew and gets a
+        # backend of its own, while the old one is still stopped.
+        assert db.query(SAMPLES) == SAMPLE_ROWS
+    finally:
+        os.kill(int(pid), signal.SIGCONT)
