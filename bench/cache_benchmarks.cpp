@@ -81,6 +81,25 @@ void register_cache_benchmarks(const DataSource& source, const std::string& work
             expect_rows(state, rows);
         }));
 
+    // The same store with no wait limit: the cost of bounded waiting.
+    const auto unbounded_db =
+        open_with_cache(source, work_dir + "/cache-unbounded-" + source.label);
+    unbounded_db->set_wait_limit(std::chrono::milliseconds(0));
+    timed(benchmark::RegisterBenchmark(
+        (prefix + "db_read_and_store_unbounded").c_str(),
+        [unbounded_db, sql](benchmark::State& state) {
+            std::size_t rows = 0;
+            for (auto _ : state) {
+                const QueryResult result = unbounded_db->read_with_cache(sql);
+                if (result.from_cache || !result.message.empty()) {
+                    state.SkipWithError(("not read and stored: " + result.message).c_str());
+                    break;
+                }
+                rows = result.rows.size();
+            }
+            expect_rows(state, rows);
+        }));
+
     timed(benchmark::RegisterBenchmark(
         (prefix + "cache_hit").c_str(), [db, sql](benchmark::State& state) {
             db->read_with_cache(sql);  // a fresh copy to hit

@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -192,6 +193,19 @@ void register_database_benchmarks(const DataSource& source, const std::string& w
                                            ComponentList list;
                                            for (auto _ : state) {
                                                list.read_from_db(*db, large_facility);
+                                           }
+                                           expect_rows(state, list.components_.size());
+                                       }));
+
+    // The same load with no wait limit: everything on this thread, no helper.
+    // Paired with read_from_db, it is the cost of bounded waiting.
+    const auto unbounded_db = open_database(source);
+    unbounded_db->set_wait_limit(std::chrono::milliseconds(0));
+    timed(benchmark::RegisterBenchmark((prefix + "read_from_db_unbounded").c_str(),
+                                       [unbounded_db](benchmark::State& state) {
+                                           ComponentList list;
+                                           for (auto _ : state) {
+                                               list.read_from_db(*unbounded_db, large_facility);
                                            }
                                            expect_rows(state, list.components_.size());
                                        }));
