@@ -154,11 +154,7 @@ std::exception_ptr Database::run_bounded(const std::function<void(Database&)>& o
                       step_text(outcome.overdue, data_source_), ")"),
             "HYT00", 0);
     }
-    env_handle_ = std::move(helper_db->env_handle_);
-    conn_handle_ = std::move(helper_db->conn_handle_);
-    connected_ = helper_db->connected_;
-    last_connect_error_ = std::move(helper_db->last_connect_error_);
-    helper_db->connected_ = false;
+    take_back();
     return outcome.error;
 }
 

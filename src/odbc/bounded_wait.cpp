@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
+#include "util/string.h"
 #include "zel/Error.h"
 
 namespace zel::sql::detail {
@@ -53,20 +55,25 @@ void note_wait(WaitStep step) {
 BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::milliseconds limit) {
     auto call = std::make_shared<BoundedCall>();
     call->mark(WaitStep::connect);
-    std::thread helper([call, work = std::move(work)] {
-        current_call = call.get();
-        std::exception_ptr error;
-        try {
-            work();
-        } catch (...) {
-            error = std::current_exception();
-        }
-        current_call = nullptr;
-        const std::lock_guard<std::mutex> lock(call->mutex);
-        call->error = std::move(error);
-        call->finished = true;
-        call->finished_changed.notify_all();
-    });
+    std::thread helper;
+    try {
+        helper = std::thread([call, work = std::move(work)] {
+            current_call = call.get();
+            std::exception_ptr error;
+            try {
+                work();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            current_call = nullptr;
+            const std::lock_guard<std::mutex> lock(call->mutex);
+            call->error = std::move(error);
+            call->finished = true;
+            call->finished_changed.notify_all();
+        });
+    } catch (const std::system_error& e) {
+        throw Error(util::cat("Unable to start a thread to wait for the database: ", e.what()));
+    }
 
     BoundedOutcome outcome;
     std::unique_lock<std::mutex> lock(call->mutex);

@@ -42,7 +42,7 @@ struct BoundedOutcome {
 /// has passed since its latest note_wait() (or its start) with no new one.
 /// After a timeout the helper is left to end by itself: `work` must own
 /// everything it touches, and must not touch the caller's objects.
-/// @throws std::system_error when no thread can be started.
+/// @throws zel::Error when no thread can be started; `work` has not run.
 BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::milliseconds limit);
 
 }  // namespace zel::sql::detail
