@@ -144,8 +144,21 @@ std::exception_ptr Database::run_bounded(const std::function<void(Database&)>& o
     helper_db->last_connect_error_ = last_connect_error_;
     connected_ = false;
 
-    const detail::BoundedOutcome outcome =
-        detail::run_with_wait_limit([helper_db, operation] { operation(*helper_db); }, wait_limit_);
+    const auto take_back = [this, &helper_db] {
+        env_handle_ = std::move(helper_db->env_handle_);
+        conn_handle_ = std::move(helper_db->conn_handle_);
+        connected_ = helper_db->connected_;
+        last_connect_error_ = std::move(helper_db->last_connect_error_);
+        helper_db->connected_ = false;
+    };
+    detail::BoundedOutcome outcome;
+    try {
+        outcome = detail::run_with_wait_limit([helper_db, operation] { operation(*helper_db); },
+                                              wait_limit_);
+    } catch (const Error&) {
+        take_back();  // no helper started: the handles never left this thread
+        throw;
+    }
     if (!outcome.finished) {
         // The helper keeps the hung connection's handles and frees them once,
         // when it ends; this Database connects anew next time.
