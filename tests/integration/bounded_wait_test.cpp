@@ -23,12 +23,14 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -112,6 +114,33 @@ std::vector<pid_t> children_of(pid_t parent) {
     return children;
 }
 
+// The state letter of /proc/<pid>/task/<tid>/stat, or 0 when it has ended.
+char task_state(const std::filesystem::path& stat_file) {
+    std::ifstream stat(stat_file);
+    std::string line;
+    if (!std::getline(stat, line)) {
+        return 0;
+    }
+    const auto close = line.rfind(')');
+    return close == std::string::npos || close + 2 >= line.size() ? 0 : line[close + 2];
+}
+
+// kill() only starts a stop: each thread stops when it next runs, and on a
+// busy machine a thread of the server may first answer a request that has just
+// arrived. So this waits until every thread of `pid` is stopped.
+bool all_threads_stopped(pid_t pid) {
+    std::error_code error;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        const char state = task_state(task.path() / "stat");
+        // An ended process whose parent has not reaped it (Z, X) does nothing.
+        if (state != 'T' && state != 't' && state != 'Z' && state != 'X' && state != 0) {
+            return false;
+        }
+    }
+    return !error;
+}
+
 std::size_t thread_count() {
     std::size_t count = 0;
     for ([[maybe_unused]] const auto& entry :
@@ -138,6 +167,14 @@ public:
                                      std::strerror(errno));
         }
         on_end([pid] { ::kill(pid, SIGCONT); });
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (!all_threads_stopped(pid)) {
+            if (Clock::now() > deadline) {
+                throw std::runtime_error("process " + std::to_string(pid) +
+                                         " did not stop within 10 s");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
 
     void on_end(std::function<void()> resume) { resumes_.push_back(std::move(resume)); }
