@@ -15,12 +15,16 @@
 # "start" creates, below WORK_DIR:
 #   - PostgreSQL clusters (of the newest server installed), each listening on 127.0.0.1 only, on a free
 #     port, with its socket inside its own folder: "main" for all tests, and
-#     one for each test that stops or kills its server ("outage", "kill",
-#     "restart", "cache"), so that tests running in parallel never see each other's
+#     one for each test that stops, kills or pauses its server ("outage",
+#     "kill", "restart", "cache", "wait"), so that tests running in parallel never see each other's
 #     outages;
 #   - MariaDB 10.11 servers made the same way, each with its own data folder
 #     from mariadb-install-db and its own socket: "main" for all tests, and
-#     "outage" and "kill" for the tests that stop or kill their server;
+#     "outage", "kill" and "wait" for the tests that stop, kill or pause their
+#     server;
+#   - two free ports on 127.0.0.1, silent-pg.port and silent-mariadb.port,
+#     where the bounded-wait tests listen themselves: a listener that accepts
+#     and never answers, behind each driver;
 #   - the SQLite files zel_test.sqlite (data source database, with the data
 #     dictionary view and two values of 10 MiB) and tavik.sqlite (attached by
 #     the tests as TAVIK; named in backends.ini);
@@ -36,8 +40,8 @@ servers_caller=test_env.sh
 # shellcheck source=scripts/lib/servers.sh
 . "$root/scripts/lib/servers.sh"
 
-readonly clusters=(main outage kill restart cache)
-readonly mariadb_servers=(main outage kill)
+readonly clusters=(main outage kill restart cache wait)
+readonly mariadb_servers=(main outage kill wait)
 readonly admin=zel_admin
 readonly database=zel_test
 # The settings of every server, at its first start and at each restart.
@@ -223,7 +227,9 @@ write_odbc_config() {
     kill_port=$(cat "$work/pg-kill.port")
     restart_port=$(cat "$work/pg-restart.port")
     cache_port=$(cat "$work/pg-cache.port")
-    local mariadb_main_port mariadb_outage_port mariadb_kill_port
+    local mariadb_main_port mariadb_outage_port mariadb_kill_port wait_port mariadb_wait_port
+    wait_port=$(cat "$work/pg-wait.port")
+    mariadb_wait_port=$(cat "$work/mariadb-wait.port")
     mariadb_main_port=$(cat "$work/mariadb-main.port")
     mariadb_outage_port=$(cat "$work/mariadb-outage.port")
     mariadb_kill_port=$(cat "$work/mariadb-kill.port")
@@ -294,6 +300,20 @@ Port=$cache_port
 Database=$database
 SSLmode=disable
 
+[zel_pg_wait]
+Driver=ZEL PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$wait_port
+Database=$database
+SSLmode=disable
+
+[zel_pg_silent]
+Driver=ZEL PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$(cat "$work/silent-pg.port")
+Database=$database
+SSLmode=disable
+
 [zel_sqlite]
 Driver=ZEL SQLite
 Database=$work/zel_test.sqlite
@@ -317,7 +337,34 @@ Driver=ZEL MariaDB
 Server=127.0.0.1
 Port=$mariadb_kill_port
 Database=$database
+
+[zel_mariadb_wait]
+Driver=ZEL MariaDB
+Server=127.0.0.1
+Port=$mariadb_wait_port
+Database=$database
+
+[zel_mariadb_silent]
+Driver=ZEL MariaDB
+Server=127.0.0.1
+Port=$(cat "$work/silent-mariadb.port")
+Database=$database
 INI
+}
+
+# Ports for the listeners that the bounded-wait tests run themselves, chosen
+# once every server listens. Nothing holds them until a test binds them; a
+# test that finds its port taken fails and says so.
+pick_silent_ports() {
+    local work=$1 pg mariadb attempt=1
+    pg=$(pick_port 1)
+    mariadb=$pg
+    while [ "$mariadb" = "$pg" ]; do
+        attempt=$((attempt + 1))
+        mariadb=$(pick_port "$attempt")
+    done
+    echo "$pg" >"$work/silent-pg.port"
+    echo "$mariadb" >"$work/silent-mariadb.port"
 }
 
 # Waits for every background job given and fails if any of them failed; each
@@ -393,6 +440,7 @@ main() {
         done
         load_sqlite_schema "$work" "$source"
         wait_for_jobs "${jobs[@]}"
+        pick_silent_ports "$work"
         write_odbc_config "$work"
         ;;
     stop) stop_all "$work" ;;
