@@ -126,7 +126,7 @@ std::string csv_field(const std::string& text) {
 int show_copy(const std::string& file, const std::string& format) {
     const CacheCopy copy = read_cache_copy(file, std::string(), true);
     if (!copy.decoded) {
-        throw zel::Error("Cache file \"" + file + "\" " + copy.reason);
+        throw zel::Error("Cache file \"" + file + "\" is damaged: " + copy.reason);
     }
     if (format == "json") {
         std::cout << copy_json(copy, true).dump(1, ' ', false, json_errors) << '\n';

@@ -34,7 +34,7 @@ constexpr std::size_t header_size = 16;
 constexpr std::size_t digest_size = 28;
 constexpr std::uint32_t null_length = 0xFFFFFFFFu;
 
-// A refusal; its text follows "Cache file \"<file>\" ".
+// Why the library would refuse the file, in its own words.
 struct Refusal : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -80,7 +80,7 @@ public:
     std::string text(const char* field) {
         std::optional<std::string> v = value(field);
         if (!v) {
-            throw Refusal(std::string("is damaged or truncated: ") + field + " is NULL");
+            throw Refusal(std::string(field) + " is NULL");
         }
         return *v;
     }
@@ -90,8 +90,7 @@ public:
 private:
     void need(std::uint64_t count, const char* field) const {
         if (count > left()) {
-            throw Refusal(std::string("is damaged or truncated: ") + field +
-                          " runs past the end of the payload");
+            throw Refusal(std::string(field) + " runs past the end of the payload");
         }
     }
 
@@ -111,21 +110,21 @@ void decode(const std::string& bytes, CacheCopy& copy, bool with_rows) {
     Fields head(bytes, header_size, bytes.size());
     const std::uint64_t version = head.number(4, "the format version");
     if (version != 1) {
-        throw Refusal("has unknown format version " + std::to_string(version) + " (expected 1)");
+        throw Refusal("unknown format version " + std::to_string(version) + " (expected 1)");
     }
     const std::uint64_t recorded = head.number(8, "the file size");
     if (recorded != bytes.size()) {
-        throw Refusal("is damaged or truncated: the file has " + std::to_string(bytes.size()) +
-                      " bytes, its payload says " + std::to_string(recorded));
+        throw Refusal("the file has " + std::to_string(bytes.size()) + " bytes, its payload says " +
+                      std::to_string(recorded));
     }
     if (bytes.size() < header_size + 12 + digest_size) {
-        throw Refusal("is damaged or truncated: the check sum runs past the end of the payload");
+        throw Refusal("the check sum runs past the end of the payload");
     }
     const std::size_t digest_at = bytes.size() - digest_size;
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto digest = sha3_224(data + header_size, digest_at - header_size);
     if (std::memcmp(digest.data(), data + digest_at, digest_size) != 0) {
-        throw Refusal("is damaged or truncated: the check sum does not match");
+        throw Refusal("the check sum does not match");
     }
 
     Fields fields(bytes, header_size + 12, digest_at);
@@ -139,8 +138,7 @@ void decode(const std::string& bytes, CacheCopy& copy, bool with_rows) {
     copy.row_count = fields.number(8, "the row count");
     // Each value takes at least its 4 length bytes.
     if (columns > 0 && copy.row_count > fields.left() / 4 / columns) {
-        throw Refusal("is damaged or truncated: " + std::to_string(copy.row_count) +
-                      " rows do not fit the payload");
+        throw Refusal(std::to_string(copy.row_count) + " rows do not fit the payload");
     }
     for (std::uint64_t r = 0; r < (columns > 0 ? copy.row_count : 0); ++r) {
         std::vector<std::optional<std::string>> row;
@@ -152,8 +150,7 @@ void decode(const std::string& bytes, CacheCopy& copy, bool with_rows) {
         }
     }
     if (fields.left() != 0) {
-        throw Refusal("is damaged or truncated: " + std::to_string(fields.left()) +
-                      " bytes follow the last row");
+        throw Refusal(std::to_string(fields.left()) + " bytes follow the last row");
     }
     copy.decoded = true;
 }

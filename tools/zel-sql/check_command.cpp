@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <iomanip>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -204,7 +205,7 @@ int check(const CheckArguments& args) {
         return problem ? exit_problem : exit_ok;
     }
 
-    std::cout << "data source: " << args.data_source << '\n';
+    std::cout << std::fixed << std::setprecision(3) << "data source: " << args.data_source << '\n';
     if (!connected) {
         std::cout << "login:       REFUSED after " << login_seconds
                   << " s: " << (refusal.empty() ? login_error : refusal)

@@ -22,21 +22,28 @@ bool is_password_option(const std::string& arg) {
 }
 
 void add_connection_options(CLI::App& command, ConnectionOptions& options) {
-    command.add_option("--user,-u", options.user, "Login name for the data source")->group("Login");
+    command.add_option("--user,-u", options.user, "Login name for the data source")
+        ->type_name("USER")
+        ->group("Login");
     command
         .add_option("--password-file", options.password_file,
                     "Read the password from the first line of FILE (else ZEL_SQL_PASSWORD, "
                     "else a prompt on a terminal)")
+        ->type_name("FILE")
         ->group("Login");
     command
         .add_option("--init-sql", options.init_sql,
                     "Run SQL right after login, before anything else (repeatable), "
                     "e.g. \"ATTACH DATABASE 'tavik.sqlite' AS TAVIK\" for SQLite")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->type_name("SQL")
         ->group("Login");
     command
         .add_option("--wait-limit", options.wait_limit_seconds,
                     "Longest wait in seconds for one answer of the database (0 = none)")
         ->check(CLI::NonNegativeNumber)
+        ->type_name("SECONDS")
         ->default_val(options.wait_limit_seconds)
         ->group("Login");
 }
