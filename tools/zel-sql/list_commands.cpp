@@ -8,8 +8,10 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
+#include "backup_fault.h"
 #include "commands.h"
 #include "component_columns.h"
 #include "connection.h"
@@ -132,10 +134,12 @@ void show(const std::string& source, const ConnectionOptions& login, bool json) 
 int verify(const std::string& file, bool json) {
     zel::sql::ComponentList list;
     std::string failure;
+    std::optional<FaultLine> fault;
     try {
         list.read_from_file(file);
     } catch (const zel::Error& e) {
         failure = e.get_message();
+        fault = locate_backup_fault(file);
     }
     if (json) {
         Json out;
@@ -146,6 +150,10 @@ int verify(const std::string& file, bool json) {
             out["flags"] = list.flag_names_.size();
         } else {
             out["error"] = failure;
+            if (fault) {
+                out["line"] = fault->number;
+                out["line_text"] = fault->text;
+            }
         }
         std::cout << out.dump(1, ' ', false, json_errors) << '\n';
     } else if (failure.empty()) {
@@ -153,6 +161,9 @@ int verify(const std::string& file, bool json) {
                   << list.flag_names_.size() << " flags\n";
     } else {
         std::cout << file << ": not readable: " << failure << '\n';
+        if (fault) {
+            std::cout << file << ":" << fault->number << ": " << fault->text << '\n';
+        }
     }
     return failure.empty() ? exit_ok : exit_problem;
 }

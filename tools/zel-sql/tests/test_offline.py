@@ -134,14 +134,24 @@ def test_diff_names_what_changed(tmp_path, what, change, expected):
 
 # --- list verify and show ------------------------------------------------------
 
-@pytest.mark.parametrize("content,status,message", [
-    (None, 0, "readable, 4 components, 3 flags"),
-    ("<flag_names>\nA\n</flag_names>\nstray\n", 1, "Unexpected line in {file}: stray"),
-    ("<flag_names>\nA\n</flag_names>\n<components>\n<component>\n" + "n\n" * 8
-     + "1\n2\n3\n4\n1 0\n\n</component>\n</components>\n", 1, "Flag format error"),
-    ("", 0, "readable, 0 components, 0 flags"),
+BLOCK = "<flag_names>\nA\n</flag_names>\n<components>\n<component>\n" + "n\n" * 8
+
+
+# (file content, exit status, message, the line that the fault is on)
+@pytest.mark.parametrize("content,status,message,line", [
+    (None, 0, "readable, 4 components, 3 flags", None),
+    ("", 0, "readable, 0 components, 0 flags", None),
+    ("<flag_names>\nA\n</flag_names>\nstray\n", 1, "Unexpected line in {file}: stray",
+     (4, "stray")),
+    (BLOCK + "1\nx\n3\n4\n1\n\n</component>\n</components>\n", 1,
+     "Floating point format error", (15, "x")),
+    (BLOCK + "1\n2\n3\n4\n1 0\n\n</component>\n</components>\n", 1, "Flag format error",
+     (18, "1 0")),
+    (BLOCK + "1\n2\n3\n4\n1\nlink\nnot the end\n</components>\n", 1,
+     "Cannot parse component list", (20, "not the end")),
 ])
-def test_verify_prints_the_libraries_message(tmp_path, content, status, message):
+def test_verify_prints_the_libraries_message_and_the_line(tmp_path, content, status, message,
+                                                         line):
     file = tmp_path / "db_component_list_MIRAN.txt"
     if content is None:
         write_backup(file, MIRAN_FLAGS, MIRAN)
@@ -152,6 +162,9 @@ def test_verify_prints_the_libraries_message(tmp_path, content, status, message)
     assert message.format(file=file) in result.stdout
     report = json.loads(run("list", "verify", str(file), "--json").stdout)
     assert report["ok"] == (status == 0)
+    if line:
+        assert (report["line"], report["line_text"]) == line
+        assert f"{file}:{line[0]}: {line[1]}" in result.stdout
 
 
 def test_verify_of_a_missing_file(tmp_path):
