@@ -5,6 +5,8 @@ described by tests/integration/backends.ini."""
 import configparser
 import json
 import os
+import socket
+import time
 import xml.etree.ElementTree as ElementTree
 
 import pytest
@@ -139,3 +141,23 @@ def test_show_and_draw_a_facility_from_the_database(backend, password_file, tmp_
     assert json.loads(result.stdout) == {"svg": str(svg), "drawn": 4, "left_out": 0}
     marks = [e.get("class") for e in ElementTree.parse(svg).iter()]
     assert (marks.count("component"), marks.count("bpm")) == (2, 2)
+
+
+def test_check_gives_up_on_a_silent_server_at_the_wait_limit(tmp_path):
+    """A server that accepts the connection and never answers: the login ends
+    at the wait limit with SQLSTATE HYT00, not at the driver's leisure."""
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen()
+        ini = tmp_path / "odbc.ini"
+        ini.write_text("[zel_tool_silent]\nDriver=ZEL PostgreSQL Unicode\nServername=127.0.0.1\n"
+                       f"Port={silent.getsockname()[1]}\nDatabase=none\nSSLmode=disable\n")
+        start = time.monotonic()
+        result = run("check", "zel_tool_silent", "--wait-limit", "1", "--json",
+                     env={"ODBCINI": str(ini)})
+        elapsed = time.monotonic() - start
+    assert result.returncode == 1, result
+    report = json.loads(result.stdout)
+    assert report["sqlstate"] == "HYT00"
+    assert "did not answer within 1 s" in report["refusal"]
+    assert elapsed < 10
