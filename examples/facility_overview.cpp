@@ -43,7 +43,7 @@
 
 #include <zel/sql.h>
 
-#include "facility_svg.h"
+#include "layout_svg.h"
 #include "sqlite_tavik.h"
 
 namespace {
@@ -325,12 +325,13 @@ void print_cells(const Options& options, const std::vector<const Component*>& be
 
 bool draw_layout(const Options& options, const std::string& facility,
                  const ComponentList& components, const Cells& cells) {
-    examples::LayoutDrawing drawing;
+    zel_sql_tool::LayoutDrawing drawing;
     drawing.title = "Facility " + facility + ": layout of its components, x against z";
     drawing.line_flags = options.line_flags;
     drawing.cells = cells;
     std::ofstream file(options.svg_file);
-    const examples::LayoutCounts counts = examples::write_layout_svg(file, components, drawing);
+    const zel_sql_tool::LayoutCounts counts =
+        zel_sql_tool::write_layout_svg(file, components, drawing);
     file.close();
     if (!file) {
         std::cerr << "Unable to write the layout to " << options.svg_file << '\n';

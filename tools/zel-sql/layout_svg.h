@@ -1,8 +1,11 @@
 // A picture of a facility for the control room: the floor layout of its
 // components (x against z) as an SVG drawing, written by hand as text.
+// The one drawing of the project: `zel-sql list draw` uses it, and the example
+// facility_overview compiles this file into itself for its --svg option, so
+// that the two never draw differently. Public API of the library only.
 
-#ifndef ZEL_SQL_EXAMPLES_FACILITY_SVG_H_
-#define ZEL_SQL_EXAMPLES_FACILITY_SVG_H_
+#ifndef ZEL_SQL_TOOL_LAYOUT_SVG_H_
+#define ZEL_SQL_TOOL_LAYOUT_SVG_H_
 
 #include <cstddef>
 #include <ostream>
@@ -11,7 +14,7 @@
 
 #include <zel/sql.h>
 
-namespace examples {
+namespace zel_sql_tool {
 
 struct LayoutDrawing {
     std::string title;
@@ -35,6 +38,6 @@ struct LayoutCounts {
 LayoutCounts write_layout_svg(std::ostream& out, const zel::sql::ComponentList& list,
                               const LayoutDrawing& drawing);
 
-}  // namespace examples
+}  // namespace zel_sql_tool
 
-#endif  // ZEL_SQL_EXAMPLES_FACILITY_SVG_H_
+#endif  // ZEL_SQL_TOOL_LAYOUT_SVG_H_

@@ -1,4 +1,4 @@
-#include "facility_svg.h"
+#include "layout_svg.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <limits>
 #include <string_view>
 
-namespace examples {
+namespace zel_sql_tool {
 namespace {
 
 using zel::sql::Component;
@@ -249,4 +249,4 @@ LayoutCounts write_layout_svg(std::ostream& out, const ComponentList& list,
     return counts;
 }
 
-}  // namespace examples
+}  // namespace zel_sql_tool

@@ -1,0 +1,266 @@
+// zel-sql check DSN: can the data source be reached, by which driver, how
+// fast, and does a facility's component view look as the library needs it.
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "commands.h"
+#include "connection.h"
+#include "exit_status.h"
+#include "odbc_probe.h"
+
+namespace zel_sql_tool {
+namespace {
+
+using Json = nlohmann::ordered_json;
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+struct FacilityReport {
+    std::string facility;
+    std::string view;
+    bool view_exists = false;
+    std::vector<std::string> columns;
+    std::vector<std::string> flag_names;
+    std::string read_error;
+    std::size_t rows = 0;
+    double read_seconds = 0.0;
+    std::vector<std::string> findings;  // anything unusual, one sentence each
+};
+
+// NULL coordinates reach the list as 0.0, so they are counted in the view.
+std::vector<std::string> null_positions(zel::sql::Database& db, const std::string& view) {
+    zel::sql::Query query = db.send_query(
+        "SELECT SUM(CASE WHEN X IS NULL THEN 1 ELSE 0 END), SUM(CASE WHEN Y IS NULL THEN 1 ELSE 0 "
+        "END), SUM(CASE WHEN Z IS NULL THEN 1 ELSE 0 END), SUM(CASE WHEN S IS NULL THEN 1 ELSE 0 "
+        "END) FROM " +
+        view);
+    std::vector<std::string> findings;
+    if (!query.fetch_checked()) {
+        return findings;
+    }
+    const char* const names[] = {"X", "Y", "Z", "S"};
+    for (int column = 1; column <= 4; ++column) {
+        bool was_null = false;
+        const std::string count = query.get_column_as_string(column, &was_null);
+        if (!was_null && std::atof(count.c_str()) > 0) {
+            findings.push_back(count + " rows with NULL " + names[column - 1] + " (read as 0)");
+        }
+    }
+    return findings;
+}
+
+FacilityReport check_facility(zel::sql::Database& db, const std::string& facility) {
+    FacilityReport report;
+    report.facility = zel::sql::standardize_facility_name(facility);
+    report.view = "TAVIK." + report.facility + "_VIEW_COMPONENTS";
+    report.columns = db.read_column_names(report.facility + "_VIEW_COMPONENTS", "TAVIK");
+    report.view_exists = !report.columns.empty();
+    if (!report.view_exists) {
+        report.findings.push_back("the view " + report.view +
+                                  " does not exist (or is not visible)");
+        return report;
+    }
+    for (const std::string& column : report.columns) {
+        if (upper(column).rfind("FLAG_", 0) == 0) {
+            report.flag_names.push_back(upper(column).substr(5));
+        }
+    }
+    if (report.flag_names.empty()) {
+        report.findings.push_back("no FLAG_ columns: the list has no flags");
+    }
+
+    zel::sql::ComponentList list;
+    const auto start = Clock::now();
+    try {
+        list.read_from_db(db, report.facility);
+    } catch (const zel::Error& e) {
+        report.read_error = e.get_message();
+        report.findings.push_back("read_from_db failed: " + report.read_error);
+        return report;
+    }
+    report.read_seconds = seconds_since(start);
+    report.rows = list.components_.size();
+
+    std::set<std::string> seen;
+    std::set<std::string> duplicates;
+    for (const zel::sql::Component& c : list.components_) {
+        if (!seen.insert(c.name_).second) {
+            duplicates.insert(c.name_);
+        }
+    }
+    if (!duplicates.empty()) {
+        std::string names;
+        for (const std::string& name : duplicates) {
+            names += (names.empty() ? "" : ", ") + name;
+        }
+        report.findings.push_back(std::to_string(duplicates.size()) + " duplicate names: " + names);
+    }
+    for (std::size_t i = 1; i < list.components_.size(); ++i) {
+        if (list.components_[i].s_ < list.components_[i - 1].s_) {
+            report.findings.push_back(
+                "s not ascending in view order: " + list.components_[i].name_ + " comes after " +
+                list.components_[i - 1].name_);
+            break;
+        }
+    }
+    for (std::string& finding : null_positions(db, report.view)) {
+        report.findings.push_back(std::move(finding));
+    }
+    return report;
+}
+
+struct CheckArguments {
+    std::string data_source;
+    std::string facility;
+    ConnectionOptions login;
+    bool json = false;
+};
+
+int check(const CheckArguments& args) {
+    const std::string password = read_password(args.login, args.data_source);
+    zel::sql::Database db(args.data_source, args.login.user, password);
+    db.set_wait_limit(std::chrono::milliseconds(
+        static_cast<long long>(std::llround(args.login.wait_limit_seconds * 1000.0))));
+
+    // The login, timed: the first --init-sql statement, or a statement that
+    // is prepared but never executed. Both run under the wait limit.
+    std::string login_error;
+    std::string login_sqlstate;
+    const auto start = Clock::now();
+    try {
+        if (args.login.init_sql.empty()) {
+            db.get_procedure("SELECT 1");
+        } else {
+            run_init_sql(db, args.login);
+        }
+    } catch (const zel::sql::DatabaseError& e) {
+        login_error = e.get_message();
+        login_sqlstate = e.get_sqlstate();
+    } catch (const zel::Error& e) {
+        login_error = e.get_message();
+    }
+    const double login_seconds = seconds_since(start);
+    const bool connected = db.is_connected();
+
+    const auto probe_timeout = static_cast<unsigned long>(std::ceil(args.login.wait_limit_seconds));
+    const OdbcProbe probe =
+        probe_data_source(args.data_source, args.login.user, password, probe_timeout);
+    if (!connected && login_sqlstate.empty()) {
+        login_sqlstate = probe.sqlstate;
+    }
+    const std::string refusal = connected ? std::string() : db.get_last_connect_error();
+
+    std::unique_ptr<FacilityReport> facility;
+    if (connected && login_error.empty() && !args.facility.empty()) {
+        facility = std::make_unique<FacilityReport>(check_facility(db, args.facility));
+    }
+    const bool problem = !connected || !login_error.empty() ||
+                         (facility && (!facility->view_exists || !facility->read_error.empty()));
+
+    if (args.json) {
+        Json out;
+        out["data_source"] = args.data_source;
+        out["connected"] = connected;
+        out["login_seconds"] = login_seconds;
+        if (!connected) {
+            out["refusal"] = refusal.empty() ? login_error : refusal;
+            out["sqlstate"] = login_sqlstate;
+        } else if (!login_error.empty()) {
+            out["init_sql_error"] = login_error;
+        }
+        out["driver"] = {{"name", probe.driver_name},
+                         {"version", probe.driver_version},
+                         {"odbc_version", probe.driver_odbc_version}};
+        out["dbms"] = {{"name", probe.dbms_name}, {"version", probe.dbms_version}};
+        if (facility) {
+            out["facility"] = {{"name", facility->facility},
+                               {"view", facility->view},
+                               {"view_exists", facility->view_exists},
+                               {"columns", facility->columns},
+                               {"flag_names", facility->flag_names},
+                               {"rows", facility->rows},
+                               {"read_seconds", facility->read_seconds},
+                               {"findings", facility->findings}};
+        }
+        std::cout << out.dump(1, ' ', false, Json::error_handler_t::replace) << '\n';
+        return problem ? exit_problem : exit_ok;
+    }
+
+    std::cout << std::fixed << std::setprecision(3) << "data source: " << args.data_source << '\n';
+    if (!connected) {
+        std::cout << "login:       REFUSED after " << login_seconds
+                  << " s: " << (refusal.empty() ? login_error : refusal)
+                  << (login_sqlstate.empty() ? "" : " (SQLSTATE " + login_sqlstate + ")") << '\n';
+        return exit_problem;
+    }
+    std::cout << "login:       " << login_seconds << " s\n"
+              << "driver:      " << probe.driver_name << ' ' << probe.driver_version << " (ODBC "
+              << probe.driver_odbc_version << ")\n"
+              << "dbms:        " << probe.dbms_name << ' ' << probe.dbms_version << '\n';
+    if (!login_error.empty()) {
+        std::cout << "init-sql:    FAILED: " << login_error << '\n';
+        return exit_problem;
+    }
+    if (facility) {
+        std::cout << "facility:    " << facility->facility << '\n'
+                  << "view:        " << facility->view
+                  << (facility->view_exists ? "" : " (does not exist)") << '\n';
+        if (facility->view_exists) {
+            std::string columns;
+            for (const std::string& column : facility->columns) {
+                columns += (columns.empty() ? "" : " ") + column;
+            }
+            std::string flags;
+            for (const std::string& flag : facility->flag_names) {
+                flags += (flags.empty() ? "" : " ") + flag;
+            }
+            std::cout << "columns:     " << columns << '\n' << "flags:       " << flags << '\n';
+            if (facility->read_error.empty()) {
+                std::cout << "rows:        " << facility->rows << ", read in "
+                          << facility->read_seconds << " s\n";
+            }
+        }
+        for (const std::string& finding : facility->findings) {
+            std::cout << "unusual:     " << finding << '\n';
+        }
+    }
+    return problem ? exit_problem : exit_ok;
+}
+
+}  // namespace
+
+void add_check_command(CLI::App& app, int& status) {
+    auto args = std::make_shared<CheckArguments>();
+    CLI::App* command = app.add_subcommand(
+        "check",
+        "Log in to a data source and report the driver, the DBMS and the login time, or the "
+        "refusal with its SQLSTATE; with --facility, check the facility's component view");
+    command->add_option("DSN", args->data_source, "The ODBC data source name")->required();
+    command->add_option("--facility", args->facility,
+                        "Check TAVIK.<FACILITY>_VIEW_COMPONENTS: columns, flags, rows, the time "
+                        "of a full read, and anything unusual");
+    command->add_flag("--json", args->json, "Print a JSON object");
+    add_connection_options(*command, args->login);
+    command->callback([args, &status] { status = check(*args); });
+}
+
+}  // namespace zel_sql_tool

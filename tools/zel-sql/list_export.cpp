@@ -1,0 +1,172 @@
+#include "list_export.h"
+
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "component_columns.h"
+
+namespace zel_sql_tool {
+namespace {
+
+using zel::sql::Component;
+using zel::sql::ComponentList;
+
+bool has_flag(const Component& c, std::size_t index) {
+    return index < c.flags_.size() && c.flags_[index];
+}
+
+std::string csv_field(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + "\"";
+}
+
+template <typename Row>
+void csv_line(std::ostream& out, const Row& fields) {
+    bool first = true;
+    for (const std::string& field : fields) {
+        out << (first ? "" : ",") << csv_field(field);
+        first = false;
+    }
+    out << "\r\n";
+}
+
+std::string formatted_time(std::time_t time, const char* format) {
+    std::tm parts{};
+    gmtime_r(&time, &parts);
+    char text[64];
+    std::strftime(text, sizeof(text), format, &parts);
+    return text;
+}
+
+std::string tfs_string(const std::string& text, const std::string& component) {
+    if (text.find_first_of("\"\n\r") != std::string::npos) {
+        throw zel::Error("Cannot write TFS: a text of component \"" + component +
+                         "\" holds a double quote or a line break, which TFS cannot carry");
+    }
+    return "\"" + text + "\"";
+}
+
+void tfs_header_line(std::ostream& out, const std::string& name, const std::string& value) {
+    char key[32];
+    std::snprintf(key, sizeof(key), "@ %-16s %%s ", name.c_str());
+    out << key << tfs_string(value, name) << '\n';
+}
+
+}  // namespace
+
+void write_csv(std::ostream& out, const ComponentList& list) {
+    std::vector<std::string> row;
+    for (const TextColumn& column : text_columns) {
+        row.emplace_back(column.name);
+    }
+    for (const PositionColumn& column : position_columns) {
+        row.emplace_back(column.name);
+    }
+    for (const std::string& name : list.flag_names_) {
+        row.push_back(flag_column(name));
+    }
+    csv_line(out, row);
+    for (const Component& c : list.components_) {
+        row.clear();
+        for (const TextColumn& column : text_columns) {
+            row.push_back(c.*column.field);
+        }
+        for (const PositionColumn& column : position_columns) {
+            row.push_back(exact_number(c.*column.field));
+        }
+        for (std::size_t i = 0; i < list.flag_names_.size(); ++i) {
+            row.emplace_back(has_flag(c, i) ? "1" : "0");
+        }
+        csv_line(out, row);
+    }
+}
+
+void write_json(std::ostream& out, const ComponentList& list, const ExportHeader& header) {
+    nlohmann::ordered_json components = nlohmann::ordered_json::array();
+    for (const Component& c : list.components_) {
+        nlohmann::ordered_json row;
+        for (const TextColumn& column : text_columns) {
+            row[column.name] = c.*column.field;
+        }
+        for (const PositionColumn& column : position_columns) {
+            const double value = c.*column.field;
+            row[column.name] = std::isfinite(value) ? nlohmann::ordered_json(value) : nullptr;
+        }
+        nlohmann::ordered_json flags = nlohmann::ordered_json::object();
+        for (std::size_t i = 0; i < list.flag_names_.size(); ++i) {
+            flags[list.flag_names_[i]] = has_flag(c, i);
+        }
+        row["flags"] = std::move(flags);
+        components.push_back(std::move(row));
+    }
+    nlohmann::ordered_json document;
+    document["facility"] = header.facility;
+    document["source"] = header.source;
+    document["flag_names"] = list.flag_names_;
+    document["components"] = std::move(components);
+    // Names come from the database: bytes that are not UTF-8 are replaced,
+    // not a reason to fail.
+    out << document.dump(1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+}
+
+void write_tfs(std::ostream& out, const ComponentList& list, const ExportHeader& header) {
+    tfs_header_line(out, "NAME", "COMPONENTS");
+    tfs_header_line(out, "TYPE", "ZEL_SQL_COMPONENTS");
+    tfs_header_line(out, "FACILITY", header.facility);
+    tfs_header_line(out, "SOURCE", header.source);
+    tfs_header_line(out, "ORIGIN", "zel-sql");
+    tfs_header_line(out, "DATE", formatted_time(header.written_at, "%d/%m/%y"));
+    tfs_header_line(out, "TIME", formatted_time(header.written_at, "%H.%M.%S"));
+
+    // MAD-X order: the name, the positions, then everything else.
+    out << "* NAME";
+    for (const PositionColumn& column : position_columns) {
+        out << ' ' << column.name;
+    }
+    for (const TextColumn& column : text_columns) {
+        if (column.field != &Component::name_) {
+            out << ' ' << column.name;
+        }
+    }
+    for (const std::string& name : list.flag_names_) {
+        out << ' ' << flag_column(name);
+    }
+    out << "\n$ %s";
+    for (std::size_t i = 0; i < std::size(position_columns); ++i) {
+        out << " %le";
+    }
+    for (std::size_t i = 1; i < std::size(text_columns); ++i) {
+        out << " %s";
+    }
+    for (std::size_t i = 0; i < list.flag_names_.size(); ++i) {
+        out << " %d";
+    }
+    out << '\n';
+    for (const Component& c : list.components_) {
+        out << ' ' << tfs_string(c.name_, c.name_);
+        for (const PositionColumn& column : position_columns) {
+            out << ' ' << exact_number(c.*column.field);
+        }
+        for (const TextColumn& column : text_columns) {
+            if (column.field != &Component::name_) {
+                out << ' ' << tfs_string(c.*column.field, c.name_);
+            }
+        }
+        for (std::size_t i = 0; i < list.flag_names_.size(); ++i) {
+            out << ' ' << (has_flag(c, i) ? 1 : 0);
+        }
+        out << '\n';
+    }
+}
+
+}  // namespace zel_sql_tool

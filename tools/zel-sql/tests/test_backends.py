@@ -1,0 +1,163 @@
+"""zel-sql against the servers of the integration tests: PostgreSQL (psqlODBC
+Unicode and ANSI), SQLite (sqliteodbc) and MariaDB (Connector/ODBC), as
+described by tests/integration/backends.ini."""
+
+import configparser
+import json
+import os
+import socket
+import time
+import xml.etree.ElementTree as ElementTree
+
+import pytest
+
+from conftest import MIRAN, MIRAN_FLAGS, POSITIONS, TEXT_FIELDS, run, write_backup
+from test_offline import read_back
+
+ENV_DIR = os.environ["ZEL_SQL_TEST_ENV"]
+INI = configparser.ConfigParser(comment_prefixes=("#",))
+INI.read(os.environ["ZEL_SQL_TEST_BACKENDS"])
+READER = INI["reader"]["user"]
+READER_PASSWORD = INI["reader"]["password"]
+BACKENDS = [dict(INI[s]) for s in INI.sections() if s.startswith("backend ")]
+DBMS_NAMES = {"postgresql": ("PostgreSQL",), "sqlite": ("SQLite",), "mariadb": ("MariaDB", "MySQL")}
+
+
+def login(backend, password_file):
+    """The login options of a backend: SQLite attaches its TAVIK file."""
+    if backend["engine"] == "sqlite":
+        tavik = os.path.join(ENV_DIR, INI["tavik"]["sqlite_file"])
+        return ["--init-sql", f"ATTACH DATABASE '{tavik}' AS TAVIK"]
+    return ["--user", READER, "--password-file", password_file(READER_PASSWORD)]
+
+
+@pytest.fixture(params=BACKENDS, ids=[b["name"] for b in BACKENDS])
+def backend(request):
+    return request.param
+
+
+def test_check_reports_driver_dbms_and_the_view(backend, password_file):
+    result = run("check", backend["data_source"], "--facility", " miran.test ", "--json",
+                 *login(backend, password_file))
+    assert result.returncode == 0, result
+    report = json.loads(result.stdout)
+    assert report["connected"] and 0 < report["login_seconds"] < 15
+    assert report["driver"]["name"] and report["driver"]["version"]
+    assert report["dbms"]["name"].startswith(DBMS_NAMES[backend["engine"]]), report["dbms"]
+    facility = report["facility"]
+    assert (facility["name"], facility["view"], facility["view_exists"]) == (
+        "MIRAN", "TAVIK.MIRAN_VIEW_COMPONENTS", True)
+    assert facility["flag_names"] == MIRAN_FLAGS and facility["rows"] == 4
+    assert facility["findings"] == [
+        "s not ascending in view order: LONG_03 comes after BPM_02",
+        "1 rows with NULL X (read as 0)", "1 rows with NULL Y (read as 0)",
+        "2 rows with NULL Z (read as 0)", "1 rows with NULL S (read as 0)"]
+
+    text = run("check", backend["data_source"], *login(backend, password_file)).stdout
+    assert "driver:" in text and "dbms:" in text and "REFUSED" not in text
+
+
+def test_check_names_a_view_that_does_not_exist(backend, password_file):
+    result = run("check", backend["data_source"], "--facility", "NOWHERE", "--json",
+                 *login(backend, password_file))
+    assert result.returncode == 1
+    assert json.loads(result.stdout)["facility"]["findings"] == [
+        "the view TAVIK.NOWHERE_VIEW_COMPONENTS does not exist (or is not visible)"]
+
+
+@pytest.fixture
+def gone_sqlite_odbc_ini(tmp_path):
+    """The data sources of the environment and one whose SQLite file is gone."""
+    ini = tmp_path / "odbc.ini"
+    with open(os.path.join(ENV_DIR, "odbc.ini")) as original:
+        ini.write_text(original.read() + "\n[zel_tool_gone]\nDriver=ZEL SQLite\n"
+                       f"Database={tmp_path}/missing.sqlite\nNoCreat=1\n")
+    return str(ini)
+
+
+# (data source, password, how the password is given, the refusal must say)
+REFUSALS = [
+    ("zel_pg_unicode", "not-the-password", "file", "password authentication failed"),
+    ("zel_pg_ansi", "not-the-password", "environment", "password authentication failed"),
+    ("zel_mariadb", "not-the-password", "file", "Access denied"),
+    ("zel_tool_gone", "", "none", "connect failed"),
+    ("zel_no_such_dsn", "", "none", "Data source name not found"),
+]
+
+
+@pytest.mark.parametrize("data_source,password,given,reason", REFUSALS,
+                         ids=[r[0] for r in REFUSALS])
+def test_a_refused_login_says_why_with_its_sqlstate(data_source, password, given, reason,
+                                                   password_file, gone_sqlite_odbc_ini):
+    args, env = ["check", data_source, "--user", READER], {"ODBCINI": gone_sqlite_odbc_ini}
+    if given == "file":
+        args += ["--password-file", password_file(password)]
+    elif given == "environment":
+        env["ZEL_SQL_PASSWORD"] = password
+    result = run(*args, "--json", env=env)
+    assert result.returncode == 1, result
+    report = json.loads(result.stdout)
+    assert not report["connected"]
+    assert reason in report["refusal"]
+    assert len(report["sqlstate"]) == 5 and report["sqlstate"].isalnum(), report
+    text = run(*args, env=env).stdout
+    assert "REFUSED" in text and reason in text and f"(SQLSTATE {report['sqlstate']})" in text
+
+
+@pytest.mark.parametrize("fmt", ["csv", "json", "tfs"])
+def test_export_from_the_database_reads_back_as_the_view(backend, password_file, fmt):
+    result = run("list", "export", backend["data_source"] + ":miran", "--format", fmt,
+                 *login(backend, password_file))
+    assert result.returncode == 0, result.stderr
+    assert read_back(fmt, result.stdout) == (MIRAN_FLAGS, MIRAN)
+
+
+def test_diff_shows_how_far_a_backup_is_behind(backend, password_file, tmp_path):
+    source = backend["data_source"] + ":MIRAN"
+    backup = tmp_path / "db_component_list_MIRAN.txt"
+    write_backup(backup, MIRAN_FLAGS, MIRAN)
+    equal = run("list", "diff", str(backup), source, *login(backend, password_file))
+    assert equal.returncode == 0 and "The lists are equal." in equal.stdout, equal
+
+    behind = [dict(c) for c in MIRAN[:3]]
+    behind[0]["S"] = 12.5
+    write_backup(backup, MIRAN_FLAGS, behind)
+    result = run("list", "diff", str(backup), source, "--json", *login(backend, password_file))
+    assert result.returncode == 1
+    report = json.loads(result.stdout)
+    assert report["added"] == ["VALVE_04"] and report["removed"] == []
+    assert report["changed"] == [
+        {"component": "QUAD_01", "field": "S", "first": "12.5", "second": "13"}]
+
+
+def test_show_and_draw_a_facility_from_the_database(backend, password_file, tmp_path):
+    source = backend["data_source"] + ":miran"
+    shown = json.loads(run("list", "show", source, "--json", *login(backend, password_file)).stdout)
+    assert (shown["facility"], shown["components"]) == ("MIRAN", 4)
+    svg = tmp_path / "layout.svg"
+    result = run("list", "draw", source, "--svg", str(svg), "--lines", "MAIN_BEAM", "--json",
+                 *login(backend, password_file))
+    assert result.returncode == 0, result.stderr
+    assert json.loads(result.stdout) == {"svg": str(svg), "drawn": 4, "left_out": 0}
+    marks = [e.get("class") for e in ElementTree.parse(svg).iter()]
+    assert (marks.count("component"), marks.count("bpm")) == (2, 2)
+
+
+def test_check_gives_up_on_a_silent_server_at_the_wait_limit(tmp_path):
+    """A server that accepts the connection and never answers: the login ends
+    at the wait limit with SQLSTATE HYT00, not at the driver's leisure."""
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen()
+        ini = tmp_path / "odbc.ini"
+        ini.write_text("[zel_tool_silent]\nDriver=ZEL PostgreSQL Unicode\nServername=127.0.0.1\n"
+                       f"Port={silent.getsockname()[1]}\nDatabase=none\nSSLmode=disable\n")
+        start = time.monotonic()
+        result = run("check", "zel_tool_silent", "--wait-limit", "1", "--json",
+                     env={"ODBCINI": str(ini)})
+        elapsed = time.monotonic() - start
+    assert result.returncode == 1, result
+    report = json.loads(result.stdout)
+    assert report["sqlstate"] == "HYT00"
+    assert "did not answer within 1 s" in report["refusal"]
+    assert elapsed < 10
