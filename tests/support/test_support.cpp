@@ -183,4 +183,16 @@ std::string run_with_file_size_limit(std::size_t limit,
     return report;
 }
 
+std::string dead_pid() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    if (child < 0) {
+        throw std::system_error(errno, std::generic_category(), "fork");
+    }
+    ::waitpid(child, nullptr, 0);
+    return std::to_string(child);
+}
+
 }  // namespace zel::sql::test

@@ -103,6 +103,10 @@ std::string error_message(const std::function<void()>& action);
 /// ends without a complete report.
 std::string run_with_file_size_limit(std::size_t limit, const std::function<std::string()>& action);
 
+/// The id, in decimal, of a process that has just ended: the id of a writer
+/// that died. Ids are handed out in turn, so it stays free for a while.
+std::string dead_pid();
+
 }  // namespace zel::sql::test
 
 #endif  // ZEL_SQL_TESTS_SUPPORT_TEST_SUPPORT_H_
