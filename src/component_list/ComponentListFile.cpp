@@ -284,9 +284,10 @@ void ComponentList::read_lines_of(const std::string& filename, util::Trust trust
     }
     for (const Component& component : components_) {
         if (component.flags_.size() != flag_names_.size()) {
-            throw Error(util::cat(filename, " is inconsistent: Component ", component.name_,
-                                  " has ", component.flags_.size(), " flags instead of ",
-                                  flag_names_.size(), " as prescribed by the header"));
+            throw Error(util::cat(filename, " is inconsistent: Component ",
+                                  util::excerpt_for_message(component.name_), " has ",
+                                  component.flags_.size(), " flags instead of ", flag_names_.size(),
+                                  " as prescribed by the header"));
         }
     }
 }

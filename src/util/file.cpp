@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
 #include <utility>
 
 #include "util/hex.h"
@@ -71,8 +70,9 @@ std::string temp_prefix(const std::string& target) {
                ".tmp.");
 }
 
-// 96 random bits in hexadecimal, from the kernel's generator.
-std::string random_suffix() {
+// 96 random bits in hexadecimal, from the kernel's generator; false with
+// errno set when it fails.
+bool random_suffix(std::string& suffix) {
     unsigned char bits[12];
     std::size_t got = 0;
     while (got < sizeof(bits)) {
@@ -81,11 +81,12 @@ std::string random_suffix() {
             if (errno == EINTR) {
                 continue;
             }
-            throw std::system_error(errno, std::generic_category(), "getrandom");
+            return false;
         }
         got += static_cast<std::size_t>(n);
     }
-    return to_hex(bits, bits + sizeof(bits));
+    suffix = to_hex(bits, bits + sizeof(bits));
+    return true;
 }
 
 // A temporary file in the folder of `target`, created exclusively with
@@ -95,8 +96,12 @@ std::string random_suffix() {
 int create_temp_file(const std::string& target, mode_t mode, std::string& temp_name) {
     const std::string prefix =
         cat(folder_with_slash(target), temp_prefix(target), static_cast<long>(::getpid()), ".");
+    std::string suffix;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        temp_name = cat(prefix, random_suffix());
+        if (!random_suffix(suffix)) {
+            return -1;
+        }
+        temp_name = cat(prefix, suffix);
         const int fd =
             ::open(temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {

@@ -18,11 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "cache/cache_file.h"
 #include "test_support.h"
 #include "util/file.h"
 #include "util/string.h"
 #include "util/trusted_file.h"
 #include "zel/Error.h"
+#include "zel/sql/Cache.h"
+#include "zel/sql/ComponentList.h"
 
 namespace zel::util {
 namespace {
@@ -343,6 +346,83 @@ TEST(AtomicFileWriterSafety, AnHourOldTemporaryFileIsStaleWhateverItsPid) {
     EXPECT_FALSE(is_stale_temp_file(dir.path(), mine_young, ".list.txt.tmp."));
     EXPECT_FALSE(is_stale_temp_file(dir.path(), mine_old, ".other.txt.tmp."));
     EXPECT_FALSE(is_stale_temp_file(dir.path(), "list.txt", ""));
+}
+
+// --- the readers' bounds and messages --------------------------------------------
+
+std::string read_error(const std::string& path) {
+    sql::ComponentList list;
+    return error_message([&] { list.read_from_file(path); });
+}
+
+std::string flag_block(std::size_t count) {
+    std::string out = "<flag_names>\n";
+    for (std::size_t i = 0; i < count; ++i) {
+        out += "F" + std::to_string(i) + "\n";
+    }
+    return out + "</flag_names>\n";
+}
+
+TEST(BackupReader, BoundsLinesAndFlags) {
+    TempDir dir;
+    const std::string path = dir.file("list.txt");
+    const std::size_t longest = std::size_t{1} << 20;
+
+    write_file(path, "<flag_names>\n" + std::string(longest, 'F') + "\n</flag_names>\n");
+    sql::ComponentList list;
+    list.read_from_file(path);
+    EXPECT_EQ(list.flag_names_.at(0).size(), longest) << "the longest line reads";
+    write_file(path, "<flag_names>\n" + std::string(longest + 1, 'F') + "\n</flag_names>\n");
+    EXPECT_EQ(read_error(path), "Line longer than 1048576 bytes in " + path);
+    write_file(path, std::string(3 * longest, '\0'));
+    EXPECT_EQ(read_error(path), "Line longer than 1048576 bytes in " + path);
+
+    write_file(path, flag_block(65536));
+    list.read_from_file(path);
+    EXPECT_EQ(list.flag_names_.size(), 65536u);
+    write_file(path, flag_block(65537));
+    EXPECT_EQ(read_error(path), "More than 65536 flag names");
+    write_file(path, "<components>\n<component>\n\n\n\n\n\n\n\n\n0\n0\n0\n0\n" +
+                         std::string(65537, '1') + "\n</component>\n</components>\n");
+    EXPECT_EQ(read_error(path), "More than 65536 flags in a component");
+
+    // The writer refuses what the reader would.
+    list.flag_names_.assign(65537, "F");
+    EXPECT_EQ(error_message([&] { list.write_to_file(path); }),
+              "Unable to write " + path + ": more than 65536 flags");
+}
+
+TEST(BackupReader, RefusesDevicesAndNamesWithNul) {
+    EXPECT_EQ(read_error("/dev/zero"), "Unable to open /dev/zero for reading: not a regular file");
+    const std::string with_nul("ok.txt\0.evil", 12);
+    EXPECT_EQ(read_error(with_nul), "Invalid file name: \"ok.txt\\x00.evil\"");
+}
+
+TEST(BackupReader, FileTextInMessagesIsCutAndEscaped) {
+    TempDir dir;
+    const std::string path = dir.file("list.txt");
+    write_file(path, "\x1b[2J" + std::string(300, 'x') + "\n");
+    EXPECT_EQ(read_error(path),
+              "Unexpected line in " + path + ": \\x1b[2J" + std::string(196, 'x') + "...");
+}
+
+TEST(CacheCopies, ForeignSqlInAMessageIsCutAndEscaped) {
+    TempDir dir;
+    sql::Cache cache;
+    cache.set_folder(dir.file("cache"));
+    const std::string foreign = "SELECT '\n" + std::string(300, 'x') + "'";
+    sql::QueryResult result;
+    result.column_names = {"x"};
+    sql::detail::CacheFiles::store(cache, foreign, "dsn", result);
+    EXPECT_EQ(permissions_of(cache.get_full_file_name(foreign)), 0600u);
+    std::filesystem::rename(cache.get_full_file_name(foreign),
+                            cache.get_full_file_name("SELECT 1"));
+    EXPECT_EQ(error_message([&] { sql::detail::CacheFiles::load(cache, "SELECT 1", "dsn"); }),
+              "Cache file \"" + cache.get_full_file_name("SELECT 1") +
+                  "\" holds the result of another query: SELECT '\\n" + std::string(191, 'x') +
+                  "...");
+    EXPECT_EQ(error_message([&] { cache.set_folder(std::string("a\0b", 3)); }),
+              "Invalid cache folder: \"a\\x00b\"");
 }
 
 }  // namespace
