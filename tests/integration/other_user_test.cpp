@@ -13,12 +13,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
-#include <stdexcept>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
