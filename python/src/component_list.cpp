@@ -201,6 +201,7 @@ void bind_component_list(py::module_& module) {
         "read_from_db_with_backup",
         [](SharedComponentList& self, LockedDatabase& db, const Text& facility,
            const FilePath& backup_file) {
+            refuse_nul(facility.bytes, "facility name");
             return Text{self.reload([&](ComponentList& list) {
                 return db.use([&](sql::Database& database) {
                     return list.read_from_db_with_backup(database, facility.bytes,
@@ -219,6 +220,7 @@ void bind_component_list(py::module_& module) {
     cls.def(
         "read_from_db",
         [](SharedComponentList& self, LockedDatabase& db, const Text& facility) {
+            refuse_nul(facility.bytes, "facility name");
             self.reload([&](ComponentList& list) {
                 db.use(
                     [&](sql::Database& database) { list.read_from_db(database, facility.bytes); });

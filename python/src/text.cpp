@@ -11,6 +11,12 @@ pybind11::str to_str(std::string_view bytes) {
     return pybind11::reinterpret_steal<pybind11::str>(text);
 }
 
+void refuse_nul(std::string_view bytes, const char* what) {
+    if (bytes.find('\0') != std::string_view::npos) {
+        throw pybind11::value_error(std::string("embedded null byte in ") + what);
+    }
+}
+
 }  // namespace zel::python
 
 namespace pybind11::detail {
@@ -45,6 +51,9 @@ bool type_caster<zel::python::FilePath>::load(handle source, bool /*convert*/) {
     // Errors of the path object itself (a __fspath__ that raises) propagate.
     const bytes encoded = module_::import("os").attr("fsencode")(source);
     value.bytes = encoded;
+    // The system would see only the part before a NUL; open() refuses such a
+    // name the same way.
+    zel::python::refuse_nul(value.bytes, "file name");
     return true;
 }
 

@@ -25,6 +25,10 @@ struct FilePath {
     std::string bytes;
 };
 
+/// Raises ValueError "embedded null byte in <what>", as open() does, when
+/// `bytes` holds a NUL: file, folder and facility names.
+void refuse_nul(std::string_view bytes, const char* what);
+
 /// The str for `bytes`.
 pybind11::str to_str(std::string_view bytes);
 

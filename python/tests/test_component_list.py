@@ -187,3 +187,19 @@ def test_loads_let_other_threads_run(workdir):
     assert len(components) == 40
     # Without the GIL released, this thread would not run before the load ends.
     assert ticks >= 10
+
+
+@pytest.mark.parametrize("call", [
+    lambda l, db: l.write_to_file("ok.txt\0.evil"),
+    lambda l, db: l.read_from_file(b"ok.txt\0.evil"),
+    lambda l, db: l.read_from_db_with_backup(db, "MIRAN", "ok.txt\0.evil"),
+    lambda l, db: l.read_from_db_with_backup(db, "MIRAN\0evil"),
+    lambda l, db: l.read_from_db(db, "MIRAN\0evil"),
+    lambda l, db: setattr(db, "cache_folder", "cache\0evil"),
+])
+def test_names_with_a_nul_raise_value_error_as_open_does(call, workdir):
+    db = PG.database()
+    components = zel_sql.ComponentList()
+    with pytest.raises(ValueError, match="embedded null byte"):
+        call(components, db)
+    assert not list(workdir.iterdir())

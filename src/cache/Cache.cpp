@@ -12,8 +12,10 @@
 #include "cache/cache_header.h"
 #include "util/digest.h"
 #include "util/directory.h"
+#include "util/file.h"
 #include "util/hex.h"
 #include "util/string.h"
+#include "util/trusted_file.h"
 #include "zel/Error.h"
 
 namespace zel::sql {
@@ -65,6 +67,7 @@ void Cache::set_folder(const std::string& folder) {
     if (folder.empty()) {
         throw Error("Invalid cache folder: \"\"");
     }
+    util::check_no_nul(folder, "Invalid cache folder");
     folder_ = folder;
 }
 
@@ -75,6 +78,12 @@ std::string Cache::get_full_file_name(const std::string& sql_query) const {
 
 std::size_t Cache::remove_older_than(std::chrono::seconds age) const {
     namespace fs = std::filesystem;
+    // A link in place of the folder could lead the pruning into someone
+    // else's files.
+    struct stat folder_info {};
+    if (::lstat(folder_.c_str(), &folder_info) == 0 && S_ISLNK(folder_info.st_mode)) {
+        throw Error(util::cat("Cache folder \"", folder_, "\" refused: a symbolic link"));
+    }
     std::error_code error;
     fs::directory_iterator entry(folder_, error);
     if (error) {
@@ -83,17 +92,26 @@ std::size_t Cache::remove_older_than(std::chrono::seconds age) const {
         }
         throw Error(util::cat("Cannot read cache folder \"", folder_, "\""));
     }
+    const uid_t euid = ::geteuid();
     const auto now = std::chrono::system_clock::now();
     std::size_t removed = 0;
     for (; entry != fs::directory_iterator(); entry.increment(error)) {
         const std::string name = entry->path().filename().string();
+        const std::string file_name = util::cat(folder_, "/", name);
+        // The temporary file of a store that died is litter, whatever `age`;
+        // it is no cache file and not counted.
+        if (util::is_stale_temp_file(folder_, name, {})) {
+            ::unlink(file_name.c_str());
+            continue;
+        }
         if (!is_cache_file_name(name)) {
             continue;
         }
-        const std::string file_name = util::cat(folder_, "/", name);
-        // lstat: a symbolic link is no cache file, whatever it points to.
+        // lstat: a symbolic link is no cache file, whatever it points to; and
+        // a file someone else put here is not this user's to remove.
         struct stat info {};
-        if (::lstat(file_name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (::lstat(file_name.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            info.st_uid != euid) {
             continue;
         }
         const auto modified = std::chrono::system_clock::time_point(
@@ -122,10 +140,31 @@ void Cache::create_folder() const {
 }
 
 std::ifstream Cache::open_file_input_stream(const std::string& file_name) const {
-    return open_stream<std::ifstream>(file_name, std::ios::in | std::ios::binary, "input");
+    util::check_no_nul(file_name, "Invalid file name");
+    // Opened without blocking first: a FIFO at the name must not hang the
+    // caller, and a device like /dev/zero is no cache file. The stream then
+    // opens the very file that was checked, through its descriptor.
+    const util::ReadableFile file(file_name, util::Trust::caller_named);
+    if (!file.is_open()) {
+        if (!file.refusal().empty()) {
+            throw Error(util::cat("Cannot open input file \"", file_name, "\": ", file.refusal()));
+        }
+        throw Error(util::cat("Cannot open input file \"", file_name, "\""));
+    }
+    try {
+        std::ifstream stream(util::cat("/proc/self/fd/", file.fd()),
+                             std::ios::in | std::ios::binary);
+        if (stream.is_open()) {
+            return stream;
+        }
+    } catch (const std::exception& e) {
+        throw Error(util::cat("Cannot open input file \"", file_name, "\": ", e.what()));
+    }
+    throw Error(util::cat("Cannot open input file \"", file_name, "\""));
 }
 
 std::ofstream Cache::open_file_output_stream(const std::string& file_name) const {
+    util::check_no_nul(file_name, "Invalid file name");
     return open_stream<std::ofstream>(file_name, std::ios::out | std::ios::binary, "output");
 }
 

@@ -1,17 +1,17 @@
 #include "cache/cache_file.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <new>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
 #include "cache/cache_payload.h"
 #include "util/file.h"
 #include "util/string.h"
+#include "util/trusted_file.h"
 #include "zel/Error.h"
 
 namespace zel::sql::detail {
@@ -21,86 +21,68 @@ namespace {
     throw Error(util::cat("Cache file \"", file_name, "\" ", reason));
 }
 
-// A whole file mapped into memory, read-only; the mapping ends with the object.
-// The pages come straight from the page cache, with no copy and no zeroed
-// buffer in between: a cache hit costs little more than building its rows.
-class MappedFile {
-public:
-    explicit MappedFile(const std::string& file_name) {
-        const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            return;
-        }
-        struct stat info {};
-        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-            size_ = static_cast<std::size_t>(info.st_size);
-            if (size_ == 0) {
-                ok_ = true;
-            } else {
-                void* data = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-                if (data != MAP_FAILED) {
-                    data_ = static_cast<const char*>(data);
-                    ok_ = true;
-                }
-            }
-        }
-        ::close(fd);
+// Throws when the cache folder is one that others could change: a symbolic
+// link someone else owns, or a folder of theirs or writable by them.
+void check_folder_trusted(const std::string& folder) {
+    const uid_t euid = ::geteuid();
+    struct stat info {};
+    std::string why;
+    if (::lstat(folder.c_str(), &info) == 0) {
+        why = util::why_untrusted_link(info, euid);
     }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    ~MappedFile() {
-        if (data_ != nullptr) {
-            ::munmap(const_cast<char*>(data_), size_);
-        }
+    if (why.empty() && ::stat(folder.c_str(), &info) == 0) {
+        why = util::why_untrusted_folder(info, euid);
     }
-
-    bool ok() const { return ok_; }
-    std::string_view bytes() const {
-        return std::string_view(data_ == nullptr ? "" : data_, size_);
+    if (!why.empty()) {
+        throw Error(util::cat("Cache folder \"", folder, "\" refused: ", why));
     }
-
-private:
-    const char* data_ = nullptr;
-    std::size_t size_ = 0;
-    bool ok_ = false;
-};
+}
 
 }  // namespace
 
 QueryResult CacheFiles::load(const Cache& cache, const std::string& sql,
                              const std::string& data_source) {
     const std::string file_name = cache.get_full_file_name(sql);
-    std::ifstream stream = cache.open_file_input_stream(file_name);
+    // The copy is read by plain reads into memory, never mapped: a file cut
+    // short by someone else while it is read must give an error, not SIGBUS.
+    util::ReadableFile file(file_name, util::Trust::owner_checked);
+    if (!file.is_open()) {
+        if (!file.refusal().empty()) {
+            fail(file_name, util::cat("refused: ", file.refusal()));
+        }
+        throw Error(util::cat("Cannot open input file \"", file_name, "\""));
+    }
+    std::string bytes;
     try {
-        Cache::read_and_check_magic_header(stream);
+        std::string why;
+        if (!file.read_all(bytes, why)) {
+            fail(file_name, why);
+        }
+    } catch (const std::bad_alloc&) {
+        fail(file_name, "is too large: out of memory while reading it");
+    }
+    try {
+        std::istringstream header(bytes.substr(0, cache_header_size));
+        Cache::read_and_check_magic_header(header);
     } catch (const Error& e) {
         throw Error(util::cat("Cache file \"", file_name, "\": ", e.get_message()));
     }
-    // The stream has shown that the file opens and begins with the header;
-    // the payload is read from a mapping of the same name. Should the file
-    // have been replaced in between, the mapping holds another complete file
-    // of the same query, whose header is checked once more here.
-    const MappedFile file(file_name);
-    if (!file.ok()) {
-        fail(file_name, "cannot be read");
-    }
-    const std::string_view bytes = file.bytes();
-    if (bytes.compare(0, cache_header_size,
-                      std::string_view(Cache::magic_header, cache_header_size)) != 0) {
-        fail(file_name, "changed while it was read");
-    }
     CachedQuery cached;
     try {
-        cached = read_cache_payload(bytes.substr(cache_header_size));
+        cached = read_cache_payload(std::string_view(bytes).substr(cache_header_size));
     } catch (const PayloadError& e) {
         fail(file_name, e.what());
+    } catch (const std::bad_alloc&) {
+        fail(file_name, "is too large: out of memory while reading it");
     }
     if (cached.sql != sql) {
-        fail(file_name, util::cat("holds the result of another query: ", cached.sql));
+        fail(file_name, util::cat("holds the result of another query: ",
+                                  util::excerpt_for_message(cached.sql)));
     }
     if (cached.data_source != data_source) {
-        fail(file_name, util::cat("was stored through data source \"", cached.data_source,
-                                  "\", not \"", data_source, "\""));
+        fail(file_name, util::cat("was stored through data source \"",
+                                  util::excerpt_for_message(cached.data_source), "\", not \"",
+                                  data_source, "\""));
     }
     cached.result.from_cache = true;
     return std::move(cached.result);
@@ -109,16 +91,19 @@ QueryResult CacheFiles::load(const Cache& cache, const std::string& sql,
 void CacheFiles::store(const Cache& cache, const std::string& sql, const std::string& data_source,
                        const QueryResult& result) {
     cache.create_folder();
+    // Nothing is stored where others could read it back changed.
+    check_folder_trusted(cache.get_folder());
     const std::string file_name = cache.get_full_file_name(sql);
-    util::AtomicFileWriter file(file_name);
+    util::AtomicFileWriter file(file_name, util::AtomicFileWriter::Mode::private_to_owner);
     if (!file.is_open()) {
-        throw Error(util::cat("Cannot open output file \"", file_name, "\""));
+        throw Error(util::cat("Cannot open output file \"", file_name, "\": ", file.error_text()));
     }
     file.write(std::string_view(Cache::magic_header, cache_header_size));
     write_cache_payload(sql, data_source, result,
                         [&file](std::string_view bytes) { file.write(bytes); });
     if (!file.commit()) {
-        throw Error(util::cat("Error while writing cache file \"", file_name, "\""));
+        throw Error(
+            util::cat("Error while writing cache file \"", file_name, "\": ", file.error_text()));
     }
 }
 

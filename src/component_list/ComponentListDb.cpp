@@ -128,6 +128,7 @@ void ComponentList::read_from_db(Database& db, const std::string& machine) {
         }
         return;
     }
+    util::check_no_nul(machine, "Invalid facility name");
     const std::string machine_name = standardize_facility_name(machine);
     clear();
     if (!is_plain_identifier(machine_name)) {
@@ -150,6 +151,10 @@ void ComponentList::read_from_db(Database& db, const std::string& machine) {
 std::string ComponentList::read_from_db_with_backup(Database& db, const std::string& machine,
                                                     std::string backup_filename) {
     std::string err_msg;
+    // A NUL in a name is the caller's mistake, not a database failure: no
+    // backup can stand in for it.
+    util::check_no_nul(machine, "Invalid facility name");
+    util::check_no_nul(backup_filename, "Invalid file name");
     const std::string machine_name = standardize_facility_name(machine);
     if (backup_filename.empty()) {
         backup_filename = util::cat("db_component_list_", machine_name, ".txt");
@@ -159,7 +164,7 @@ std::string ComponentList::read_from_db_with_backup(Database& db, const std::str
     } catch (const Error& err) {
         err_msg = err.get_message();
         try {
-            read_from_file(backup_filename);
+            read_from_backup_file(backup_filename);
         } catch (const Error& e) {
             detail::throw_joined_errors(err, e);
         }

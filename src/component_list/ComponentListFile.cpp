@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "util/line_reader.h"
 #include "util/number.h"
 #include "util/string.h"
+#include "util/trusted_file.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
 
@@ -27,6 +29,11 @@ constexpr std::string_view components_open = "<components>";
 constexpr std::string_view components_close = "</components>";
 constexpr std::string_view component_open = "<component>";
 constexpr std::string_view component_close = "</component>";
+
+// The most flags a file may hold, and the longest line: far beyond any real
+// facility, and small enough that no file can make the reader exhaust memory.
+constexpr std::size_t max_flags = 65536;
+constexpr std::size_t max_line_length = util::LineReader::max_line_length;
 
 // The number line of `val`: scientific notation with 15 decimals, formatted
 // in place in the writer's buffer.
@@ -69,9 +76,15 @@ bool leaves_range_when_written(double value) {
 // Why `list` cannot be written so that it reads back as the same strings, or
 // an empty string when it can.
 std::string why_not_representable(const ComponentList& list) {
+    if (list.flag_names_.size() > max_flags) {
+        return util::cat("more than ", max_flags, " flags");
+    }
     for (const std::string& flag : list.flag_names_) {
         if (flag.empty()) {
             return "empty flag name";
+        }
+        if (flag.size() > max_line_length) {
+            return util::cat("flag name longer than ", max_line_length, " bytes");
         }
         if (has_line_feed(flag)) {
             return util::cat("line feed in flag name \"", util::trim(flag), "\"");
@@ -87,6 +100,10 @@ std::string why_not_representable(const ComponentList& list) {
         for (const detail::TextField& field : detail::text_fields) {
             if (has_line_feed(c.*field.member)) {
                 return util::cat("line feed in a text of component \"", c.name_, "\"");
+            }
+            if ((c.*field.member).size() > max_line_length) {
+                return util::cat("a text of component \"", util::excerpt_for_message(c.name_),
+                                 "\" is longer than ", max_line_length, " bytes");
             }
         }
         if (util::trim_sv(c.link_name_) == component_close) {
@@ -135,6 +152,9 @@ void write_list(const ComponentList& list, util::AtomicFileWriter& file) {
 // Appends the flags of a flags line to `flags`; false when the line holds
 // anything but '0' and '1'.
 bool parse_flags(std::string_view line, std::vector<bool>& flags) {
+    if (line.size() > max_flags) {
+        throw Error(util::cat("More than ", max_flags, " flags in a component"));
+    }
     flags.reserve(line.size());
     for (const char c : line) {
         if (c != '0' && c != '1') {
@@ -194,26 +214,53 @@ Component read_component_block(util::LineReader& lines) {
 }  // namespace
 
 void ComponentList::write_to_file(const std::string& filename) const {
+    util::check_no_nul(filename, "Invalid file name");
     const std::string reason = why_not_representable(*this);
     if (!reason.empty()) {
         throw Error(util::cat("Unable to write ", filename, ": ", reason));
     }
     util::AtomicFileWriter file(filename);
     if (!file.is_open()) {
-        throw Error(util::cat("Unable to open ", filename, " for writing"));
+        throw Error(util::cat("Unable to open ", filename, " for writing: ", file.error_text()));
     }
     write_list(*this, file);
     if (!file.commit()) {
-        throw Error(util::cat("Error while writing to ", filename));
+        throw Error(util::cat("Error while writing to ", filename, ": ", file.error_text()));
     }
 }
 
 void ComponentList::read_from_file(const std::string& filename) {
+    read_from_file_under(filename, util::Trust::caller_named);
+}
+
+void ComponentList::read_from_backup_file(const std::string& filename) {
+    read_from_file_under(filename, util::Trust::owner_checked);
+}
+
+void ComponentList::read_from_file_under(const std::string& filename, util::Trust trust) {
     clear();
-    util::LineReader lines(filename);
-    if (!lines.is_open()) {
-        throw Error(util::cat("Unable to open ", filename, " for reading"));
+    util::check_no_nul(filename, "Invalid file name");
+    try {
+        read_lines_of(filename, trust);
+    } catch (const std::bad_alloc&) {
+        clear();  // what was read so far would only keep the memory short
+        throw Error(util::cat("Out of memory while reading ", filename));
     }
+}
+
+void ComponentList::read_lines_of(const std::string& filename, util::Trust trust) {
+    util::ReadableFile file(filename, trust);
+    if (!file.is_open()) {
+        if (file.refusal().empty()) {
+            throw Error(util::cat("Unable to open ", filename, " for reading"));
+        }
+        if (trust == util::Trust::caller_named) {
+            throw Error(util::cat("Unable to open ", filename, " for reading: ", file.refusal()));
+        }
+        throw Error(util::cat("Unable to use ", filename, ": ", file.refusal()));
+    }
+    const std::size_t size = file.size();
+    util::LineReader lines(file.release(), size, filename);
     std::string_view line;
     while (lines.next(line)) {
         const std::string_view tag = util::trim_sv(line);
@@ -225,7 +272,8 @@ void ComponentList::read_from_file(const std::string& filename) {
         } else if (tag == components_open) {
             read_components_from_stream(lines);
         } else {
-            throw Error(util::cat("Unexpected line in ", filename, ": ", tag));
+            throw Error(
+                util::cat("Unexpected line in ", filename, ": ", util::excerpt_for_message(tag)));
         }
     }
     // A read error ends the lines just like the end of the file does; without
@@ -236,9 +284,10 @@ void ComponentList::read_from_file(const std::string& filename) {
     }
     for (const Component& component : components_) {
         if (component.flags_.size() != flag_names_.size()) {
-            throw Error(util::cat(filename, " is inconsistent: Component ", component.name_,
-                                  " has ", component.flags_.size(), " flags instead of ",
-                                  flag_names_.size(), " as prescribed by the header"));
+            throw Error(util::cat(filename, " is inconsistent: Component ",
+                                  util::excerpt_for_message(component.name_), " has ",
+                                  component.flags_.size(), " flags instead of ", flag_names_.size(),
+                                  " as prescribed by the header"));
         }
     }
 }
@@ -253,6 +302,10 @@ void ComponentList::read_flag_names_from_stream(util::LineReader& lines) {
         }
         if (name == flag_names_close) {
             return;
+        }
+        if (flag_names_.size() == max_flags) {
+            flag_names_.clear();
+            throw Error(util::cat("More than ", max_flags, " flag names"));
         }
         flag_names_.emplace_back(name);
     }

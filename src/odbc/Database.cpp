@@ -29,22 +29,32 @@ bool connection_is_dead(SQLHDBC conn) {
            dead == SQL_CD_TRUE;
 }
 
-// The text as the contents of an SQL string literal that no server reads as
-// ending early. Every single quote is doubled. Every backslash is doubled too:
-// servers that treat a backslash as an escape character (MariaDB and MySQL
-// by default) read the pair as one backslash, where a lone one would escape
-// the closing quote. A server that follows the SQL standard reads the pair as
-// two backslashes, so there a name with a backslash matches nothing.
+// The text as the contents of an SQL string literal: every single quote is
+// doubled. The text holds no backslash (check_dictionary_name): servers that
+// treat a backslash as an escape character (MariaDB and MySQL by default)
+// could otherwise be made to end the literal early, and doubling it is not
+// safe either, since in GBK, Big5 or Shift-JIS a backslash may be the second
+// byte of a character that swallows the escape.
 std::string quote_literal_contents(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
         out.push_back(c);
-        if (c == '\'' || c == '\\') {
+        if (c == '\'') {
             out.push_back(c);
         }
     }
     return out;
+}
+
+// Refuses a data dictionary name that no real one matches and that could be
+// read as more than a name: one with a NUL or a backslash.
+void check_dictionary_name(std::string_view name, std::string_view what) {
+    util::check_no_nul(name, util::cat("Invalid ", what, " name"));
+    if (name.find('\\') != std::string_view::npos) {
+        throw Error(util::cat("Invalid ", what, " name: \"", util::excerpt_for_message(name),
+                              "\" (a backslash is not allowed)"));
+    }
 }
 
 void rethrow_if_failed(const std::exception_ptr& error) {
@@ -183,6 +193,8 @@ Procedure Database::get_procedure(std::string procedure) {
 
 std::vector<std::string> Database::read_column_names(std::string_view table_name,
                                                      std::string_view owner) {
+    check_dictionary_name(table_name, "table");
+    check_dictionary_name(owner, "owner");
     if (wait_limit_.count() > 0) {
         auto names = std::make_shared<std::vector<std::string>>();
         rethrow_if_failed(

@@ -4,12 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <dirent.h>
+#include <signal.h>
+#include <sys/random.h>
+
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include "util/hex.h"
 #include "util/string.h"
+#include "util/trusted_file.h"
 
 namespace zel::util {
 namespace {
@@ -46,20 +53,57 @@ bool write_all(int fd, const char* data, std::size_t size) noexcept {
     return true;
 }
 
-// A temporary file in the folder of `target`, created exclusively. Returns its
-// descriptor (or -1) and stores its name in `temp_name`. The name keeps at
-// most 64 bytes of the target's, so that a target whose name is near the file
-// system's limit still gets a temporary file.
-int create_temp_file(const std::string& target, std::string& temp_name) {
-    static std::atomic<unsigned> counter{0};
+constexpr auto stale_age = std::chrono::hours(1);
+
+// The folder part of `target` with its slash ("" for a bare name), and the
+// prefix of its temporary files' names. The prefix keeps at most 64 bytes of
+// the target's name, so that a target whose name is near the file system's
+// limit still gets a temporary file.
+std::string folder_with_slash(const std::string& target) {
     const auto slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    const std::string base =
-        target.substr(slash == std::string::npos ? 0 : slash + 1).substr(0, 64);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_name = cat(folder, ".", base, ".tmp.", static_cast<long>(::getpid()), ".",
-                        counter.fetch_add(1));
-        const int fd = ::open(temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return slash == std::string::npos ? "" : target.substr(0, slash + 1);
+}
+
+std::string temp_prefix(const std::string& target) {
+    const auto slash = target.rfind('/');
+    return cat(".", target.substr(slash == std::string::npos ? 0 : slash + 1).substr(0, 64),
+               ".tmp.");
+}
+
+// 96 random bits in hexadecimal, from the kernel's generator; false with
+// errno set when it fails.
+bool random_suffix(std::string& suffix) {
+    unsigned char bits[12];
+    std::size_t got = 0;
+    while (got < sizeof(bits)) {
+        const ssize_t n = ::getrandom(bits + got, sizeof(bits) - got, 0);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    suffix = to_hex(bits, bits + sizeof(bits));
+    return true;
+}
+
+// A temporary file in the folder of `target`, created exclusively with
+// `mode` (less the umask). Returns its descriptor, or -1 with errno set, and
+// stores its name in `temp_name`. A name that exists already is someone
+// else's: a few more random names are tried, then the write fails.
+int create_temp_file(const std::string& target, mode_t mode, std::string& temp_name) {
+    const std::string prefix =
+        cat(folder_with_slash(target), temp_prefix(target), static_cast<long>(::getpid()), ".");
+    std::string suffix;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (!random_suffix(suffix)) {
+            return -1;
+        }
+        temp_name = cat(prefix, suffix);
+        const int fd =
+            ::open(temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
@@ -77,9 +121,65 @@ std::string folder_of(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-AtomicFileWriter::AtomicFileWriter(std::string target)
-    : target_(std::move(target)), buffer_(new char[capacity]) {
-    fd_ = create_temp_file(target_, temp_name_);
+bool is_stale_temp_file(const std::string& folder, const std::string& name,
+                        const std::string& name_prefix) {
+    if (name.size() < 2 || name[0] != '.' ||
+        (name_prefix.empty() ? name.find(".tmp.") == std::string::npos
+                             : !starts_with(name, name_prefix))) {
+        return false;
+    }
+    // The process id follows the last ".tmp." and ends at the next dot.
+    const auto tmp = name.rfind(".tmp.");
+    if (tmp == std::string::npos) {
+        return false;
+    }
+    const char* const digits = name.c_str() + tmp + 5;
+    char* end = nullptr;
+    errno = 0;
+    const long pid = std::strtol(digits, &end, 10);
+    if (end == digits || *end != '.' || errno != 0 || pid <= 0) {
+        return false;
+    }
+    struct stat info {};
+    if (::lstat(cat(folder, "/", name).c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != ::geteuid()) {
+        return false;
+    }
+    const auto modified = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(info.st_mtim.tv_sec) +
+            std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+    if (std::chrono::system_clock::now() - modified > stale_age) {
+        return true;
+    }
+    // Another thread of this process may be writing it right now.
+    return pid != static_cast<long>(::getpid()) && ::kill(static_cast<pid_t>(pid), 0) != 0 &&
+           errno == ESRCH;
+}
+
+std::size_t remove_stale_temp_files(const std::string& folder, const std::string& name_prefix) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+    if (!dir) {
+        return 0;
+    }
+    std::size_t removed = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (is_stale_temp_file(folder, name, name_prefix) &&
+            ::unlink(cat(folder, "/", name).c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+AtomicFileWriter::AtomicFileWriter(std::string target, Mode mode)
+    : target_(std::move(target)), buffer_(new char[capacity]), mode_(mode) {
+    remove_stale_temp_files(folder_of(target_), temp_prefix(target_));
+    fd_ = create_temp_file(target_, mode_ == Mode::private_to_owner ? 0600 : 0666, temp_name_);
+    if (fd_ < 0) {
+        error_ = errno;
+    }
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
@@ -98,12 +198,14 @@ void AtomicFileWriter::write(std::string_view bytes) {
         used_ = bytes.size();
     } else if (!failed_ && !write_all(fd_, bytes.data(), bytes.size())) {
         failed_ = true;
+        error_ = errno;
     }
 }
 
 void AtomicFileWriter::flush() {
     if (!failed_ && (fd_ < 0 || !write_all(fd_, buffer_.get(), used_))) {
         failed_ = true;
+        error_ = fd_ < 0 ? EBADF : errno;
     }
     used_ = 0;
 }
@@ -114,13 +216,28 @@ bool AtomicFileWriter::commit() {
     }
     flush();
     struct stat previous {};
-    if (::stat(target_.c_str(), &previous) == 0) {
-        // Keep the permissions that the previous version had.
-        ::fchmod(fd_, previous.st_mode & 07777);
+    if (mode_ == Mode::keep_previous && ::lstat(target_.c_str(), &previous) == 0 &&
+        S_ISREG(previous.st_mode) && previous.st_uid == ::geteuid()) {
+        // Keep the permissions that the previous version had, save the
+        // setuid, setgid and sticky bits. Never those of a link's target, nor
+        // of a file that someone else owns: they are not this user's choice.
+        ::fchmod(fd_, previous.st_mode & 0777);
     }
     const int fd = std::exchange(fd_, -1);
     const bool synced = !failed_ && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !synced || ::rename(temp_name_.c_str(), target_.c_str()) != 0) {
+    if (!failed_ && !synced) {
+        error_ = errno;
+    }
+    const bool closed = ::close(fd) == 0;
+    if (synced && !closed) {
+        error_ = errno;
+    }
+    if (!closed || !synced) {
+        ::unlink(temp_name_.c_str());
+        return false;
+    }
+    if (::rename(temp_name_.c_str(), target_.c_str()) != 0) {
+        error_ = errno;
         ::unlink(temp_name_.c_str());
         return false;
     }
@@ -132,6 +249,10 @@ bool AtomicFileWriter::commit() {
         ::fsync(folder.get());
     }
     return true;
+}
+
+std::string AtomicFileWriter::error_text() const {
+    return util::error_text(error_);
 }
 
 void AtomicFileWriter::discard() noexcept {

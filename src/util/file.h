@@ -21,11 +21,24 @@ namespace zel::util {
 /// caller may write everything and ask once, at commit(), whether it worked.
 /// A writer destroyed without a successful commit() removes its temporary
 /// file.
+///
+/// The temporary name holds the writer's process id and 96 random bits, so
+/// that nobody can create it first. Temporary files of the same target that a
+/// writer left behind when it died are removed before a new one is created.
 class AtomicFileWriter {
 public:
+    /// What the new file's permission bits are.
+    enum class Mode {
+        /// Those of the file replaced, when it is a regular file of the
+        /// effective user, the 0777 bits only; otherwise 0666 less the umask.
+        keep_previous,
+        /// Always 0600: the file may hold anything.
+        private_to_owner,
+    };
+
     /// Creates the temporary file beside `target`; is_open() tells whether
     /// that worked.
-    explicit AtomicFileWriter(std::string target);
+    explicit AtomicFileWriter(std::string target, Mode mode = Mode::keep_previous);
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
     ~AtomicFileWriter();
@@ -61,6 +74,10 @@ public:
     /// is then as it was and the temporary file is gone.
     bool commit();
 
+    /// The system's reason (strerror) for the first step that failed: the
+    /// creation of the temporary file, a write, the sync or the rename.
+    std::string error_text() const;
+
     static constexpr std::size_t capacity = std::size_t{1} << 20;
 
 private:
@@ -73,11 +90,26 @@ private:
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     bool failed_ = false;
+    int error_ = 0;
+    Mode mode_;
 };
 
 /// The folder part of `path`: "." for a bare file name, "/" for a file in the
 /// root folder.
 std::string folder_of(const std::string& path);
+
+/// True when `name`, an entry of a folder, is the temporary file of a writer
+/// (".<file name>.tmp.<pid>.<suffix>") that died: its process no longer
+/// exists, or it is older than an hour. Only a regular file of the effective
+/// user counts. `name_prefix` limits the check to the temporary files of one
+/// target (".<file name>.tmp."); empty, it accepts those of any target.
+bool is_stale_temp_file(const std::string& folder, const std::string& name,
+                        const std::string& name_prefix);
+
+/// Removes the stale temporary files (is_stale_temp_file) in `folder` whose
+/// names begin with `name_prefix`, and returns how many. Errors are ignored:
+/// the files are only litter.
+std::size_t remove_stale_temp_files(const std::string& folder, const std::string& name_prefix);
 
 }  // namespace zel::util
 

@@ -1,22 +1,23 @@
 #include "util/line_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "util/string.h"
+#include "zel/Error.h"
+
 namespace zel::util {
 
-LineReader::LineReader(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    if (fd_ >= 0) {
+LineReader::LineReader(int fd, std::size_t file_size, std::string name)
+    : fd_(fd), name_(std::move(name)), file_size_(file_size) {
+    try {
         buffer_.reset(new char[capacity_ + 1]);
-        struct stat status {};
-        if (::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode)) {
-            file_size_ = static_cast<std::size_t>(status.st_size);
-        }
+    } catch (...) {
+        ::close(fd_);
+        throw;
     }
 }
 
@@ -52,8 +53,8 @@ bool LineReader::next(std::string_view& line) {
     return false;
 }
 
-// Moves the unfinished line to the front of the buffer, grows the buffer when
-// that line fills it, and reads once into the free space behind it.
+// Moves the unfinished line to the front of the buffer, refuses that line when
+// it fills the buffer, and reads once into the free space behind it.
 void LineReader::fill() {
     const std::size_t pending = end_ - begin_;
     if (begin_ > 0) {
@@ -63,11 +64,7 @@ void LineReader::fill() {
         end_ = pending;
     }
     if (end_ == capacity_) {
-        const std::size_t larger = capacity_ * 2;
-        std::unique_ptr<char[]> grown(new char[larger + 1]);
-        std::memcpy(grown.get(), buffer_.get(), end_);
-        buffer_ = std::move(grown);
-        capacity_ = larger;
+        throw Error(cat("Line longer than ", max_line_length, " bytes in ", name_));
     }
     ssize_t got = 0;
     do {

@@ -15,21 +15,23 @@ namespace zel::util {
 /// block. Lines end at line feeds only, as with std::getline: the line feed
 /// is removed and nothing else, the last line counts even without its line
 /// feed, and a file that ends in a line feed has no empty line after it.
+///
+/// A line may hold at most max_line_length bytes, so that a file without line
+/// feeds (or /dev/zero behind a link) cannot make the buffer grow without end.
 class LineReader {
 public:
-    /// Opens `path` for reading; is_open() tells whether that worked.
-    explicit LineReader(const std::string& path);
+    /// Reads the open file `fd`, which it closes at the end; `file_size` is
+    /// its size at open (0 when unknown), `name` its name for messages.
+    LineReader(int fd, std::size_t file_size, std::string name);
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
     ~LineReader();
-
-    /// False when the file could not be opened.
-    bool is_open() const noexcept { return fd_ >= 0; }
 
     /// Sets `line` to the next line, without its line feed, and returns true;
     /// false at the end of the file and once a read has failed. The view is
     /// valid until the next call, and the byte after it is a NUL, so that the
     /// C library can parse it in place.
+    /// @throws zel::Error "Line longer than 1048576 bytes in <name>".
     bool next(std::string_view& line);
 
     /// True once a read failed; next() then returns false, as at the end.
@@ -43,19 +45,21 @@ public:
         return file_size_ > handed_out ? file_size_ - handed_out : 0;
     }
 
-    /// Bytes read from the file at once. A line longer than this makes the
-    /// buffer grow.
-    static constexpr std::size_t block_size = std::size_t{1} << 20;
+    /// The longest line, without its line feed: 1 MiB.
+    static constexpr std::size_t max_line_length = std::size_t{1} << 20;
 
 private:
     void fill();
 
+    // The longest line and its line feed fit; bytes are read this many at once.
+    static constexpr std::size_t capacity_ = max_line_length + 1;
+
     int fd_ = -1;
+    std::string name_;
     std::unique_ptr<char[]> buffer_;  // capacity_ bytes and one for a final NUL
-    std::size_t capacity_ = block_size;
-    std::size_t begin_ = 0;    // start of the first line not handed out yet
-    std::size_t scanned_ = 0;  // bytes before this hold no line feed after begin_
-    std::size_t end_ = 0;      // end of the bytes read
+    std::size_t begin_ = 0;           // start of the first line not handed out yet
+    std::size_t scanned_ = 0;         // bytes before this hold no line feed after begin_
+    std::size_t end_ = 0;             // end of the bytes read
     std::size_t bytes_read_ = 0;
     std::size_t file_size_ = 0;
     bool at_end_ = false;

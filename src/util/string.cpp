@@ -1,5 +1,7 @@
 #include "util/string.h"
 
+#include "zel/Error.h"
+
 namespace zel::util {
 
 std::string_view trim_sv(std::string_view text, std::string_view whitespace) {
@@ -29,6 +31,48 @@ bool equals_nocase(std::string_view a, std::string_view b) noexcept {
         }
     }
     return true;
+}
+
+std::string excerpt_for_message(std::string_view text) {
+    constexpr std::size_t longest = 200;
+    const bool cut = text.size() > longest;
+    text = text.substr(0, longest);
+    std::string out;
+    out.reserve(text.size() + 3);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            out.push_back(c);
+            continue;
+        }
+        switch (c) {
+            case '\n':
+                out.append("\\n");
+                break;
+            case '\r':
+                out.append("\\r");
+                break;
+            case '\t':
+                out.append("\\t");
+                break;
+            default: {
+                constexpr char digits[] = "0123456789abcdef";
+                out.append("\\x");
+                out.push_back(digits[byte >> 4]);
+                out.push_back(digits[byte & 0xf]);
+            }
+        }
+    }
+    if (cut) {
+        out.append("...");
+    }
+    return out;
+}
+
+void check_no_nul(std::string_view name, std::string_view what) {
+    if (name.find('\0') != std::string_view::npos) {
+        throw Error(cat(what, ": \"", excerpt_for_message(name), "\""));
+    }
 }
 
 }  // namespace zel::util

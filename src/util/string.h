@@ -70,6 +70,16 @@ constexpr bool starts_with(std::string_view text, std::string_view prefix) noexc
     return text.substr(0, prefix.size()) == prefix;
 }
 
+/// `text` made fit for a message, when it comes from a file or another
+/// process: cut after 200 bytes (marked by "..."), and every control
+/// character written as an escape ("\\n", "\\x1b"), so that nothing it
+/// holds can flood or rewrite a terminal or a log.
+std::string excerpt_for_message(std::string_view text);
+
+/// Refuses a name that holds a NUL: the system would see only the part before
+/// it. Throws zel::Error "<what>: \"<name up to the NUL>\\0...\"".
+void check_no_nul(std::string_view name, std::string_view what);
+
 }  // namespace zel::util
 
 #endif  // ZEL_SQL_UTIL_STRING_H_

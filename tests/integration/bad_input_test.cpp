@@ -60,9 +60,6 @@ TEST_P(BadNames, ColumnLookupsFindExactlyTheNamedTable) {
         {"X'; DROP TABLE samples; --", "TAVIK", {}},
         {"MIRAN_VIEW_COMPONENTS", "TAVIK'; DELETE FROM samples; --", {}},
         {"MIRAN_VIEW_COMPONENTS' OR ''='", "TAVIK", {}},
-        // MariaDB reads a backslash as an escape: a lone one would end nothing.
-        {" OR 1=1 -- ", "\\", {}},
-        {"MIRAN_VIEW_COMPONENTS\\", "TAVIK", {}},
         // A trailing line feed or blank is part of the name, not trimmed.
         {"MIRAN_VIEW_COMPONENTS\n", "TAVIK", {}},
         {"MIRAN_VIEW_COMPONENTS", "TAVIK ", {}},
@@ -72,6 +69,13 @@ TEST_P(BadNames, ColumnLookupsFindExactlyTheNamedTable) {
         EXPECT_EQ(db_->read_column_names(lookup.table, lookup.owner), lookup.columns)
             << "table \"" << lookup.table << "\" of \"" << lookup.owner << "\"";
     }
+    // MariaDB reads a backslash as an escape, and in GBK, Big5 or Shift-JIS
+    // a backslash may be taken into the character before it even when
+    // doubled: names with one are refused before any SQL is sent.
+    EXPECT_EQ(error_message([&] { db_->read_column_names(" OR 1=1 -- ", "\\"); }),
+              "Invalid owner name: \"\\\" (a backslash is not allowed)");
+    EXPECT_EQ(error_message([&] { db_->read_column_names("\xBF\\' UNION SELECT 1 --", "TAVIK"); }),
+              "Invalid table name: \"\xBF\\' UNION SELECT 1 --\" (a backslash is not allowed)");
     Query survivors = db_->send_query("SELECT COUNT(*) FROM samples");
     ASSERT_TRUE(survivors.fetch());
     EXPECT_EQ(survivors.get_column_as_int32_t(1, nullptr), 3) << "an injected statement ran";
@@ -129,6 +133,20 @@ TEST_P(BadNames, FacilityNamesThatAreNoIdentifiersAreRefusedBeforeAnySql) {
 
 INSTANTIATE_TEST_SUITE_P(Drivers, BadNames, ::testing::ValuesIn(all_backends()), BackendName());
 
+// '#' and '$' are identifier characters on the Oracle-style servers the
+// library is made for, so facility names may hold them. On MariaDB '#' starts
+// a comment: for facility "ops#" the statement ends at TAVIK.OPS, an
+// unrelated view, whose rows are then loaded. This pins that behaviour, which
+// the driver notes warn of: such facilities cannot be read from MariaDB.
+TEST(HashInFacilityNames, MariaDbReadsTheRestOfTheStatementAsAComment) {
+    std::unique_ptr<Database> db = open_database(mariadb);
+    ComponentList list;
+    list.read_from_db(*db, "ops#");
+    ASSERT_EQ(list.components_.size(), 1u);
+    EXPECT_EQ(list.components_.front().name_, "NOT_OPS_HASH");
+    EXPECT_THAT(list.flag_names_, IsEmpty());
+}
+
 // --- names that become file names --------------------------------------------
 
 TEST(BadFileNames, BackupFileNamesAreUsedByteForByte) {
@@ -160,9 +178,10 @@ TEST(BadFileNames, UnwritableBackupNamesKeepTheListAndSayWhy) {
         std::string name;
         std::string message;
     } unwritable[] = {
-        {"no_such_folder/backup.txt", "Unable to open no_such_folder/backup.txt for writing"},
-        {"folder", "Error while writing to folder"},
-        {too_long, "Error while writing to " + too_long},
+        {"no_such_folder/backup.txt",
+         "Unable to open no_such_folder/backup.txt for writing: No such file or directory"},
+        {"folder", "Error while writing to folder: Is a directory"},
+        {too_long, "Error while writing to " + too_long + ": File name too long"},
     };
     const auto before = folder_snapshot(".");
     for (const auto& bad : unwritable) {

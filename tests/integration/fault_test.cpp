@@ -414,7 +414,7 @@ std::vector<DamagedBackup> damaged_backups() {
         // root from reading. These paths cannot be opened by anyone.
         {"a folder", "backup.txt",
          [](const std::string&) { std::filesystem::create_directory("backup.txt"); },
-         "Error while reading backup.txt"},
+         "Unable to use backup.txt: not a regular file"},
         {"below a regular file", "plain/backup.txt",
          [](const std::string& good) { write_file("plain", good); },
          "Unable to open plain/backup.txt for reading"},
@@ -506,7 +506,8 @@ TEST(BackupWriteFailsPartWay, OldBackupStaysIntactAndTheWriteFailureIsReported) 
 
         const ChildLoad result = load_with_file_size_limit(load.data_source, limit, load.list);
         // The write's message replaces the database's.
-        EXPECT_EQ(result.message, std::string("Error while writing to ") + miran_backup);
+        EXPECT_EQ(result.message,
+                  std::string("Error while writing to ") + miran_backup + ": File too large");
         EXPECT_TRUE(result.list_as_expected);
         EXPECT_EQ(folder_snapshot("."), before) << "old backup changed or temporary file left";
     }

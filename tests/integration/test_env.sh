@@ -369,6 +369,18 @@ pick_silent_ports() {
 
 # Waits for every background job given and fails if any of them failed; each
 # job has already said why.
+# The throwaway account that plays another local user in the tests of files
+# that someone else controls (tests/integration/other_user_test.cpp; its name
+# is other_user in tests/support/test_support.h). Only root can make it; the
+# tests that need it fail without it.
+make_other_user() {
+    local user=zel_sql_attacker
+    [ "$(id -u)" -eq 0 ] || return 0
+    id "$user" >/dev/null 2>&1 ||
+        useradd --system --no-create-home --shell /usr/sbin/nologin "$user" ||
+        id "$user" >/dev/null 2>&1 || die "cannot create the user $user"
+}
+
 wait_for_jobs() {
     local job failed=0
     for job in "$@"; do
@@ -439,6 +451,7 @@ main() {
             jobs+=($!)
         done
         load_sqlite_schema "$work" "$source"
+        make_other_user
         wait_for_jobs "${jobs[@]}"
         pick_silent_ports "$work"
         write_odbc_config "$work"

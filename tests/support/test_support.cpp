@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -93,19 +96,18 @@ std::string error_message(const std::function<void()>& action) {
 
 namespace {
 
-// How the child of run_with_file_size_limit ends; anything but `reported`
-// comes with the reason as its report.
-enum ChildExit { reported = 0, no_limit = 1, action_threw = 2, report_lost = 3 };
+// How a child of run_in_child ends; anything but `reported` comes with the
+// reason as its report.
+enum ChildExit { reported = 0, not_prepared = 1, action_threw = 2, report_lost = 3 };
 
-[[noreturn]] void run_child(int report_fd, std::size_t limit,
+// `prepare` readies the child (a limit, another user) and returns "" or why it
+// could not.
+[[noreturn]] void run_child(int report_fd, const std::function<std::string()>& prepare,
                             const std::function<std::string()>& action) {
-    ::signal(SIGXFSZ, SIG_IGN);
     ChildExit exit_code = reported;
-    std::string report;
-    const rlimit file_size{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
-    if (::setrlimit(RLIMIT_FSIZE, &file_size) != 0) {
-        exit_code = no_limit;
-        report = "setrlimit failed";
+    std::string report = prepare();
+    if (!report.empty()) {
+        exit_code = not_prepared;
     } else {
         try {
             report = action();
@@ -133,10 +135,10 @@ enum ChildExit { reported = 0, no_limit = 1, action_threw = 2, report_lost = 3 }
     ::_exit(exit_code);
 }
 
-}  // namespace
-
-std::string run_with_file_size_limit(std::size_t limit,
-                                     const std::function<std::string()>& action) {
+// Runs `action` in a forked child readied by `prepare` and returns its
+// report; `what` names the child in errors.
+std::string run_in_child(const std::string& what, const std::function<std::string()>& prepare,
+                         const std::function<std::string()>& action) {
     int fds[2];
     if (::pipe(fds) != 0) {
         throw std::system_error(errno, std::generic_category(), "pipe");
@@ -150,7 +152,7 @@ std::string run_with_file_size_limit(std::size_t limit,
     }
     if (child == 0) {
         ::close(fds[0]);
-        run_child(fds[1], limit, action);
+        run_child(fds[1], prepare, action);
     }
     ::close(fds[1]);
     std::string report;
@@ -173,14 +175,55 @@ std::string run_with_file_size_limit(std::size_t limit,
         }
     }
     if (WIFSIGNALED(status)) {
-        throw std::runtime_error("the child under a file size limit was killed by signal " +
+        throw std::runtime_error("the child " + what + " was killed by signal " +
                                  std::to_string(WTERMSIG(status)));
     }
     if (WEXITSTATUS(status) != reported) {
-        throw std::runtime_error("the child under a file size limit failed (exit status " +
+        throw std::runtime_error("the child " + what + " failed (exit status " +
                                  std::to_string(WEXITSTATUS(status)) + "): " + report);
     }
     return report;
+}
+
+}  // namespace
+
+std::string run_with_file_size_limit(std::size_t limit,
+                                     const std::function<std::string()>& action) {
+    const auto limit_file_size = [limit]() -> std::string {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit file_size{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+        return ::setrlimit(RLIMIT_FSIZE, &file_size) == 0 ? "" : "setrlimit failed";
+    };
+    return run_in_child("under a file size limit", limit_file_size, action);
+}
+
+std::string run_as_user(const std::string& user, const std::function<std::string()>& action) {
+    const passwd* const account = ::getpwnam(user.c_str());
+    if (account == nullptr) {
+        throw std::runtime_error("there is no user " + user +
+                                 " (the integration test setup creates it when run as root)");
+    }
+    const uid_t uid = account->pw_uid;
+    const gid_t gid = account->pw_gid;
+    const auto become_user = [uid, gid]() -> std::string {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
+            return std::string("cannot become the other user: ") + std::strerror(errno);
+        }
+        return "";
+    };
+    return run_in_child("as " + user, become_user, action);
+}
+
+std::string dead_pid() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    if (child < 0) {
+        throw std::system_error(errno, std::generic_category(), "fork");
+    }
+    ::waitpid(child, nullptr, 0);
+    return std::to_string(child);
 }
 
 }  // namespace zel::sql::test

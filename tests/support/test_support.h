@@ -103,6 +103,20 @@ std::string error_message(const std::function<void()>& action);
 /// ends without a complete report.
 std::string run_with_file_size_limit(std::size_t limit, const std::function<std::string()>& action);
 
+/// The name of the throwaway account that plays the other local user in the
+/// tests of files others control; the integration test setup creates it.
+inline constexpr const char* other_user = "zel_sql_attacker";
+
+/// Runs `action` in a forked child process that has become `user` (uid, gid,
+/// no supplementary groups), and returns what `action` returned there. Needs
+/// root. Throws when the user does not exist or cannot be become, or when
+/// `action` throws.
+std::string run_as_user(const std::string& user, const std::function<std::string()>& action);
+
+/// The id, in decimal, of a process that has just ended: the id of a writer
+/// that died. Ids are handed out in turn, so it stays free for a while.
+std::string dead_pid();
+
 }  // namespace zel::sql::test
 
 #endif  // ZEL_SQL_TESTS_SUPPORT_TEST_SUPPORT_H_

@@ -13,7 +13,8 @@
 
 namespace zel::util {
 class LineReader;  // internal: the reader of the component list file
-}
+enum class Trust;  // internal: how much a file read is checked
+}  // namespace zel::util
 
 namespace zel::sql {
 
@@ -125,6 +126,11 @@ public:
     void write_to_file(const std::string& filename) const;
 
 private:
+    // The backup file, read only when another local user cannot have planted
+    // or changed it (src/util/trusted_file.h).
+    void read_from_backup_file(const std::string& filename);
+    void read_from_file_under(const std::string& filename, util::Trust trust);
+    void read_lines_of(const std::string& filename, util::Trust trust);
     void read_components_from_stream(util::LineReader& lines);
     void read_flag_names_from_db_table(Database& db, const std::string& table);
     void read_flag_names_from_stream(util::LineReader& lines);

@@ -130,8 +130,12 @@ public:
     /// listed by the data dictionary view ALL_TAB_COLUMNS, in the server's
     /// order; empty for a table that does not exist. Both names are compared in
     /// upper case; single quotes in them are doubled inside the SQL literals.
-    /// Names longer than 255 bytes arrive cut.
-    /// @throws zel::Error from send_query(), and "Fetch failed: <diagnostics>
+    /// Names longer than 255 bytes arrive cut. A name that holds a NUL or a
+    /// backslash is refused before any SQL is sent: no real dictionary name
+    /// has one, and a backslash could end the literal early on servers that
+    /// read it as an escape, in some character sets even when doubled.
+    /// @throws zel::Error "Invalid table name: ..." or "Invalid owner name:
+    /// ..." for such a name; from send_query(), and "Fetch failed: <diagnostics>
     /// (<SQL text>)" when the driver reports an error instead of a row.
     std::vector<std::string> read_column_names(std::string_view table_name, std::string_view owner);
 
