@@ -170,7 +170,11 @@ mariadb_start() {
     shift
     port=$(cat "$dir/port")
     rm -f "$dir/mariadbd.pid"
-    server_run_as mysql setsid mariadbd --no-defaults --datadir="$dir/data" \
+    # A temporary folder of its own: in the shared /tmp, the temporary tables
+    # of one server are not safe from whatever else cleans up there.
+    mkdir -p "$dir/tmp"
+    server_give_to mysql "$dir/tmp"
+    server_run_as mysql setsid mariadbd --no-defaults --datadir="$dir/data" --tmpdir="$dir/tmp" \
         --bind-address=127.0.0.1 --port="$port" --socket="$dir/mariadbd.sock" \
         --pid-file="$dir/mariadbd.pid" --log-error="$dir/server.log" --skip-name-resolve \
         "$@" </dev/null >/dev/null 2>&1 &
