@@ -241,6 +241,7 @@ void ComponentList::read_from_file(const std::string& filename) {
                                   flag_names_.size(), " as prescribed by the header"));
         }
     }
+    rebuild_name_index();
 }
 
 void ComponentList::read_flag_names_from_stream(util::LineReader& lines) {
