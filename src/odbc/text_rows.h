@@ -3,8 +3,16 @@
 
 // Reading every row of an executed statement, each value whole as text: what
 // the query cache stores and what the Python module's query() returns.
-// Internal: not installed. It uses only the public Query interface, so the
-// Python module and the benchmarks compile this same file into themselves.
+// Internal: not installed. The Python module and the benchmarks compile this
+// same file, with odbc_rules.cpp, into themselves.
+//
+// The values arrive in character buffers bound to every column, many rows per
+// fetch where the driver takes row arrays (SQL_ATTR_ROW_ARRAY_SIZE, sized so
+// that all arrays together stay near 256 KiB). A value longer than its buffer,
+// or whose length the driver does not tell (SQL_NO_TOTAL), is read again
+// whole with SQLGetData, after SQLSetPos to its row when a fetch brought
+// several: no value is ever cut. The bindings and attributes are undone
+// before the function returns or throws.
 
 #include <optional>
 #include <string>
@@ -23,9 +31,12 @@ using TextRow = std::vector<std::optional<std::string>>;
 std::vector<std::string> read_column_names(Query& query);
 
 /// Fetches every remaining row of `query`, which has `columns` result columns,
-/// reading each value whole as text. A fetch that fails is an error, never a
-/// short result. With `columns` 0 (no result set) nothing is fetched.
-/// @throws zel::sql::DatabaseError for a failed fetch or read.
+/// reading each value whole as text. A fetch that fails, or a row of a row
+/// array that the driver marks as failed, is an error, never a short result.
+/// With `columns` 0 (no result set) nothing is fetched. `query` must have no
+/// bound columns of its own.
+/// @throws zel::sql::DatabaseError for a failed describe, bind, fetch or read;
+/// zel::Error when a completed value's length differs from the fetch's.
 std::vector<TextRow> read_text_rows(Query& query, int columns);
 
 }  // namespace zel::sql::detail

@@ -160,6 +160,10 @@ const char* name_of(Fn fn) {
             return "SQLNumResultCols";
         case Fn::describe_col:
             return "SQLDescribeCol";
+        case Fn::free_stmt:
+            return "SQLFreeStmt";
+        case Fn::set_pos:
+            return "SQLSetPos";
     }
     return "?";
 }

@@ -92,6 +92,8 @@ enum class Fn {
     get_connect_attr,  ///< SQLGetConnectAttr
     num_result_cols,   ///< SQLNumResultCols
     describe_col,      ///< SQLDescribeCol
+    free_stmt,         ///< SQLFreeStmt
+    set_pos,           ///< SQLSetPos
 };
 
 /// "SQLAllocHandle" and so on.

@@ -99,20 +99,37 @@ TEST_F(ReadWithCacheTest, OneQueryDescribedThenEveryValueReadAsText) {
     EXPECT_GE(result.stored_at, before);
     EXPECT_LE(result.stored_at, now());
 
+    // After the execution: the names, the declared sizes, the row arrays
+    // (count, statuses, size), one bound character buffer per column, one
+    // fetch for all three rows, the 2,500-byte value (longer than the 256
+    // bytes a column of unknown size gets) read again whole on its row, the
+    // end of the rows, and everything bound undone.
     std::vector<std::string> reads;
+    bool executed = false;
     for (const fake_odbc::Call& call : fake_odbc::calls()) {
-        if (call.fn == Fn::exec_direct || call.fn == Fn::num_result_cols ||
-            call.fn == Fn::describe_col || call.fn == Fn::fetch) {
+        executed = executed || call.fn == Fn::exec_direct;
+        if (executed && call.fn != Fn::get_diag_rec && call.fn != Fn::cancel &&
+            call.fn != Fn::free_handle) {
             reads.emplace_back(call.name());
         }
     }
-    EXPECT_EQ(reads, (std::vector<std::string>{"SQLExecDirect", "SQLNumResultCols",
-                                               "SQLDescribeCol", "SQLDescribeCol", "SQLFetch",
-                                               "SQLFetch", "SQLFetch", "SQLFetch"}));
+    EXPECT_EQ(reads, (std::vector<std::string>{
+                         "SQLExecDirect", "SQLNumResultCols", "SQLDescribeCol", "SQLDescribeCol",
+                         "SQLDescribeCol", "SQLDescribeCol", "SQLSetStmtAttr", "SQLSetStmtAttr",
+                         "SQLSetStmtAttr", "SQLBindCol", "SQLBindCol", "SQLFetch", "SQLSetPos",
+                         "SQLGetData", "SQLFetch", "SQLFreeStmt", "SQLSetStmtAttr",
+                         "SQLSetStmtAttr", "SQLSetStmtAttr"}));
     EXPECT_EQ(fake_odbc::nth_call(Fn::exec_direct, 0).text(), sql);
+    EXPECT_EQ(fake_odbc::nth_call(Fn::set_pos, 0).number(1), 2);   // the second row
+    EXPECT_EQ(fake_odbc::nth_call(Fn::get_data, 0).number(1), 1);  // its first column
+    for (const fake_odbc::Call& call : fake_odbc::calls_of(Fn::bind_col)) {
+        EXPECT_EQ(call.number(2), SQL_C_CHAR);
+        EXPECT_EQ(call.number(4), 256);
+    }
     for (const fake_odbc::Call& call : fake_odbc::calls_of(Fn::get_data)) {
         EXPECT_EQ(call.number(2), SQL_C_CHAR);
     }
+    EXPECT_EQ(fake_odbc::nth_call(Fn::free_stmt, 0).number(1), SQL_UNBIND);
     // The stored copy answers alone now.
     fake_odbc::clear_calls();
     const QueryResult cached = db_->read_with_cache(sql, CachePolicy::cache_only);
@@ -133,9 +150,13 @@ TEST_F(ReadWithCacheTest, AFailureAtAnyStepOfTheReadFallsBackToTheCopy) {
         {"execution", Fn::exec_direct, 1, "Query failed: server gone (" + sql + ")"},
         {"column count", Fn::num_result_cols, 1, "Unable to count result columns: server gone"},
         {"column name", Fn::describe_col, 2, "Unable to describe column 2: server gone"},
+        {"column size", Fn::describe_col, 3, "Unable to describe column 1: server gone"},
+        {"binding", Fn::bind_col, 2, "Unable to bind to column 2: server gone"},
         // A fetch error after some rows is no end of the rows.
         {"second fetch", Fn::fetch, 2, "Fetch failed: server gone (" + sql + ")"},
-        {"a value", Fn::get_data, 3, "Error while retrieving data from column 2"},
+        {"positioning on a row", Fn::set_pos, 1,
+         "Unable to position on the row of column 1: server gone"},
+        {"a long value", Fn::get_data, 1, "Error while retrieving data from column 1: server gone"},
     };
     const std::int64_t stored_at = store_copy({{"OLD", "1"}}, 3600);
     for (const auto& failure : failures) {
@@ -248,9 +269,10 @@ TEST_F(ReadWithCacheTest, LongColumnNameIsAskedForAgainWhole) {
     fake_odbc::set_result_set_for(sql, result);
     EXPECT_EQ(db_->read_with_cache(sql).column_names, (std::vector<std::string>{long_name}));
     const auto describes = fake_odbc::calls_of(Fn::describe_col);
-    ASSERT_EQ(describes.size(), 2u);
+    ASSERT_EQ(describes.size(), 3u);
     EXPECT_EQ(describes[0].number(3), 256);
     EXPECT_EQ(describes[1].number(3), 701);
+    EXPECT_EQ(describes[2].number(3), 0);  // the declared size only
 }
 
 }  // namespace
