@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,23 +17,17 @@ namespace zel::sql::detail {
 
 struct QueryStatementAccess {
     static SQLHSTMT handle(const Query& query) { return query.statement_(); }
-    static const std::string& text(const Query& query) { return query.query_; }
 };
 
 namespace {
 
-// A column without a declared size, or with one too large to bind whole, gets
-// this many bytes per row; a longer value is completed with SQLGetData.
-constexpr SQLLEN unknown_width = 256;
+// A column whose values as text fit in this many bytes is bound; a column of
+// unknown or larger declared size is read with SQLGetData alone, since
+// drivers differ in what SQLGetData gives for a bound column's cut value.
 constexpr SQLLEN max_width = 4096;
-// The row arrays of all columns together stay near this size: enough rows per
-// fetch that the driver manager's cost per call vanishes, few enough that the
-// arrays stay in the processor's cache.
-constexpr std::size_t rowset_budget = 256 * 1024;
-constexpr SQLULEN max_rowset_rows = 1024;
-// The first piece of SQLGetData when a value is completed; a value whose
-// length the driver then tells is read whole by one more call.
-constexpr SQLLEN completion_piece = 64 * 1024;
+// The first piece of SQLGetData; a value whose length the driver then tells
+// is read whole by one more call.
+constexpr SQLLEN first_piece = 1024;
 
 std::string column_text(int column) {
     return std::to_string(column);
@@ -46,28 +41,33 @@ std::string column_text(int column) {
 
 // Bytes for one value, as text, of a column that holds up to `size`
 // characters: four bytes per character in UTF-8, room for a sign, a decimal
-// point and an exponent, and the terminating NUL.
+// point and an exponent, and the terminating NUL. 0: not bound.
 SQLLEN width_for(SQLULEN size) {
     if (size == 0 || size > static_cast<SQLULEN>((max_width - 16) / 4)) {
-        return unknown_width;
+        return 0;
     }
     return std::max<SQLLEN>(32, static_cast<SQLLEN>(size) * 4 + 16);
 }
 
-struct ColumnArray {
-    SQLLEN width = 0;
-    std::vector<char> bytes;         // rows x width
-    std::vector<SQLLEN> indicators;  // one per row
+struct ColumnBuffer {
+    SQLLEN width = 0;  // 0: not bound, read with SQLGetData
+    std::vector<char> bytes;
+    SQLLEN indicator = 0;
 };
 
-// The buffers bound to every column of a statement, as row arrays where the
-// driver takes them. The bindings and the statement attributes that point
-// into this object are undone when it dies, however the read ends: the
-// caller's Query must never write into freed buffers at a later fetch.
-class BoundRows {
+// The character buffers bound to the columns of a statement whose declared
+// size fits, one row per fetch. The bindings are undone when this object
+// dies, however the read ends: the caller's Query must never write into
+// freed buffers at a later fetch.
+//
+// Row arrays (SQL_ATTR_ROW_ARRAY_SIZE) are not used: a value longer than its
+// column's declared size, which SQLite never checks, can then be completed
+// only after SQLSetPos to its row, which sqliteodbc refuses on a
+// forward-only cursor and after which MariaDB Connector/ODBC's next fetch
+// starts again from the positioned row.
+class BoundColumns {
 public:
-    BoundRows(SQLHSTMT statement, int columns) : statement_(statement) {
-        SQLLEN row_bytes = 0;
+    BoundColumns(SQLHSTMT statement, int columns) : statement_(statement) {
         columns_.resize(static_cast<std::size_t>(columns));
         for (int column = 1; column <= columns; ++column) {
             SQLSMALLINT type = 0;
@@ -78,140 +78,130 @@ public:
                 throw_statement_error(statement,
                                       "Unable to describe column " + column_text(column) + ": ");
             }
-            columns_[static_cast<std::size_t>(column - 1)].width = width_for(size);
-            row_bytes += width_for(size) + static_cast<SQLLEN>(sizeof(SQLLEN));
+            const SQLLEN width = width_for(size);
+            columns_[static_cast<std::size_t>(column - 1)].width = width;
         }
-        choose_rowset(std::clamp<SQLULEN>(rowset_budget / static_cast<SQLULEN>(row_bytes), 1,
-                                          max_rowset_rows));
         for (int column = 1; column <= columns; ++column) {
-            ColumnArray& array = columns_[static_cast<std::size_t>(column - 1)];
-            array.bytes.resize(static_cast<std::size_t>(array.width) * rowset_rows_);
-            array.indicators.resize(rowset_rows_);
+            ColumnBuffer& array = columns_[static_cast<std::size_t>(column - 1)];
+            if (array.width == 0) {
+                continue;
+            }
+            array.bytes.resize(static_cast<std::size_t>(array.width));
             bound_ = true;
             if (!odbc::succeeded(SQLBindCol(statement, static_cast<SQLUSMALLINT>(column),
                                             SQL_C_CHAR, array.bytes.data(), array.width,
-                                            array.indicators.data()))) {
+                                            &array.indicator))) {
                 throw_statement_error(statement,
                                       "Unable to bind to column " + column_text(column) + ": ");
             }
         }
     }
 
-    BoundRows(const BoundRows&) = delete;
-    BoundRows& operator=(const BoundRows&) = delete;
+    BoundColumns(const BoundColumns&) = delete;
+    BoundColumns& operator=(const BoundColumns&) = delete;
 
-    ~BoundRows() {
+    ~BoundColumns() {
         if (bound_) {
             SQLFreeStmt(statement_, SQL_UNBIND);
         }
-        if (rowset_rows_ > 1) {
-            SQLSetStmtAttr(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
-        }
-        if (counts_rows_) {
-            SQLSetStmtAttr(statement_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-            SQLSetStmtAttr(statement_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
-        }
     }
 
-    // The rows that the latest successful fetch delivered.
-    SQLULEN rows_fetched() const { return counts_rows_ ? rows_fetched_ : 1; }
-
-    // True for a row of the rowset that the driver could not deliver.
-    bool row_has_error(SQLULEN row) const {
-        return counts_rows_ && statuses_[row] == SQL_ROW_ERROR;
-    }
-
-    // Row `row` of the rowset, every column, each value whole.
-    void append_row(SQLULEN row, TextRow& out) {
+    // The fetched row, every column, each value whole.
+    void append_row(TextRow& out) {
         out.reserve(columns_.size());
         for (std::size_t i = 0; i < columns_.size(); ++i) {
-            const ColumnArray& array = columns_[i];
-            const SQLLEN indicator = array.indicators[row];
+            const ColumnBuffer& array = columns_[i];
+            const int column = static_cast<int>(i + 1);
+            if (array.width == 0) {
+                out.emplace_back(read_whole(column));
+                continue;
+            }
+            const SQLLEN indicator = array.indicator;
             if (indicator == SQL_NULL_DATA) {
                 out.emplace_back(std::nullopt);
             } else if (indicator >= 0 && indicator < array.width) {
-                out.emplace_back(std::in_place,
-                                 array.bytes.data() + row * static_cast<SQLULEN>(array.width),
+                out.emplace_back(std::in_place, array.bytes.data(),
                                  static_cast<std::size_t>(indicator));
             } else {
-                out.emplace_back(complete(row, static_cast<int>(i + 1), indicator));
+                out.emplace_back(complete(column, indicator));
             }
         }
     }
 
 private:
-    // Row arrays need the count of delivered rows and each row's status; a
-    // driver that refuses any of the three attributes reads one row per fetch.
-    void choose_rowset(SQLULEN rows) {
-        statuses_.resize(rows);
-        counts_rows_ = odbc::succeeded(SQLSetStmtAttr(statement_, SQL_ATTR_ROWS_FETCHED_PTR,
-                                                      &rows_fetched_, 0)) &&
-                       odbc::succeeded(SQLSetStmtAttr(statement_, SQL_ATTR_ROW_STATUS_PTR,
-                                                      statuses_.data(), 0));
-        if (rows > 1 && counts_rows_ &&
-            SQLSetStmtAttr(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows),
-                           0) == SQL_SUCCESS) {
-            rowset_rows_ = rows;
-            return;
+    // A bound value longer than its declared size, or of a length the driver
+    // did not tell (SQL_NO_TOTAL): read again, whole, with SQLGetData, which
+    // psqlODBC and sqliteodbc start again at the value's beginning. A driver
+    // that does not (MariaDB Connector/ODBC gives nothing more) is caught by
+    // the length check, never passed off as a shorter value.
+    std::string complete(int column, SQLLEN bound_indicator) {
+        std::optional<std::string> value = read_whole(column);
+        if (!value ||
+            (bound_indicator >= 0 && value->size() != static_cast<std::size_t>(bound_indicator))) {
+            throw Error("Column " + column_text(column) + " read " +
+                        (value ? std::to_string(value->size()) + " bytes" : std::string("NULL")) +
+                        " with SQLGetData where the fetch announced " +
+                        (bound_indicator >= 0 ? std::to_string(bound_indicator) + " bytes"
+                                              : std::string("more than the buffer")));
         }
-        // Refused, or changed by the driver (SQL_SUCCESS_WITH_INFO, "01S02").
-        if (rows > 1) {
-            SQLSetStmtAttr(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
-        }
-        rowset_rows_ = 1;
+        return std::move(*value);
     }
 
-    // A value longer than its buffer, or of a length the driver did not tell
-    // (SQL_NO_TOTAL): read again, whole, with SQLGetData, which starts at the
-    // beginning of a bound column's value.
-    std::string complete(SQLULEN row, int column, SQLLEN bound_indicator) {
-        if (rowset_rows_ > 1 &&
-            !odbc::succeeded(SQLSetPos(statement_, static_cast<SQLSETPOSIROW>(row + 1),
-                                       SQL_POSITION, SQL_LOCK_NO_CHANGE))) {
-            throw_statement_error(statement_, "Unable to position on the row of column " +
-                                                  column_text(column) + ": ");
+    // The value of `column` in the current row through SQLGetData: a first
+    // piece on the stack, which holds most values; then, when the driver
+    // tells the length, the rest in one piece straight into the result.
+    std::optional<std::string> read_whole(int column) {
+        char first[first_piece];
+        SQLLEN indicator = 0;
+        if (!get_piece(column, first, first_piece, indicator)) {
+            return std::string();
         }
-        std::string value;
-        SQLLEN piece = completion_piece;
+        if (indicator == SQL_NULL_DATA) {
+            return std::nullopt;
+        }
+        if (indicator != SQL_NO_TOTAL && indicator < first_piece) {
+            return std::string(first, static_cast<std::size_t>(indicator));
+        }
+        std::string value(first, static_cast<std::size_t>(first_piece - 1));
+        SQLLEN last_piece = first_piece;
         for (;;) {
+            // The indicator told what was left before the last piece.
+            const SQLLEN piece =
+                indicator != SQL_NO_TOTAL
+                    ? indicator - (last_piece - 1) + 1
+                    : std::max<SQLLEN>(static_cast<SQLLEN>(value.size()), 64 * 1024);
             const std::size_t kept = value.size();
             value.resize(kept + static_cast<std::size_t>(piece));
-            SQLLEN indicator = 0;
-            const SQLRETURN code = SQLGetData(statement_, static_cast<SQLUSMALLINT>(column),
-                                              SQL_C_CHAR, value.data() + kept, piece, &indicator);
-            if (code == SQL_NO_DATA) {
+            if (!get_piece(column, value.data() + kept, piece, indicator) ||
+                indicator == SQL_NULL_DATA) {
                 value.resize(kept);
-                break;
-            }
-            if (!odbc::succeeded(code) || indicator == SQL_NULL_DATA) {
-                throw_statement_error(statement_, "Error while retrieving data from column " +
-                                                      column_text(column) + ": ");
+                return value;
             }
             if (indicator != SQL_NO_TOTAL && indicator < piece) {
                 value.resize(kept + static_cast<std::size_t>(indicator));
-                break;
+                return value;
             }
-            // A full piece: its terminating NUL is dropped. When the driver
-            // told the length, the rest comes in one piece.
             value.resize(kept + static_cast<std::size_t>(piece) - 1);
-            if (indicator != SQL_NO_TOTAL) {
-                piece = indicator - (piece - 1) + 1;
-            }
+            last_piece = piece;
         }
-        if (bound_indicator >= 0 && value.size() != static_cast<std::size_t>(bound_indicator)) {
-            throw Error("Column " + column_text(column) + " read " + std::to_string(value.size()) +
-                        " bytes with SQLGetData where the fetch announced " +
-                        std::to_string(bound_indicator));
+    }
+
+    // One SQLGetData as text; false for SQL_NO_DATA (nothing left).
+    bool get_piece(int column, char* buffer, SQLLEN length, SQLLEN& indicator) {
+        const SQLRETURN code = SQLGetData(statement_, static_cast<SQLUSMALLINT>(column), SQL_C_CHAR,
+                                          buffer, length, &indicator);
+        if (code == SQL_NO_DATA) {
+            return false;
         }
-        return value;
+        if (!odbc::succeeded(code)) {
+            throw_statement_error(statement_, "Error while retrieving data from column " +
+                                                  column_text(column) + ": ");
+        }
+        return true;
     }
 
     SQLHSTMT statement_;
-    std::vector<ColumnArray> columns_;
-    std::vector<SQLUSMALLINT> statuses_;
-    SQLULEN rows_fetched_ = 0;
-    SQLULEN rowset_rows_ = 1;
-    bool counts_rows_ = false;
+    std::vector<ColumnBuffer> columns_;
     bool bound_ = false;
 };
 
@@ -236,18 +226,11 @@ std::vector<TextRow> read_text_rows(Query& query, int columns) {
         return rows;
     }
     const SQLHSTMT statement = QueryStatementAccess::handle(query);
-    BoundRows bound(statement, columns);
+    BoundColumns bound(statement, columns);
     // fetch_checked marks every wait for the database for bounded waiting and
     // reports a failed fetch with the driver's diagnostics.
     while (query.fetch_checked()) {
-        const SQLULEN fetched = bound.rows_fetched();
-        for (SQLULEN row = 0; row < fetched; ++row) {
-            if (bound.row_has_error(row)) {
-                throw_statement_error(
-                    statement, "Fetch failed: ", " (" + QueryStatementAccess::text(query) + ")");
-            }
-            bound.append_row(row, rows.emplace_back());
-        }
+        bound.append_row(rows.emplace_back());
     }
     return rows;
 }

@@ -6,13 +6,11 @@
 // Internal: not installed. The Python module and the benchmarks compile this
 // same file, with odbc_rules.cpp, into themselves.
 //
-// The values arrive in character buffers bound to every column, many rows per
-// fetch where the driver takes row arrays (SQL_ATTR_ROW_ARRAY_SIZE, sized so
-// that all arrays together stay near 256 KiB). A value longer than its buffer,
-// or whose length the driver does not tell (SQL_NO_TOTAL), is read again
-// whole with SQLGetData, after SQLSetPos to its row when a fetch brought
-// several: no value is ever cut. The bindings and attributes are undone
-// before the function returns or throws.
+// Columns of a declared size up to about 1,000 characters are read through
+// bound character buffers, one row per fetch; the others with SQLGetData. A
+// value longer than its buffer, or whose length the driver does not tell
+// (SQL_NO_TOTAL), is read again whole with SQLGetData: no value is ever cut.
+// The bindings are undone before the function returns or throws.
 
 #include <optional>
 #include <string>
@@ -31,8 +29,8 @@ using TextRow = std::vector<std::optional<std::string>>;
 std::vector<std::string> read_column_names(Query& query);
 
 /// Fetches every remaining row of `query`, which has `columns` result columns,
-/// reading each value whole as text. A fetch that fails, or a row of a row
-/// array that the driver marks as failed, is an error, never a short result.
+/// reading each value whole as text. A fetch that fails is an error, never a
+/// short result.
 /// With `columns` 0 (no result set) nothing is fetched. `query` must have no
 /// bound columns of its own.
 /// @throws zel::sql::DatabaseError for a failed describe, bind, fetch or read;

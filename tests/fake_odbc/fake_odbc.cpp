@@ -254,6 +254,20 @@ ResultSet& ResultSet::names(std::vector<std::string> column_names) {
     return *this;
 }
 
+ResultSet& ResultSet::sizes(std::vector<SQLULEN> column_sizes) {
+    if (column_sizes.size() != static_cast<std::size_t>(columns_)) {
+        throw std::invalid_argument("fake_odbc::ResultSet::sizes: expected " +
+                                    std::to_string(columns_) + " sizes");
+    }
+    sizes_ = std::move(column_sizes);
+    return *this;
+}
+
+SQLULEN ResultSet::size(int column) const {
+    const auto index = static_cast<std::size_t>(column - 1);
+    return index < sizes_.size() ? sizes_[index] : 0;
+}
+
 std::string ResultSet::name(int column) const {
     if (names_.empty()) {
         return "C" + std::to_string(column);

@@ -460,12 +460,13 @@ SQLRETURN describe_col(HandleState& h, SQLUSMALLINT column, SQLCHAR* name,
         name[n] = '\0';
         truncated = n < text.size();
     }
-    // Every column of the fake is described as variable-length text.
+    // Every column of the fake is described as variable-length text, of the
+    // declared size or of unknown size.
     if (data_type != nullptr) {
         *data_type = SQL_VARCHAR;
     }
     if (column_size != nullptr) {
-        *column_size = 0;
+        *column_size = h.cursor->result.size(column);
     }
     if (decimal_digits != nullptr) {
         *decimal_digits = 0;

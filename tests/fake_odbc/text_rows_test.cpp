@@ -1,5 +1,5 @@
 // The read of every row as text (src/odbc/text_rows.h) against the fake: bound
-// character buffers in row arrays, values completed with SQLGetData, and the
+// character buffers, values completed with SQLGetData, and the
 // same rows as the plain SQLGetData path (Query::get_column_as_string) in
 // every case.
 
@@ -25,8 +25,16 @@ using zel::sql::detail::read_text_rows;
 using zel::sql::detail::TextRow;
 
 const std::string sql = "SELECT * FROM T";
-// What a column of unknown declared size gets per row, terminating NUL included.
-constexpr std::size_t unknown_width = 256;
+// A column declared with 60 characters gets this many bytes per row, the
+// terminating NUL included (four bytes per character and 16 more).
+constexpr SQLULEN declared = 60;
+constexpr std::size_t bound_width = 256;
+// The first SQLGetData piece of a column that is not bound.
+constexpr std::size_t first_piece = 1024;
+
+// Every column bound, none bound (SQLGetData alone), and a mix.
+const std::vector<std::vector<SQLULEN>> size_declarations = {
+    {declared, declared, declared}, {0, 0, 0}, {declared, 0, declared}};
 
 class TextRowsTest : public FakeOdbcTest {
 protected:
@@ -76,42 +84,52 @@ fake_odbc::Value text_of(std::size_t length, bool no_total) {
     return no_total ? fake_odbc::without_total(value) : value;
 }
 
-TEST_F(TextRowsTest, ValuesAroundTheBufferSizeAndHugeOnesArriveWhole) {
-    const std::size_t lengths[] = {
-        0,        1, unknown_width - 2, unknown_width - 1, unknown_width, unknown_width + 1,
-        70000,  // beyond the first SQLGetData piece
-        10u << 20};
-    for (const bool no_total : {false, true}) {
-        SCOPED_TRACE(no_total ? "SQL_NO_TOTAL" : "length told");
-        // Each length in every column position, among rows of short values,
-        // over several fetches.
-        fake_odbc::ResultSet result(3);
-        for (const std::size_t length : lengths) {
-            for (int position = 0; position < 3; ++position) {
-                std::vector<fake_odbc::Value> values{text_of(3, no_total), text_of(5, no_total),
-                                                     text_of(7, no_total)};
-                values[static_cast<std::size_t>(position)] = text_of(length, no_total);
-                result.row(values);
+TEST_F(TextRowsTest, ValuesAroundTheBufferSizesAndHugeOnesArriveWhole) {
+    const std::size_t lengths[] = {0,
+                                   1,
+                                   bound_width - 2,
+                                   bound_width - 1,
+                                   bound_width,
+                                   bound_width + 1,
+                                   first_piece - 1,
+                                   first_piece,
+                                   first_piece + 1,
+                                   70000,
+                                   10u << 20};
+    for (const auto& sizes : size_declarations) {
+        for (const bool no_total : {false, true}) {
+            SCOPED_TRACE(std::to_string(sizes[1]) + (no_total ? " SQL_NO_TOTAL" : " length told"));
+            // Each length in every column position, among rows of short
+            // values, over several fetches.
+            fake_odbc::ResultSet result(3);
+            result.sizes(sizes);
+            for (const std::size_t length : lengths) {
+                for (std::size_t position = 0; position < 3; ++position) {
+                    std::vector<fake_odbc::Value> values{text_of(3, no_total), text_of(5, no_total),
+                                                         text_of(7, no_total)};
+                    values[position] = text_of(length, no_total);
+                    result.row(values);
+                }
             }
-        }
-        for (int i = 0; i < 1000; ++i) {
-            result.row({text_of(9, no_total), fake_odbc::null(), text_of(300, no_total)});
-        }
-        const std::vector<TextRow> rows = bound_read(result);
-        ASSERT_EQ(rows.size(), std::size(lengths) * 3 + 1000);
-        for (std::size_t i = 0; i < std::size(lengths); ++i) {
-            for (std::size_t position = 0; position < 3; ++position) {
-                ASSERT_EQ(rows[i * 3 + position][position]->size(), lengths[i]);
+            for (int i = 0; i < 1000; ++i) {
+                result.row({text_of(9, no_total), fake_odbc::null(), text_of(200, no_total)});
             }
+            const std::vector<TextRow> rows = bound_read(result);
+            ASSERT_EQ(rows.size(), std::size(lengths) * 3 + 1000);
+            for (std::size_t i = 0; i < std::size(lengths); ++i) {
+                for (std::size_t position = 0; position < 3; ++position) {
+                    ASSERT_EQ(rows[i * 3 + position][position]->size(), lengths[i]);
+                }
+            }
+            EXPECT_EQ(rows, get_data_read(result));
         }
-        EXPECT_EQ(rows, get_data_read(result));
-        EXPECT_GT(fake_odbc::count(Fn::set_pos), 0);
     }
 }
 
 TEST_F(TextRowsTest, NullInEveryColumnPositionAndEmptyTextAreTold) {
     constexpr std::size_t columns = 6;
     fake_odbc::ResultSet result(columns);
+    result.sizes({declared, 0, declared, declared, 0, declared});
     for (std::size_t null_at = 0; null_at < columns; ++null_at) {
         std::vector<fake_odbc::Value> values;
         for (std::size_t i = 0; i < columns; ++i) {
@@ -135,6 +153,8 @@ TEST_F(TextRowsTest, NullInEveryColumnPositionAndEmptyTextAreTold) {
 TEST_F(TextRowsTest, ThreeHundredColumns) {
     constexpr std::size_t columns = 300;
     fake_odbc::ResultSet result(columns);
+    std::vector<SQLULEN> sizes(columns, declared);
+    result.sizes(sizes);
     for (int r = 0; r < 50; ++r) {
         std::vector<fake_odbc::Value> values;
         for (std::size_t i = 0; i < columns; ++i) {
@@ -150,35 +170,12 @@ TEST_F(TextRowsTest, ThreeHundredColumns) {
     EXPECT_EQ(rows, get_data_read(result));
 }
 
-// A driver that refuses row arrays, or changes the size asked for, is read one
-// row per fetch, with the same result and no positioning.
-TEST_F(TextRowsTest, DriverWithoutRowArraysIsReadRowByRow) {
-    fake_odbc::ResultSet result(2);
-    for (int r = 0; r < 20; ++r) {
-        result.row({text_of(static_cast<std::size_t>(r) * 40, false), fake_odbc::null()});
-    }
-    // Calls of SQLSetStmtAttr: the query time-out, the fetched-rows count, the
-    // row statuses, then the row array size.
-    for (const SQLRETURN refusal : {SQLRETURN{SQL_ERROR}, SQLRETURN{SQL_SUCCESS_WITH_INFO}}) {
-        SCOPED_TRACE(refusal);
-        connection_.reset();
-        fake_odbc::reset();
-        Connection connection;
-        fake_odbc::set_result_set_for(sql, result);
-        fake_odbc::set_result_at(Fn::set_stmt_attr, 4, refusal, {"Option value changed"});
-        Query query(sql, connection.conn);
-        const std::vector<TextRow> rows = read_text_rows(query, 2);
-        EXPECT_EQ(rows.size(), 20u);
-        EXPECT_EQ(rows[19][0]->size(), 760u);
-        EXPECT_EQ(rows[19][1], std::nullopt);
-        EXPECT_EQ(fake_odbc::count(Fn::fetch), 21);
-        EXPECT_EQ(fake_odbc::count(Fn::set_pos), 0);
-    }
-}
-
 TEST_F(TextRowsTest, AFailedFetchAfterSomeRowsIsAnErrorAndTheBindingsAreUndone) {
     fake_odbc::ResultSet result(1);
-    result.row({fake_odbc::text("a")}).row({fake_odbc::text("b")}).error({{"link lost", "08S01"}});
+    result.sizes({5})
+        .row({fake_odbc::text("a")})
+        .row({fake_odbc::text("b")})
+        .error({{"link lost", "08S01"}});
     fake_odbc::set_result_set_for(sql, result);
     Query query(sql, connection_->conn);
     EXPECT_EQ(error_message([&] { read_text_rows(query, 1); }),
