@@ -89,6 +89,8 @@ ComponentList make_component_list(std::size_t count, double length_m) {
         }
         list.components_.push_back(std::move(c));
     }
+    // As every load does: the lookups by name go through the index.
+    list.rebuild_name_index();
     return list;
 }
 

@@ -93,6 +93,24 @@ void register_size(std::size_t size) {
                 benchmark::DoNotOptimize(list.find_component_by_name(name));
             }
         }));
+    // A name that no component carries: the index misses and the list is
+    // scanned, as before the index existed.
+    in_microseconds(benchmark::RegisterBenchmark(
+        (prefix + "find_component_by_name_absent").c_str(), [size](benchmark::State& state) {
+            const ComponentList& list = shared_component_list(size);
+            for (auto _ : state) {
+                benchmark::DoNotOptimize(list.find_component_by_name("NO SUCH COMPONENT"));
+            }
+        }));
+    // Building the index, which every load does once: compared with
+    // read_from_file of the same list.
+    in_microseconds(benchmark::RegisterBenchmark(
+        (prefix + "rebuild_name_index").c_str(), [size](benchmark::State& state) {
+            ComponentList list = shared_component_list(size);
+            for (auto _ : state) {
+                list.rebuild_name_index();
+            }
+        }));
     register_cells(prefix + "extract_cells_around_components",
                    [size] { return shared_component_list(size).get_sorted_list(SortOrder::none); });
 }

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <regex>
 #include <type_traits>
 
+#include "component_list/name_index.h"
 #include "util/regex_traits.h"
 #include "util/string.h"
 #include "zel/Error.h"
@@ -16,14 +18,27 @@
 namespace zel::sql {
 namespace detail {
 
+// The first component whose name matches, by walking the whole list: the
+// answer when the index has none, and the reference the index is tested
+// against.
 template <typename ComponentPtr, typename ComponentListType>
-ComponentPtr find_component_by_name(std::string_view name, ComponentListType& components) {
+ComponentPtr scan_for_name(std::string_view name, ComponentListType& components) {
     for (auto& component : components) {
         if (util::equals_nocase(component.name_, name)) {
             return &component;
         }
     }
     return nullptr;
+}
+
+template <typename ComponentPtr, typename ComponentListType>
+ComponentPtr find_component_by_name(std::string_view name, ComponentListType& components,
+                                    const std::vector<std::uint64_t>& name_index) {
+    const std::size_t position = find_in_name_index(name_index, components, name);
+    if (position != not_in_index) {
+        return &components[position];
+    }
+    return scan_for_name<ComponentPtr>(name, components);
 }
 
 // The position that a sort order measures; only z and s name one.
@@ -168,14 +183,20 @@ std::vector<std::vector<ComponentPtr>> extract_cells_around_components(
 void ComponentList::clear() {
     components_.clear();
     flag_names_.clear();
+    name_index_.clear();
+    name_index_.shrink_to_fit();
+}
+
+void ComponentList::rebuild_name_index() {
+    name_index_ = detail::build_name_index(components_);
 }
 
 Component* ComponentList::find_component_by_name(std::string_view name) {
-    return detail::find_component_by_name<Component*>(name, components_);
+    return detail::find_component_by_name<Component*>(name, components_, name_index_);
 }
 
 const Component* ComponentList::find_component_by_name(std::string_view name) const {
-    return detail::find_component_by_name<const Component*>(name, components_);
+    return detail::find_component_by_name<const Component*>(name, components_, name_index_);
 }
 
 int ComponentList::get_flag_idx(const std::string& name) const {

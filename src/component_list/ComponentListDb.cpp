@@ -146,6 +146,7 @@ void ComponentList::read_from_db(Database& db, const std::string& machine) {
         }
         components_.push_back(row.to_component());
     }
+    rebuild_name_index();
 }
 
 std::string ComponentList::read_from_db_with_backup(Database& db, const std::string& machine,

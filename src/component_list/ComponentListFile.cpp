@@ -290,6 +290,7 @@ void ComponentList::read_lines_of(const std::string& filename, util::Trust trust
                                   " as prescribed by the header"));
         }
     }
+    rebuild_name_index();
 }
 
 void ComponentList::read_flag_names_from_stream(util::LineReader& lines) {

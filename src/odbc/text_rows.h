@@ -3,8 +3,14 @@
 
 // Reading every row of an executed statement, each value whole as text: what
 // the query cache stores and what the Python module's query() returns.
-// Internal: not installed. It uses only the public Query interface, so the
-// Python module and the benchmarks compile this same file into themselves.
+// Internal: not installed. The Python module and the benchmarks compile this
+// same file, with odbc_rules.cpp, into themselves.
+//
+// Columns of a declared size up to about 1,000 characters are read through
+// bound character buffers, one row per fetch; the others with SQLGetData. A
+// value longer than its buffer, or whose length the driver does not tell
+// (SQL_NO_TOTAL), is read again whole with SQLGetData: no value is ever cut.
+// The bindings are undone before the function returns or throws.
 
 #include <optional>
 #include <string>
@@ -24,8 +30,11 @@ std::vector<std::string> read_column_names(Query& query);
 
 /// Fetches every remaining row of `query`, which has `columns` result columns,
 /// reading each value whole as text. A fetch that fails is an error, never a
-/// short result. With `columns` 0 (no result set) nothing is fetched.
-/// @throws zel::sql::DatabaseError for a failed fetch or read.
+/// short result.
+/// With `columns` 0 (no result set) nothing is fetched. `query` must have no
+/// bound columns of its own.
+/// @throws zel::sql::DatabaseError for a failed describe, bind, fetch or read;
+/// zel::Error when a completed value's length differs from the fetch's.
 std::vector<TextRow> read_text_rows(Query& query, int columns);
 
 }  // namespace zel::sql::detail

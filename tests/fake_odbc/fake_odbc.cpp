@@ -160,6 +160,10 @@ const char* name_of(Fn fn) {
             return "SQLNumResultCols";
         case Fn::describe_col:
             return "SQLDescribeCol";
+        case Fn::free_stmt:
+            return "SQLFreeStmt";
+        case Fn::set_pos:
+            return "SQLSetPos";
     }
     return "?";
 }
@@ -248,6 +252,20 @@ ResultSet& ResultSet::names(std::vector<std::string> column_names) {
     }
     names_ = std::move(column_names);
     return *this;
+}
+
+ResultSet& ResultSet::sizes(std::vector<SQLULEN> column_sizes) {
+    if (column_sizes.size() != static_cast<std::size_t>(columns_)) {
+        throw std::invalid_argument("fake_odbc::ResultSet::sizes: expected " +
+                                    std::to_string(columns_) + " sizes");
+    }
+    sizes_ = std::move(column_sizes);
+    return *this;
+}
+
+SQLULEN ResultSet::size(int column) const {
+    const auto index = static_cast<std::size_t>(column - 1);
+    return index < sizes_.size() ? sizes_[index] : 0;
 }
 
 std::string ResultSet::name(int column) const {

@@ -92,6 +92,8 @@ enum class Fn {
     get_connect_attr,  ///< SQLGetConnectAttr
     num_result_cols,   ///< SQLNumResultCols
     describe_col,      ///< SQLDescribeCol
+    free_stmt,         ///< SQLFreeStmt
+    set_pos,           ///< SQLSetPos
 };
 
 /// "SQLAllocHandle" and so on.
@@ -172,8 +174,14 @@ public:
     /// Names the columns for SQLDescribeCol; there must be columns() names.
     /// Unnamed columns are called "C1", "C2", ...
     ResultSet& names(std::vector<std::string> column_names);
+    /// Declares the columns' sizes in characters for SQLDescribeCol; there
+    /// must be columns() sizes. Undeclared columns report 0 (unknown), and no
+    /// size is enforced on the values: a driver may declare too little.
+    ResultSet& sizes(std::vector<SQLULEN> column_sizes);
 
     int columns() const { return columns_; }
+    /// The declared size of column `column` (1-based); 0 when unknown.
+    SQLULEN size(int column) const;
     /// The name of column `column` (1-based).
     std::string name(int column) const;
     const std::vector<Entry>& entries() const { return entries_; }
@@ -182,6 +190,7 @@ private:
     int columns_;
     std::vector<Entry> entries_;
     std::vector<std::string> names_;
+    std::vector<SQLULEN> sizes_;
 };
 
 // --- scripting ----------------------------------------------------------------

@@ -60,6 +60,8 @@ struct Cursor {
     ResultSet result;
     std::size_t next_entry = 0;                    ///< the entry the next SQLFetch reads
     std::optional<std::size_t> current_row;        ///< the entry of the current row, if any
+    std::size_t rowset_start = 0;                  ///< the entry of the rowset's first row
+    std::size_t rowset_rows = 0;                   ///< the rows the latest SQLFetch delivered
     std::map<SQLUSMALLINT, PieceProgress> pieces;  ///< SQLGetData progress on the current row
 };
 

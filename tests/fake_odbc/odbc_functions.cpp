@@ -266,7 +266,7 @@ SQLRETURN exec_direct(HandleState& h, const SQLCHAR* text, SQLINTEGER length, Ca
     }
     const std::optional<ResultSet> result = take_result_set(call.text(0));
     if (result && result->columns() > 0) {
-        h.cursor = Cursor{*result, 0, std::nullopt, {}};
+        h.cursor = Cursor{*result, 0, std::nullopt, 0, 0, {}};
     }
     SQLRETURN code = SQL_SUCCESS;
     for (auto& [number, p] : h.parameters) {
@@ -279,6 +279,18 @@ SQLRETURN exec_direct(HandleState& h, const SQLCHAR* text, SQLINTEGER length, Ca
     return code;
 }
 
+// The pointer that a statement attribute holds, or null when it was never set.
+template <typename T>
+T* attribute_pointer(const HandleState& h, SQLINTEGER attribute) {
+    const auto it = h.attributes.find(attribute);
+    return it == h.attributes.end() ? nullptr
+                                    : reinterpret_cast<T*>(static_cast<std::intptr_t>(it->second));
+}
+
+// Fills the bound buffers with the next rowset: SQL_ATTR_ROW_ARRAY_SIZE rows
+// (1 when not set), column-wise, with the count and each row's status written
+// where SQL_ATTR_ROWS_FETCHED_PTR and SQL_ATTR_ROW_STATUS_PTR point. A failed
+// entry ends the rowset before it; a rowset that would begin with one fails.
 SQLRETURN fetch(HandleState& h) {
     if (!h.cursor) {
         return fail(&h, "24000", "Invalid cursor state");
@@ -286,26 +298,80 @@ SQLRETURN fetch(HandleState& h) {
     Cursor& cursor = *h.cursor;
     cursor.current_row.reset();
     cursor.pieces.clear();
+    cursor.rowset_rows = 0;
+    auto* fetched = attribute_pointer<SQLULEN>(h, SQL_ATTR_ROWS_FETCHED_PTR);
+    auto* statuses = attribute_pointer<SQLUSMALLINT>(h, SQL_ATTR_ROW_STATUS_PTR);
+    const auto size_it = h.attributes.find(SQL_ATTR_ROW_ARRAY_SIZE);
+    const std::size_t array_size =
+        size_it == h.attributes.end() ? 1 : static_cast<std::size_t>(size_it->second);
+    if (fetched != nullptr) {
+        *fetched = 0;
+    }
     const auto& entries = cursor.result.entries();
     if (cursor.next_entry >= entries.size()) {
         return SQL_NO_DATA;
     }
-    const std::size_t index = cursor.next_entry++;
-    const ResultSet::Entry& entry = entries[index];
-    if (entry.is_error) {
-        h.diagnostics = entry.diagnostics;
+    if (entries[cursor.next_entry].is_error) {
+        h.diagnostics = entries[cursor.next_entry++].diagnostics;
         return SQL_ERROR;
     }
-    cursor.current_row = index;
+    const std::size_t first = cursor.next_entry;
     SQLRETURN code = SQL_SUCCESS;
-    for (const auto& [column, b] : h.columns) {
-        if (column > entry.values.size()) {
-            return fail(&h, "07009", "Invalid descriptor index");
+    std::size_t row = 0;
+    for (; row < array_size && cursor.next_entry < entries.size() &&
+           !entries[cursor.next_entry].is_error;
+         ++row) {
+        const ResultSet::Entry& entry = entries[cursor.next_entry++];
+        SQLRETURN row_code = SQL_SUCCESS;
+        for (const auto& [column, b] : h.columns) {
+            if (column > entry.values.size()) {
+                return fail(&h, "07009", "Invalid descriptor index");
+            }
+            auto* buffer = b.buffer == nullptr
+                               ? nullptr
+                               : static_cast<char*>(b.buffer) +
+                                     row * static_cast<std::size_t>(b.buffer_length);
+            row_code =
+                combine(row_code,
+                        write_bound(h, entry.values[column - 1u], b.c_type, buffer, b.buffer_length,
+                                    b.indicator == nullptr ? nullptr : b.indicator + row));
         }
-        code = combine(code, write_bound(h, entry.values[column - 1u], b.c_type, b.buffer,
-                                         b.buffer_length, b.indicator));
+        if (statuses != nullptr) {
+            statuses[row] = row_code == SQL_SUCCESS ? SQL_ROW_SUCCESS
+                            : row_code == SQL_ERROR ? SQL_ROW_ERROR
+                                                    : SQL_ROW_SUCCESS_WITH_INFO;
+        }
+        code = combine(code, row_code);
     }
-    return code;
+    for (std::size_t rest = row; statuses != nullptr && rest < array_size; ++rest) {
+        statuses[rest] = SQL_ROW_NOROW;
+    }
+    if (fetched != nullptr) {
+        *fetched = row;
+    }
+    cursor.rowset_start = first;
+    cursor.rowset_rows = row;
+    cursor.current_row = first;
+    // A row that failed inside a rowset is reported through its status.
+    return code == SQL_ERROR && array_size > 1 ? SQL_SUCCESS_WITH_INFO : code;
+}
+
+// SQL_POSITION only: makes row `row` (1-based) of the latest rowset current,
+// with its SQLGetData progress started afresh.
+SQLRETURN set_pos(HandleState& h, SQLSETPOSIROW row, SQLUSMALLINT operation) {
+    if (!h.cursor || !h.cursor->current_row) {
+        return fail(&h, "24000", "Invalid cursor state");
+    }
+    if (operation != SQL_POSITION) {
+        return fail(&h, "HYC00", "Optional feature not implemented");
+    }
+    Cursor& cursor = *h.cursor;
+    if (row == 0 || row > cursor.rowset_rows) {
+        return fail(&h, "HY107", "Row value out of range");
+    }
+    cursor.current_row = cursor.rowset_start + static_cast<std::size_t>(row) - 1;
+    cursor.pieces.clear();
+    return SQL_SUCCESS;
 }
 
 SQLRETURN get_data(HandleState& h, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER buffer,
@@ -394,12 +460,13 @@ SQLRETURN describe_col(HandleState& h, SQLUSMALLINT column, SQLCHAR* name,
         name[n] = '\0';
         truncated = n < text.size();
     }
-    // Every column of the fake is described as variable-length text.
+    // Every column of the fake is described as variable-length text, of the
+    // declared size or of unknown size.
     if (data_type != nullptr) {
         *data_type = SQL_VARCHAR;
     }
     if (column_size != nullptr) {
-        *column_size = 0;
+        *column_size = h.cursor->result.size(column);
     }
     if (decimal_digits != nullptr) {
         *decimal_digits = 0;
@@ -672,6 +739,27 @@ SQLRETURN SQL_API SQLFetch(SQLHSTMT StatementHandle) {
     Call call = make_call(Fn::fetch, {pointer_arg(StatementHandle)});
     return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true,
                [](HandleState* h, Call&) { return fake_odbc::detail::fetch(*h); });
+}
+
+SQLRETURN SQL_API SQLSetPos(SQLHSTMT StatementHandle, SQLSETPOSIROW RowNumber,
+                            SQLUSMALLINT Operation, SQLUSMALLINT LockType) {
+    Call call = make_call(
+        Fn::set_pos, {pointer_arg(StatementHandle), number_arg(static_cast<long long>(RowNumber)),
+                      number_arg(Operation), number_arg(LockType)});
+    return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true, [&](HandleState* h, Call&) {
+        return fake_odbc::detail::set_pos(*h, RowNumber, Operation);
+    });
+}
+
+SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT StatementHandle, SQLUSMALLINT Option) {
+    Call call = make_call(Fn::free_stmt, {pointer_arg(StatementHandle), number_arg(Option)});
+    return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true, [&](HandleState* h, Call&) {
+        if (Option != SQL_UNBIND) {
+            return fake_odbc::detail::fail(h, "HYC00", "Optional feature not implemented");
+        }
+        h->columns.clear();
+        return static_cast<SQLRETURN>(SQL_SUCCESS);
+    });
 }
 
 SQLRETURN SQL_API SQLCancel(SQLHSTMT StatementHandle) {

@@ -40,7 +40,9 @@ std::int64_t now() {
 
 fake_odbc::ResultSet supplies() {
     fake_odbc::ResultSet result(2);
+    // Declared sizes as a driver gives them; the 2,500-byte name exceeds its.
     result.names({"NAME", "CURRENT_A"})
+        .sizes({40, 10})
         .row({fake_odbc::text("PS_Q1"), fake_odbc::text("12.5")})
         .row({fake_odbc::text(std::string(2500, 'x')), fake_odbc::null()})
         .row({fake_odbc::text(""), fake_odbc::text("0")});
@@ -99,20 +101,36 @@ TEST_F(ReadWithCacheTest, OneQueryDescribedThenEveryValueReadAsText) {
     EXPECT_GE(result.stored_at, before);
     EXPECT_LE(result.stored_at, now());
 
+    // After the execution: the names, the declared sizes, one bound
+    // character buffer per column, a fetch per row, in which the 2,500-byte
+    // name (beyond its declared 40 characters) is read again whole with
+    // SQLGetData (a first piece of 1,024 bytes that tells the length, then the
+    // rest), the end of the rows, and the bindings undone.
     std::vector<std::string> reads;
+    bool executed = false;
     for (const fake_odbc::Call& call : fake_odbc::calls()) {
-        if (call.fn == Fn::exec_direct || call.fn == Fn::num_result_cols ||
-            call.fn == Fn::describe_col || call.fn == Fn::fetch) {
+        executed = executed || call.fn == Fn::exec_direct;
+        if (executed && call.fn != Fn::get_diag_rec && call.fn != Fn::cancel &&
+            call.fn != Fn::free_handle) {
             reads.emplace_back(call.name());
         }
     }
-    EXPECT_EQ(reads, (std::vector<std::string>{"SQLExecDirect", "SQLNumResultCols",
-                                               "SQLDescribeCol", "SQLDescribeCol", "SQLFetch",
-                                               "SQLFetch", "SQLFetch", "SQLFetch"}));
+    EXPECT_EQ(reads,
+              (std::vector<std::string>{
+                  "SQLExecDirect", "SQLNumResultCols", "SQLDescribeCol", "SQLDescribeCol",
+                  "SQLDescribeCol", "SQLDescribeCol", "SQLBindCol", "SQLBindCol", "SQLFetch",
+                  "SQLFetch", "SQLGetData", "SQLGetData", "SQLFetch", "SQLFetch", "SQLFreeStmt"}));
+
     EXPECT_EQ(fake_odbc::nth_call(Fn::exec_direct, 0).text(), sql);
+    EXPECT_EQ(fake_odbc::nth_call(Fn::get_data, 0).number(1), 1);  // its first column
+    for (const fake_odbc::Call& call : fake_odbc::calls_of(Fn::bind_col)) {
+        EXPECT_EQ(call.number(2), SQL_C_CHAR);
+    }
+    EXPECT_EQ(fake_odbc::nth_call(Fn::bind_col, 0).number(4), 40 * 4 + 16);
     for (const fake_odbc::Call& call : fake_odbc::calls_of(Fn::get_data)) {
         EXPECT_EQ(call.number(2), SQL_C_CHAR);
     }
+    EXPECT_EQ(fake_odbc::nth_call(Fn::free_stmt, 0).number(1), SQL_UNBIND);
     // The stored copy answers alone now.
     fake_odbc::clear_calls();
     const QueryResult cached = db_->read_with_cache(sql, CachePolicy::cache_only);
@@ -133,9 +151,11 @@ TEST_F(ReadWithCacheTest, AFailureAtAnyStepOfTheReadFallsBackToTheCopy) {
         {"execution", Fn::exec_direct, 1, "Query failed: server gone (" + sql + ")"},
         {"column count", Fn::num_result_cols, 1, "Unable to count result columns: server gone"},
         {"column name", Fn::describe_col, 2, "Unable to describe column 2: server gone"},
+        {"column size", Fn::describe_col, 3, "Unable to describe column 1: server gone"},
+        {"binding", Fn::bind_col, 2, "Unable to bind to column 2: server gone"},
         // A fetch error after some rows is no end of the rows.
         {"second fetch", Fn::fetch, 2, "Fetch failed: server gone (" + sql + ")"},
-        {"a value", Fn::get_data, 3, "Error while retrieving data from column 2"},
+        {"a long value", Fn::get_data, 1, "Error while retrieving data from column 1: server gone"},
     };
     const std::int64_t stored_at = store_copy({{"OLD", "1"}}, 3600);
     for (const auto& failure : failures) {
@@ -248,9 +268,10 @@ TEST_F(ReadWithCacheTest, LongColumnNameIsAskedForAgainWhole) {
     fake_odbc::set_result_set_for(sql, result);
     EXPECT_EQ(db_->read_with_cache(sql).column_names, (std::vector<std::string>{long_name}));
     const auto describes = fake_odbc::calls_of(Fn::describe_col);
-    ASSERT_EQ(describes.size(), 2u);
+    ASSERT_EQ(describes.size(), 3u);
     EXPECT_EQ(describes[0].number(3), 256);
     EXPECT_EQ(describes[1].number(3), 701);
+    EXPECT_EQ(describes[2].number(3), 0);  // the declared size only
 }
 
 }  // namespace

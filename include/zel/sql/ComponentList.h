@@ -4,6 +4,7 @@
 /// @file
 /// The component list of one facility.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,30 @@ class Database;
 /// Threads: a ComponentList that nobody changes may be read by any number of
 /// threads at once (every const member function). Loading, clearing or
 /// assigning it needs the list to itself: no lock is taken.
+///
+/// Name index: find_component_by_name answers from an index of the names in
+/// ASCII upper case, which holds for each name the position of its first
+/// component. read_from_file, read_from_db and read_from_db_with_backup build
+/// it, clear() empties it, copies and assignments carry it with the
+/// components, and rebuild_name_index() builds it anew. It is never built
+/// inside a const function. Because components_ is public, the index only
+/// proposes: a position it gives counts only when the component there still
+/// carries the name, and when it has no position for a name, or that position
+/// no longer carries it, the lookup scans the list from the start. Appending
+/// components, erasing them, reordering them and renaming them therefore never
+/// give a wrong answer, with one exception, the case the index cannot see:
+/// the component at the indexed position still carries the name, and a
+/// component before it now carries it as well. That happens after
+///  - a component before the indexed one was renamed in place to the name,
+///  - a component carrying the name was inserted before the indexed one,
+///  - components before the indexed one were erased, so that a later
+///    duplicate of the name moved down onto the indexed position, or
+///  - the components were reordered (sorted, swapped, shuffled).
+/// The lookup then returns the indexed component instead of the first one.
+/// Rule: after any direct change of components_ other than appending at the
+/// end or changing members other than name_, call rebuild_name_index() before
+/// the next lookup. Appended components are found without it, by the scan;
+/// rebuilding makes their lookups fast again.
 class ZEL_SQL_API ComponentList {
 public:
     /// Order of the results of the queries.
@@ -73,7 +98,11 @@ public:
         SortOrder sort_order, double meters_before, double meters_after);
 
     /// The first component whose name_ equals `name` with ASCII letter case
-    /// ignored; nullptr when there is none.
+    /// ignored (bytes of 128 and above compare as they are); nullptr when there
+    /// is none. Answered from the name index in constant time when the name
+    /// is found there; a name that is not found is looked for by a scan of the
+    /// whole list. See the class comment for the one change of components_
+    /// after which rebuild_name_index() must be called.
     Component* find_component_by_name(std::string_view name);
     /// The same, for a list that is not to be changed.
     const Component* find_component_by_name(std::string_view name) const;
@@ -113,6 +142,11 @@ public:
     /// SQL identifier ("Invalid facility name: ...").
     void read_from_db(Database& db, const std::string& machine);
 
+    /// Builds the name index anew from components_, in list order. Needed
+    /// after a direct change of components_ that puts a name before the
+    /// component indexed for it (see the class comment); cheap next to a load.
+    void rebuild_name_index();
+
     /// Replaces the list by the content of the file `filename`.
     /// @throws zel::Error with the line or block that could not be read.
     void read_from_file(const std::string& filename);
@@ -134,6 +168,11 @@ private:
     void read_components_from_stream(util::LineReader& lines);
     void read_flag_names_from_db_table(Database& db, const std::string& table);
     void read_flag_names_from_stream(util::LineReader& lines);
+
+    // The name index: one 64-bit slot per table entry, holding a hash tag and
+    // a position in components_ (src/component_list/name_index.h). Not part
+    // of the list's value: operator== ignores it.
+    std::vector<std::uint64_t> name_index_;
 };
 
 /// Equal components in the same order and equal flag names in the same order.

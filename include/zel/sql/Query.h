@@ -37,6 +37,8 @@ struct CDataTypeOf<unsigned short> {
     static constexpr CDataType value = CDataType::c_ushort;
 };
 
+struct QueryStatementAccess;  // internal: the raw statement of a Query, for the text read
+
 }  // namespace detail
 
 /// One SQL statement executed on an open connection; its rows are read either
@@ -127,6 +129,10 @@ public:
     std::string get_column_name(int column);
 
 private:
+    // The library's own text read (src/odbc/text_rows.cpp) binds row arrays
+    // on the statement, which this interface does not offer.
+    friend struct detail::QueryStatementAccess;
+
     StatementHandle statement_;
     std::string query_;
     // Node-based on purpose: the driver keeps the address of each bytes_read.
