@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -20,13 +21,22 @@ void attach_tavik(Database& db) {
     db.send_query("ATTACH DATABASE '" + path + "' AS TAVIK");
 }
 
+void apply_test_wait_limit(Database& db) {
+    if (const char* limit = std::getenv("ZEL_SQL_TEST_WAIT_LIMIT_MS")) {
+        db.set_wait_limit(std::chrono::milliseconds(std::stoll(limit)));
+    }
+}
+
 std::unique_ptr<Database> open_database(const Backend& backend) {
     if (backend.is_sqlite) {
         auto db = std::make_unique<Database>(backend.data_source, "", "");
+        apply_test_wait_limit(*db);
         attach_tavik(*db);
         return db;
     }
-    return std::make_unique<Database>(backend.data_source, reader, reader_password);
+    auto db = std::make_unique<Database>(backend.data_source, reader, reader_password);
+    apply_test_wait_limit(*db);
+    return db;
 }
 
 void expect_login_accepted(const char* data_source) {

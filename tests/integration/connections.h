@@ -15,8 +15,15 @@ namespace zel::sql::test::integration {
 // that TAVIK-qualified names resolve: SQLite has no schemas.
 void attach_tavik(Database& db);
 
-// A Database on `backend` as the reader. For SQLite the TAVIK database is
-// attached.
+// Sets the wait limit of `db` to ZEL_SQL_TEST_WAIT_LIMIT_MS when the
+// environment names one; otherwise leaves the library's default. The valgrind
+// stage sets a long one: there the SQLite engine, which runs inside the test
+// process, reads a 10 MiB value in more than the default 15 s, and a timeout
+// would be no finding.
+void apply_test_wait_limit(Database& db);
+
+// A Database on `backend` as the reader, with the test wait limit applied.
+// For SQLite the TAVIK database is attached.
 std::unique_ptr<Database> open_database(const Backend& backend);
 
 // Fails the test unless `data_source` accepts the reader's login: the control

@@ -28,6 +28,10 @@ rm -rf "$work" && mkdir -p "$work" && cd "$work"
 # shellcheck source=/dev/null
 . "$build/test_environment.sh"
 use_integration_environment "$env_dir"
+# Under memcheck the SQLite engine inside the process runs many times slower:
+# the tests' connections wait up to ten minutes for one answer instead of the
+# default 15 s (tests/integration/connections.h).
+export ZEL_SQL_TEST_WAIT_LIMIT_MS=600000
 # The bounded waiting tests are left out: they time the library against a
 # limit of seconds, and under valgrind, which runs one thread at a time at a
 # fraction of the speed, the times say nothing. Their code paths still run in
