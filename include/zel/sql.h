@@ -15,6 +15,7 @@
 #include "zel/sql/QueryResult.h"
 #include "zel/sql/functions.h"
 #include "zel/sql/handles.h"
+#include "zel/sql/trust.h"
 #include "zel/sql/types.h"
 
 #endif  // ZEL_SQL_H_

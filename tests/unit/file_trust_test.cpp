@@ -26,6 +26,7 @@
 #include "zel/Error.h"
 #include "zel/sql/Cache.h"
 #include "zel/sql/ComponentList.h"
+#include "zel/sql/trust.h"
 
 namespace zel::util {
 namespace {
@@ -427,3 +428,30 @@ TEST(CacheCopies, ForeignSqlInAMessageIsCutAndEscaped) {
 
 }  // namespace
 }  // namespace zel::util
+
+namespace zel::sql {
+namespace {
+
+TEST(WhyUntrusted, AnswersForAPathInTheWordsOfTheRefusals) {
+    test::TempDir dir;
+    const std::string file = dir.file("db_component_list_MIRAN.txt");
+    test::write_file(file, "x");
+    ::chmod(file.c_str(), 0644);
+    EXPECT_EQ(why_untrusted(file), "");
+    ::chmod(file.c_str(), 0666);
+    EXPECT_EQ(why_untrusted(file), "writable by others");
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(why_untrusted(fifo), "not a regular file");
+
+    const std::string missing = dir.file("missing");
+    EXPECT_EQ(test::error_message([&] { why_untrusted(missing); }),
+              "Cannot open " + missing + ": No such file or directory");
+    EXPECT_EQ(test::error_message([] {
+                  why_untrusted(std::string("a\0b", 3));
+              }).rfind("Invalid file name: ", 0),
+              0u);
+}
+
+}  // namespace
+}  // namespace zel::sql

@@ -31,7 +31,9 @@ std::vector<std::string> cache_files(const std::string& folder) {
     std::vector<std::string> files;
     for (const auto& entry : entries) {
         const std::string name = entry.path().filename().string();
-        if (entry.is_regular_file(error) && name.size() > 4 && name.front() != '.' &&
+        // Not only regular files: a FIFO or a link planted at a copy's name
+        // is listed, as not trusted.
+        if (!entry.is_directory(error) && name.size() > 4 && name.front() != '.' &&
             name.compare(name.size() - 4, 4, ".dat") == 0) {
             files.push_back(entry.path().string());
         }
@@ -76,9 +78,6 @@ int list_folder(const std::string& folder, const std::string& data_source, bool 
     const bool all_good = std::all_of(copies.begin(), copies.end(), [](const CacheCopy& c) {
         return c.state == CopyState::good;
     });
-    // The trust rule of cache files (whether the library would accept a copy
-    // from this folder at all) is not in this build; when it is, a copy that
-    // fails it is listed as "not trusted" here.
     if (json) {
         Json out = Json::array();
         for (const CacheCopy& copy : copies) {

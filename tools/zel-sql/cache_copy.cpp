@@ -23,6 +23,8 @@ const char* state_name(CopyState state) {
             return "foreign";
         case CopyState::misplaced:
             return "misplaced";
+        case CopyState::not_trusted:
+            return "not trusted";
     }
     return "damaged";
 }
@@ -161,6 +163,18 @@ CacheCopy read_cache_copy(const std::string& file, const std::string& expected_d
                           bool with_rows) {
     CacheCopy copy;
     copy.file = file;
+    // First the library's trust rule, which also opens without blocking: a
+    // FIFO or a planted file is named, never read.
+    try {
+        copy.reason = zel::sql::why_untrusted(file);
+    } catch (const zel::Error& e) {
+        copy.reason = e.get_message();
+        return copy;
+    }
+    if (!copy.reason.empty()) {
+        copy.state = CopyState::not_trusted;
+        return copy;
+    }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         copy.reason = "Cannot open input file \"" + file + "\"";

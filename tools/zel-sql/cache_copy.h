@@ -20,6 +20,7 @@ enum class CopyState {
     damaged,    // it would refuse it: unreadable, wrong header or version, size, check sum, fields
     foreign,    // stored through another data source than the one asked about
     misplaced,  // its name is not that of its SQL text: the library never finds it
+    not_trusted,  // it fails the trust rule (zel::sql::why_untrusted): the library refuses it
 };
 
 const char* state_name(CopyState state);

@@ -88,9 +88,6 @@ void show(const std::string& source, const ConnectionOptions& login, bool json) 
     const auto& list = loaded.list;
     const Range s = range_of(list, &Component::s_);
     const Range z = range_of(list, &Component::z_);
-    // The trust rule of backup files (whether the library would load this
-    // file as a fallback) is not in this build. When it is, its verdict
-    // belongs here, as "trusted" in both outputs.
     if (json) {
         Json out;
         out["source"] = loaded.label;
@@ -107,6 +104,10 @@ void show(const std::string& source, const ConnectionOptions& login, bool json) 
             out["modified_at"] = *loaded.file_modified;
             out["age_seconds"] = unix_now() - *loaded.file_modified;
         }
+        if (loaded.untrusted_reason) {
+            out["trusted"] = loaded.untrusted_reason->empty();
+            out["untrusted_reason"] = *loaded.untrusted_reason;
+        }
         out["read_seconds"] = loaded.read_seconds;
         std::cout << out.dump(1, ' ', false, json_errors) << '\n';
         return;
@@ -120,6 +121,14 @@ void show(const std::string& source, const ConnectionOptions& login, bool json) 
     if (loaded.file_modified) {
         std::cout << "modified:    " << utc_time(*loaded.file_modified) << " ("
                   << age_text(unix_now() - *loaded.file_modified) << " ago)\n";
+    }
+    if (loaded.untrusted_reason) {
+        std::cout << "trusted:     "
+                  << (loaded.untrusted_reason->empty()
+                          ? std::string("yes (the library would fall back on it)")
+                          : "no, " + *loaded.untrusted_reason +
+                                " (the library would not fall back on it)")
+                  << '\n';
     }
     std::cout << "flags:       " << list.flag_names_.size() << '\n';
     TextTable flags({"  flag", "components"});

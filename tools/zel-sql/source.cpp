@@ -5,6 +5,8 @@
 #include <chrono>
 #include <filesystem>
 
+#include <zel/sql/trust.h>
+
 namespace zel_sql_tool {
 
 SourceName parse_source(const std::string& source) {
@@ -44,6 +46,7 @@ LoadedList load_source(const std::string& source, const ConnectionOptions& login
     loaded.label = source;
     const auto start = std::chrono::steady_clock::now();
     if (name.is_file) {
+        loaded.untrusted_reason = zel::sql::why_untrusted(name.file);
         loaded.list.read_from_file(name.file);
         loaded.facility = facility_of_backup_file(name.file);
         struct stat status {};

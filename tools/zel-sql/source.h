@@ -31,6 +31,9 @@ struct LoadedList {
     std::string label;     // the SOURCE as given
     std::string facility;  // canonical; for a file, taken from a db_component_list_<F>.txt name
     std::optional<std::int64_t> file_modified;  // Unix seconds, for a file
+    // For a file: why the library would not fall back on it as a backup
+    // (zel::sql::why_untrusted), empty when it would.
+    std::optional<std::string> untrusted_reason;
     double read_seconds = 0.0;
 };
 

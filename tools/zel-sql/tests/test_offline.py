@@ -187,6 +187,17 @@ def test_show_counts_flags_and_ranges(tmp_path):
     assert 7100 < report["age_seconds"] < 7300
     text = run("list", "show", str(file)).stdout
     assert "components:  4" in text and "2.0 h ago" in text
+    assert report["trusted"] is True
+    assert "trusted:     yes" in text
+
+
+def test_show_says_when_the_library_would_not_fall_back_on_the_file(tmp_path):
+    file = tmp_path / "db_component_list_MIRAN.txt"
+    write_backup(file, MIRAN_FLAGS, MIRAN)
+    os.chmod(file, 0o666)
+    report = json.loads(run("list", "show", str(file), "--json").stdout)
+    assert (report["trusted"], report["untrusted_reason"]) == (False, "writable by others")
+    assert "trusted:     no, writable by others" in run("list", "show", str(file)).stdout
 
 
 # --- list export -----------------------------------------------------------------
@@ -306,6 +317,21 @@ def test_cache_ls_gives_each_copy_its_state(cache_folder):
     assert any(SQL in line and "2023-11-14 22:13:20 UTC" in line and line.endswith("good")
                for line in table)
     assert sum("damaged: " in line for line in table) == 4
+
+
+def test_cache_ls_names_copies_the_library_would_refuse_without_reading_them(cache_folder):
+    for name, _, state, _ in CACHE_CASES:
+        if state != "good":
+            (cache_folder / name).unlink()
+    os.chmod(cache_folder / cache_file_name(SQL), 0o666)
+    os.mkfifo(cache_folder / cache_file_name("SELECT 6"))
+    result = run("cache", "ls", str(cache_folder), "--dsn", "tavik_prod", "--json")
+    assert result.returncode == 1
+    listed = {os.path.basename(c["file"]): c for c in json.loads(result.stdout)}
+    assert (listed[cache_file_name(SQL)]["state"], listed[cache_file_name(SQL)]["reason"]) == (
+        "not trusted", "writable by others")
+    assert (listed[cache_file_name("SELECT 6")]["state"],
+            listed[cache_file_name("SELECT 6")]["reason"]) == ("not trusted", "not a regular file")
 
 
 def test_cache_ls_of_good_copies_exits_0(cache_folder):
