@@ -11,6 +11,7 @@
 #include "cache_copy.h"
 #include "commands.h"
 #include "exit_status.h"
+#include "list_export.h"
 #include "text_table.h"
 #include "time_text.h"
 
@@ -106,20 +107,6 @@ int list_folder(const std::string& folder, const std::string& data_source, bool 
         table.print(std::cout);
     }
     return all_good ? exit_ok : exit_problem;
-}
-
-std::string csv_field(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string quoted = "\"";
-    for (const char c : text) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + "\"";
 }
 
 int show_copy(const std::string& file, const std::string& format) {

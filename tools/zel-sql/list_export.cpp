@@ -16,20 +16,6 @@ bool has_flag(const Component& c, std::size_t index) {
     return index < c.flags_.size() && c.flags_[index];
 }
 
-std::string csv_field(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string quoted = "\"";
-    for (const char c : text) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + "\"";
-}
-
 template <typename Row>
 void csv_line(std::ostream& out, const Row& fields) {
     bool first = true;
@@ -63,6 +49,20 @@ void tfs_header_line(std::ostream& out, const std::string& name, const std::stri
 }
 
 }  // namespace
+
+std::string csv_field(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + "\"";
+}
 
 void write_csv(std::ostream& out, const ComponentList& list) {
     std::vector<std::string> row;

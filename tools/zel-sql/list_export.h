@@ -12,6 +12,10 @@
 
 namespace zel_sql_tool {
 
+// `text` as one CSV field (RFC 4180): as it is, or in double quotes with each
+// quote doubled when it holds a comma, a quote, CR or LF.
+std::string csv_field(const std::string& text);
+
 struct ExportHeader {
     std::string facility;  // may be empty (a backup file of another name)
     std::string source;    // the SOURCE as given
