@@ -17,12 +17,13 @@ file), 1 when neither could be read, 2 for a usage error.
 import argparse
 import re
 import sys
+from typing import Sequence
 
 import zel_sql
 
 
-def parse_arguments():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+def parse_arguments() -> argparse.Namespace:
+    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
     parser.add_argument("data_source")
     parser.add_argument("facility")
     parser.add_argument("--sqlite", action="store_true",
@@ -41,7 +42,7 @@ def parse_arguments():
     return parser.parse_args()
 
 
-def attach_main_file_as_tavik(db):
+def attach_main_file_as_tavik(db: zel_sql.Database) -> None:
     """SQLite has no schemas: the views are reached as TAVIK.<view> once the
     database file is attached a second time under that name."""
     [(main_file,)] = db.query("SELECT file FROM pragma_database_list WHERE name = 'main'")
@@ -49,7 +50,8 @@ def attach_main_file_as_tavik(db):
     db.query(f"ATTACH DATABASE '{literal}' AS TAVIK")
 
 
-def print_table(header, rows, right_aligned=()):
+def print_table(header: Sequence[str], rows: Sequence[Sequence[str]],
+                right_aligned: Sequence[int] = ()) -> None:
     """Columns as wide as their widest cell; the last one is not padded."""
     widths = [max(len(row[c]) for row in [header, *rows]) for c in range(len(header))]
     for row in [header, *rows]:
@@ -64,7 +66,7 @@ def print_table(header, rows, right_aligned=()):
         print("".join("  " + cell for cell in cells))
 
 
-def print_refused_login(db):
+def print_refused_login(db: zel_sql.Database) -> None:
     """A refused login surfaces as "Unable to allocate SQL statement handle";
     the Database keeps what the driver said about it."""
     reason = db.last_connect_error.rstrip("\n ")
@@ -72,7 +74,7 @@ def print_refused_login(db):
         print(f"  The login was refused: {reason}")
 
 
-def print_beamlines(db, canonical):
+def print_beamlines(db: zel_sql.Database, canonical: str) -> None:
     """The facility's beamlines, read through the query cache: from the
     database when it answers (and stored), else from the last copy, saying why."""
     sql = f"SELECT FLAG, NAME, ENERGY_GEV, LENGTH_M FROM TAVIK.{canonical}_BEAMLINES ORDER BY SEQ"
@@ -96,7 +98,7 @@ def print_beamlines(db, canonical):
     print()
 
 
-def print_summary(components):
+def print_summary(components: zel_sql.ComponentList) -> None:
     print(f"Summary: {len(components)} components, {len(components.flag_names)} flags")
     rows = []
     for flag in components.flag_names:
@@ -108,7 +110,7 @@ def print_summary(components):
     print_table(["flag", "components", "first s [m]", "last s [m]"], rows, right_aligned=(1, 2, 3))
 
 
-def print_beamline(args, beamline):
+def print_beamline(args: argparse.Namespace, beamline: Sequence[zel_sql.Component]) -> None:
     print(f"Beamline {args.beamline}, {args.start:.3f} m <= s <= {args.end:.3f} m, "
           f"sorted by s: {len(beamline)} components")
     rows = [[c.name, c.type, c.section, f"{c.s:.3f}", f"{c.z:.3f}", f"{c.x:.3f}",
@@ -117,7 +119,7 @@ def print_beamline(args, beamline):
                 right_aligned=(3, 4, 5))
 
 
-def print_cells(args, beamline):
+def print_cells(args: argparse.Namespace, beamline: Sequence[zel_sql.Component]) -> None:
     # Every anchor gets its own cell; cells of close anchors overlap.
     cells = zel_sql.ComponentList.extract_cells_around_components(
         beamline, args.anchors, "s", -args.half_width, args.half_width)
@@ -135,7 +137,7 @@ def print_cells(args, beamline):
                 right_aligned=(1,))
 
 
-def main():
+def main() -> int:
     args = parse_arguments()
     canonical = zel_sql.standardize_facility_name(args.facility)
     backup_file = f"db_component_list_{canonical}.txt"

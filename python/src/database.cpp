@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "odbc/text_rows.h"
 #include "query_result.h"
 #include "text.h"
+#include "typed_rows.h"
 #include "zel/sql/Query.h"
 #include "zel/sql/QueryResult.h"
 
@@ -22,15 +22,6 @@ namespace py = pybind11;
 
 namespace zel::python {
 namespace {
-
-using Rows = std::vector<sql::detail::TextRow>;
-
-// Every row of `sql`, each value read whole as text. A statement without a
-// result set (ATTACH, INSERT) is executed and gives no rows.
-Rows read_rows(sql::Database& database, const std::string& sql) {
-    sql::Query query = database.send_query(sql);
-    return sql::detail::read_text_rows(query, query.get_num_result_columns());
-}
 
 sql::CachePolicy parse_policy(const std::string& policy) {
     if (policy == "fallback") {
@@ -138,15 +129,15 @@ void bind_database(py::module_& module) {
         "attempt and after a successful one.");
     cls.def(
         "query",
-        [](LockedDatabase& self, const Text& sql) {
-            Rows rows =
-                self.use([&](sql::Database& database) { return read_rows(database, sql.bytes); });
-            return rows_to_python(rows);
-        },
+        [](LockedDatabase& self, const Text& sql) { return query_typed_rows(self, sql.bytes); },
         py::arg("sql"),
-        "Every row of `sql`, each value as text: a list of tuples of str, None for NULL. No "
-        "cache is involved. A statement without a result set is executed and gives []. Raises "
-        "DatabaseError when the driver refuses it.");
+        "Every row of `sql`: a list of tuples of Python values by the column's SQL type, as "
+        "pyodbc gives them: int for integer types, float for REAL/FLOAT/DOUBLE, "
+        "decimal.Decimal for DECIMAL/NUMERIC, str for character types (bytes that are no "
+        "UTF-8 as surrogate escapes), bytes for binary types, datetime.date, datetime.time "
+        "and datetime.datetime for DATE, TIME and TIMESTAMP, bool for BIT, str for any other "
+        "type; None for NULL. No cache is involved. A statement without a result set is "
+        "executed and gives []. Raises DatabaseError when the driver refuses it.");
     cls.def(
         "read_with_cache",
         [](LockedDatabase& self, const Text& sql, const std::string& policy,

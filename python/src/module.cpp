@@ -12,7 +12,34 @@
 
 namespace py = pybind11;
 
-PYBIND11_MODULE(zel_sql, module) {
+namespace {
+
+// The extension is zel_sql._zel_sql, re-exported by the package zel_sql
+// (python/zel_sql/__init__.py). Its classes, exceptions and functions say
+// they belong to zel_sql, as they did when the extension was the whole
+// module: pickles find them there, and reprs, tracebacks and the signatures
+// in docstrings name what a script imports. pybind11 and
+// PyErr_NewException take that name from the module's __name__ when each one
+// is made, so the module carries the package's name while they are made.
+class PackageName {
+public:
+    explicit PackageName(py::module_& module)
+        : module_(module), own_name_(module.attr("__name__")) {
+        module_.attr("__name__") = "zel_sql";
+    }
+    PackageName(const PackageName&) = delete;
+    PackageName& operator=(const PackageName&) = delete;
+    ~PackageName() { module_.attr("__name__") = own_name_; }
+
+private:
+    py::module_& module_;
+    py::object own_name_;
+};
+
+}  // namespace
+
+PYBIND11_MODULE(_zel_sql, module) {
+    const PackageName package_name(module);
     module.doc() =
         "The component list of an accelerator facility and cached database reads, from "
         "libzel_sql.\n\n"

@@ -3,7 +3,7 @@
     python3 -I check_installed.py SITE_PACKAGES
 
 Run in isolated mode (-I), so that nothing but the named folder provides the
-module; the module must find libzel_sql by itself.
+package; its extension must find libzel_sql by itself.
 """
 
 import pathlib
@@ -14,11 +14,15 @@ sys.path.insert(0, str(site_packages))
 
 import zel_sql  # noqa: E402
 
-module = pathlib.Path(zel_sql.__file__).resolve()
-if module.parent != site_packages:
-    sys.exit(f"zel_sql was imported from {module}, not from {site_packages}")
-if not module.with_name("zel_sql.pyi").is_file():
-    sys.exit(f"no zel_sql.pyi beside {module}")
+package = pathlib.Path(zel_sql.__file__).resolve().parent
+if package != site_packages / "zel_sql":
+    sys.exit(f"zel_sql was imported from {package}, not from {site_packages}")
+extension = pathlib.Path(zel_sql._zel_sql.__file__).resolve()
+if extension.parent != package:
+    sys.exit(f"the extension {extension} lies outside the package {package}")
+for name in ("py.typed", "_zel_sql.pyi"):
+    if not (package / name).is_file():
+        sys.exit(f"no {name} in {package}")
 if zel_sql.standardize_facility_name(" vmiran ") != "MIRAN_SIM":
     sys.exit("standardize_facility_name gives a wrong result")
-print(f"zel_sql imported from {module}")
+print(f"zel_sql imported from {package}")

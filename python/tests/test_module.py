@@ -25,7 +25,7 @@ def public_names(namespace):
 
 
 def stub_tree():
-    stub = pathlib.Path(zel_sql.__file__).with_name("zel_sql.pyi")
+    stub = pathlib.Path(zel_sql.__file__).with_name("_zel_sql.pyi")
     return ast.parse(stub.read_text())
 
 

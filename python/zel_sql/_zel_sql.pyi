@@ -2,12 +2,19 @@
 
 import datetime
 import os
-from typing import Iterator, Literal, Sequence
+from typing import Any, Iterator, Literal, Sequence
 
-Order = Literal["none", "z", "s"]
-Policy = Literal["fallback", "prefer_cache", "cache_only"]
-FilePath = str | os.PathLike[str]
-Row = tuple[str | None, ...]
+# Names of the stubs alone, private so that the extension need not have them.
+_Order = Literal["none", "z", "s"]
+_Policy = Literal["fallback", "prefer_cache", "cache_only"]
+_FilePath = str | os.PathLike[str]
+_TextRow = tuple[str | None, ...]
+# A row of Database.query(): int, float, decimal.Decimal, str, bytes, bool,
+# datetime.date, datetime.time, datetime.datetime or None, by column type.
+_Row = tuple[Any, ...]
+
+class _pybind11_type(type):
+    """The metaclass that pybind11 gives the extension's classes."""
 
 class Error(RuntimeError):
     """Raised for every failure that the library reports, with its message."""
@@ -20,13 +27,13 @@ class DatabaseError(Error):
     native_error: int
     """The driver's native code of that record."""
 
-class QueryResult:
+class QueryResult(metaclass=_pybind11_type):
     """Every row of one query read through Database.read_with_cache, as text."""
 
     @property
     def columns(self) -> list[str]: ...
     @property
-    def rows(self) -> list[Row]: ...
+    def rows(self) -> list[_TextRow]: ...
     @property
     def from_cache(self) -> bool: ...
     @property
@@ -37,7 +44,7 @@ class QueryResult:
         """The rows as dicts, column name -> value."""
     def __len__(self) -> int: ...
 
-class Database:
+class Database(metaclass=_pybind11_type):
     """One ODBC data source, reached with a user name and a password."""
 
     def __init__(
@@ -59,12 +66,12 @@ class Database:
     @property
     def last_connect_error(self) -> str:
         """Why the most recent login was refused; "" after a successful one."""
-    def query(self, sql: str) -> list[Row]:
-        """Every row of `sql` as text, None for NULL; no cache involved."""
+    def query(self, sql: str) -> list[_Row]:
+        """Every row of `sql`, each value typed by its column's SQL type, None for NULL."""
     def read_with_cache(
         self,
         sql: str,
-        policy: Policy = "fallback",
+        policy: _Policy = "fallback",
         max_age: float | datetime.timedelta = 0,
     ) -> QueryResult:
         """Every row of `sql` as text, read through this data source's cache folder."""
@@ -72,9 +79,9 @@ class Database:
     def cache_folder(self) -> str:
         """The folder of this data source's cache files (default "db_cache")."""
     @cache_folder.setter
-    def cache_folder(self, folder: FilePath) -> None: ...
+    def cache_folder(self, folder: _FilePath) -> None: ...
 
-class Component:
+class Component(metaclass=_pybind11_type):
     """One machine component of a loaded list; read-only."""
 
     @property
@@ -109,19 +116,19 @@ class Component:
     def __eq__(self, other: object) -> bool: ...
     def __hash__(self) -> int: ...
 
-class ComponentList:
+class ComponentList(metaclass=_pybind11_type):
     """All machine components of one facility with the names of their flags."""
 
     def __init__(self) -> None: ...
     def read_from_db_with_backup(
-        self, db: Database, facility: str, backup_file: FilePath = ""
+        self, db: Database, facility: str, backup_file: _FilePath = ""
     ) -> str:
         """Loads from the database with the backup file as fallback; "" on full success."""
     def read_from_db(self, db: Database, facility: str) -> None:
         """Loads from the database, without a backup file."""
-    def read_from_file(self, filename: FilePath) -> None:
+    def read_from_file(self, filename: _FilePath) -> None:
         """Replaces the list by the content of a component list file."""
-    def write_to_file(self, filename: FilePath) -> None:
+    def write_to_file(self, filename: _FilePath) -> None:
         """Writes the list to a component list file."""
     @property
     def flag_names(self) -> list[str]: ...
@@ -129,19 +136,19 @@ class ComponentList:
     def __iter__(self) -> Iterator[Component]: ...
     def find_component_by_name(self, name: str) -> Component | None:
         """The first component of that name, ASCII case ignored; None when there is none."""
-    def find_components_with_flag(self, flag: str, order: Order = "none") -> list[Component]:
+    def find_components_with_flag(self, flag: str, order: _Order = "none") -> list[Component]:
         """The components that carry `flag`, sorted."""
     def extract_beamline(
-        self, flag: str, start: float, end: float, order: Order = "s"
+        self, flag: str, start: float, end: float, order: _Order = "s"
     ) -> list[Component]:
         """The components of beamline `flag` between `start` and `end` (both included)."""
-    def get_sorted_list(self, order: Order) -> list[Component]:
+    def get_sorted_list(self, order: _Order) -> list[Component]:
         """All components, sorted."""
     @staticmethod
     def extract_cells_around_components(
         components: Sequence[Component],
         name_regex: str,
-        order: Order,
+        order: _Order,
         meters_before: float,
         meters_after: float,
     ) -> list[list[Component]]:

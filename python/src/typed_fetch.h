@@ -1,0 +1,108 @@
+#ifndef ZEL_SQL_PYTHON_TYPED_FETCH_H_
+#define ZEL_SQL_PYTHON_TYPED_FETCH_H_
+
+// Reading the rows of an executed statement as typed values into compact
+// column buffers, without Python: the first half of Database.query(), run
+// with the GIL released. typed_rows.h turns the buffers into Python values.
+//
+// Each column is read in the C type of its SQL type: integers as 64-bit
+// integers, REAL/FLOAT/DOUBLE as double, dates and times as the ODBC
+// structures, DECIMAL/NUMERIC and character columns as text, binary columns
+// as bytes. Columns of a fixed C size and character or binary columns of a
+// small declared size are bound, one row per fetch; the others are read with
+// SQLGetData. A bound value longer than its buffer, or of a length the driver
+// does not tell, is read again whole with SQLGetData: no value is ever cut.
+//
+// Row arrays are not used: a value longer than its column's declared size
+// (SQLite never checks it) could then be completed only after SQLSetPos to
+// its row, which sqliteodbc refuses on a forward-only cursor and after which
+// MariaDB Connector/ODBC's next fetch starts again at that row. One fetch per
+// row costs one driver call where a reader that fetches each value on its own
+// (pyodbc) makes one per column.
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "zel/sql/Query.h"
+
+namespace zel::python {
+
+/// What a column's values become in Python.
+enum class ValueKind {
+    integer,           ///< int, read as a signed 64-bit integer
+    unsigned_integer,  ///< int, read as an unsigned 64-bit integer (BIGINT UNSIGNED)
+    boolean,           ///< bool (SQL BIT)
+    real,              ///< float
+    decimal,           ///< decimal.Decimal, read as text
+    text,              ///< str, bytes that are no UTF-8 as surrogate escapes
+    binary,            ///< bytes
+    date,              ///< datetime.date
+    time,              ///< datetime.time
+    timestamp,         ///< datetime.datetime
+};
+
+/// The values of one column for the rows of a chunk. Only the vector of the
+/// column's kind is used; NULL rows hold a zero value there.
+struct ColumnValues {
+    ValueKind kind = ValueKind::text;
+    std::vector<unsigned char> is_null;
+    std::vector<std::int64_t> integers;  ///< integer, unsigned_integer (as bits), boolean
+    std::vector<double> reals;
+    std::vector<SQL_TIMESTAMP_STRUCT> times;  ///< date, time and timestamp alike
+    std::string bytes;                        ///< decimal, text, binary: all values in a row
+    std::vector<std::size_t> ends;            ///< the end of each value in `bytes`
+
+    void clear();
+};
+
+/// A run of rows, column by column.
+struct RowChunk {
+    std::size_t rows = 0;
+    std::vector<ColumnValues> columns;
+};
+
+/// Reads the rows of one executed statement in chunks. Binds its buffers at
+/// construction and undoes the bindings when it dies, however the read ends.
+class TypedFetch {
+public:
+    /// Describes and binds the columns of `query`, which must have no bound
+    /// columns of its own. A statement without a result set gives no rows.
+    /// @throws zel::sql::DatabaseError when a column cannot be described or
+    /// bound.
+    explicit TypedFetch(sql::Query& query);
+    TypedFetch(const TypedFetch&) = delete;
+    TypedFetch& operator=(const TypedFetch&) = delete;
+    ~TypedFetch();
+
+    /// The number of result columns; 0 for a statement without a result set.
+    std::size_t columns() const noexcept;
+
+    /// Empties `chunk` and fills it with the next rows, up to about
+    /// `max_bytes` of values or `max_rows` rows. False when no row was left.
+    /// A fetch that fails is an error, never a short result.
+    /// @throws zel::sql::DatabaseError for a failed fetch or read; zel::Error
+    /// when a completed value's length differs from the fetch's.
+    bool read_chunk(RowChunk& chunk, std::size_t max_rows, std::size_t max_bytes);
+
+private:
+    struct Column;
+
+    void append_value(std::size_t index, ColumnValues& out);
+    void read_whole(int column, SQLSMALLINT c_type, ColumnValues& out);
+    bool get_piece(int column, SQLSMALLINT c_type, char* buffer, SQLLEN length, SQLLEN& indicator);
+
+    sql::Query& query_;
+    SQLHSTMT statement_;
+    std::vector<Column> columns_;
+    bool bound_ = false;
+    bool finished_ = false;
+};
+
+}  // namespace zel::python
+
+#endif  // ZEL_SQL_PYTHON_TYPED_FETCH_H_

@@ -1,0 +1,28 @@
+# The package zel_sql: its compiled extension zel_sql._zel_sql, re-exported
+# name by name. Scripts import from zel_sql, never from the extension: the
+# extension's classes and functions say they belong to zel_sql (__module__),
+# so that pickles, reprs and tracebacks name what a script imports, as in 1.x,
+# when zel_sql was the extension itself.
+
+from . import _zel_sql
+from ._zel_sql import (
+    Component,
+    ComponentList,
+    Database,
+    DatabaseError,
+    Error,
+    QueryResult,
+    standardize_facility_name,
+)
+
+__all__ = [
+    "Component",
+    "ComponentList",
+    "Database",
+    "DatabaseError",
+    "Error",
+    "QueryResult",
+    "standardize_facility_name",
+]
+
+__doc__ = _zel_sql.__doc__
