@@ -13,12 +13,14 @@ import zel_sql
 from conftest import PG, READER, READER_PASSWORD
 
 SAMPLES = "SELECT id, label, amount FROM samples ORDER BY id"
+# What read_with_cache gives (the cache stores text), and what query() gives.
 SAMPLE_ROWS = [("1", "alpha", "2.5"), ("2", None, None), ("3", "gamma", "-1.25")]
+SAMPLE_VALUES = [(1, "alpha", 2.5), (2, None, None), (3, "gamma", -1.25)]
 
 
-def test_query_reads_every_row_as_text(backend):
+def test_query_reads_every_row_typed(backend):
     db = backend.database()
-    assert db.query(SAMPLES) == SAMPLE_ROWS
+    assert db.query(SAMPLES) == SAMPLE_VALUES
     assert db.query("SELECT id FROM samples WHERE id > 3") == []
     assert db.is_connected
     assert db.last_connect_error == ""
@@ -168,6 +170,6 @@ def test_a_hung_session_gives_the_cached_copy_within_the_wait_limit(workdir):
         assert 1.0 <= elapsed < 2.0
         # The hung session is given up: the next call logs in anew and gets a
         # backend of its own, while the old one is still stopped.
-        assert db.query(SAMPLES) == SAMPLE_ROWS
+        assert db.query(SAMPLES) == SAMPLE_VALUES
     finally:
         os.kill(int(pid), signal.SIGCONT)
