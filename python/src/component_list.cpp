@@ -166,7 +166,7 @@ void bind_component(py::module_& module) {
     cls.def(
         "__eq__",
         [](const ComponentRef& a, const ComponentRef& b) { return *a.component == *b.component; },
-        py::is_operator(),
+        py::is_operator(), py::arg("other"),
         "Equal texts, coordinates (NaN equals nothing) and flag values, wherever the two "
         "come from.");
     cls.def(

@@ -347,34 +347,39 @@ void TypedFetch::append_value(std::size_t index, ColumnValues& out) {
 void TypedFetch::read_whole(int column, SQLSMALLINT c_type, ColumnValues& out) {
     // Text pieces end in a NUL that is not part of the value; binary ones do not.
     const SQLLEN terminator = c_type == SQL_C_CHAR ? 1 : 0;
-    const std::size_t start = out.bytes.size();
-    std::size_t kept = start;
-    SQLLEN piece = first_piece;
+    // A first piece on the stack, which holds most values; then, when the
+    // driver tells the length, the rest in one piece straight into the values.
+    char first[first_piece];
     SQLLEN indicator = 0;
-    out.bytes.resize(kept + static_cast<std::size_t>(piece));
-    if (!get_piece(column, c_type, out.bytes.data() + kept, piece, indicator)) {
+    if (!get_piece(column, c_type, first, first_piece, indicator)) {
         indicator = 0;  // SQL_NO_DATA at once: an empty value
     }
     if (indicator == SQL_NULL_DATA) {
-        out.bytes.resize(start);
         push_null(out);
         return;
     }
-    for (;;) {
-        if (indicator != SQL_NO_TOTAL && indicator + terminator <= piece) {
-            out.bytes.resize(kept + static_cast<std::size_t>(indicator));
-            break;
-        }
-        // The piece is full; the indicator told what was left before it.
-        kept += static_cast<std::size_t>(piece - terminator);
-        piece = indicator != SQL_NO_TOTAL
-                    ? indicator - (piece - terminator) + terminator
-                    : std::max<SQLLEN>(static_cast<SQLLEN>(kept - start), 64 * 1024);
-        out.bytes.resize(kept + static_cast<std::size_t>(piece));
-        if (!get_piece(column, c_type, out.bytes.data() + kept, piece, indicator) ||
-            indicator == SQL_NULL_DATA) {
-            out.bytes.resize(kept);
-            break;
+    if (indicator != SQL_NO_TOTAL && indicator + terminator <= first_piece) {
+        out.bytes.append(first, static_cast<std::size_t>(indicator));
+    } else {
+        out.bytes.append(first, static_cast<std::size_t>(first_piece - terminator));
+        SQLLEN piece = first_piece;
+        for (;;) {
+            // The piece was full; the indicator told what was left before it.
+            piece = indicator != SQL_NO_TOTAL
+                        ? indicator - (piece - terminator) + terminator
+                        : std::max<SQLLEN>(static_cast<SQLLEN>(out.bytes.size()), 64 * 1024);
+            const std::size_t kept = out.bytes.size();
+            out.bytes.resize(kept + static_cast<std::size_t>(piece));
+            if (!get_piece(column, c_type, out.bytes.data() + kept, piece, indicator) ||
+                indicator == SQL_NULL_DATA) {
+                out.bytes.resize(kept);
+                break;
+            }
+            if (indicator != SQL_NO_TOTAL && indicator + terminator <= piece) {
+                out.bytes.resize(kept + static_cast<std::size_t>(indicator));
+                break;
+            }
+            out.bytes.resize(kept + static_cast<std::size_t>(piece - terminator));
         }
     }
     out.ends.push_back(out.bytes.size());

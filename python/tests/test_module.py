@@ -48,6 +48,54 @@ def test_the_stubs_name_what_the_module_has():
         assert stub_members == public_names(getattr(zel_sql, name)), name
 
 
+def pybind11_parameters(function):
+    """The parameter names of a function of the extension, each with whether
+    it has a default, from the signature that pybind11 writes atop its
+    docstring (stubtest cannot see these signatures)."""
+    first_line = function.__doc__.splitlines()[0]
+    inside = first_line[first_line.index("(") + 1:first_line.rindex(") ->")]
+    parameters, depth, current = [], 0, ""
+    for character in inside + ",":
+        depth += (character in "[(") - (character in "])")
+        if character == "," and depth == 0:
+            if current.strip():
+                parameters.append(current.strip())
+            current = ""
+        else:
+            current += character
+    return [(p.split(":")[0].strip(), "=" in p) for p in parameters]
+
+
+def stub_parameters(node):
+    arguments = node.args.posonlyargs + node.args.args
+    with_default = len(node.args.defaults)
+    return [(a.arg, i >= len(arguments) - with_default) for i, a in enumerate(arguments)]
+
+
+def test_the_stubs_give_every_function_its_parameters_and_defaults():
+    tree = stub_tree()
+    checked = 0
+    for node in tree.body:
+        if isinstance(node, ast.FunctionDef):
+            members = [(getattr(zel_sql, node.name), node)]
+        elif isinstance(node, ast.ClassDef) and not node.name.startswith("_"):
+            cls = getattr(zel_sql, node.name)
+            members = [(getattr(cls, m.name), m) for m in node.body
+                       if isinstance(m, ast.FunctionDef)
+                       and not any(isinstance(d, ast.Attribute) and d.attr == "setter"
+                                   or isinstance(d, ast.Name) and d.id == "property"
+                                   for d in m.decorator_list)]
+        else:
+            continue
+        for runtime, stub in members:
+            if issubclass(type(runtime), type) or not (runtime.__doc__ or "").startswith(
+                    stub.name + "("):
+                continue  # exceptions' and Python's own methods
+            assert pybind11_parameters(runtime) == stub_parameters(stub), stub.name
+            checked += 1
+    assert checked >= 10
+
+
 def test_every_function_and_property_has_a_docstring():
     for name in public_names(zel_sql):
         value = getattr(zel_sql, name)
