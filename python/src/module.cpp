@@ -29,7 +29,13 @@ public:
     }
     PackageName(const PackageName&) = delete;
     PackageName& operator=(const PackageName&) = delete;
-    ~PackageName() { module_.attr("__name__") = own_name_; }
+    // Also runs while a failed binding unwinds, so it must not throw; a
+    // module whose initialisation failed is not imported anyway.
+    ~PackageName() {
+        if (PyObject_SetAttrString(module_.ptr(), "__name__", own_name_.ptr()) != 0) {
+            PyErr_Clear();
+        }
+    }
 
 private:
     py::module_& module_;
