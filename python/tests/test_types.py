@@ -17,7 +17,7 @@ from decimal import Decimal
 
 import pytest
 
-from conftest import PG
+from conftest import MARIADB, PG
 
 KINDS = ["typical", "extreme", "null"]
 
@@ -145,6 +145,20 @@ def test_values_longer_than_a_bound_buffer_are_read_whole(backend):
     db.query(f"INSERT INTO long_values VALUES (1, '{big}', {binary_literal}), (2, 'short', NULL)")
     rows = db.query("SELECT id, t, b FROM long_values ORDER BY id")
     assert rows == [(1, big, bytes.fromhex(big)), (2, "short", None)]
+
+
+def test_numbers_beyond_the_declared_size_and_the_signed_range():
+    # A NUMERIC without precision has no size the driver can tell: its text
+    # is read whole, however long.
+    long_number = "9" * 2000 + ".5"
+    assert PG.database().query(f"SELECT CAST('{long_number}' AS NUMERIC)") == [
+        (Decimal(long_number),)]
+    # BIGINT UNSIGNED beyond the signed range, and BIT as pyodbc gives it.
+    db = MARIADB.database()
+    db.query("CREATE TEMPORARY TABLE bits (u BIGINT UNSIGNED, b BIT(1))")
+    db.query("INSERT INTO bits VALUES (18446744073709551615, b'1'), (0, b'0'), (NULL, NULL)")
+    assert db.query("SELECT u, b FROM bits ORDER BY u IS NULL, u DESC") == [
+        (18446744073709551615, True), (0, False), (None, None)]
 
 
 def test_empty_and_wide_results_and_statements_without_rows(backend):
