@@ -5,17 +5,8 @@
 #include <string>
 
 #include "odbc/odbc_rules.h"
+#include "odbc/query_statement.h"
 #include "zel/Error.h"
-
-namespace zel::sql::detail {
-
-// The raw statement of a Query, as the library's text read takes it
-// (src/odbc/text_rows.cpp defines this same friend).
-struct QueryStatementAccess {
-    static SQLHSTMT handle(const Query& query) { return query.statement_(); }
-};
-
-}  // namespace zel::sql::detail
 
 namespace zel::python {
 namespace {

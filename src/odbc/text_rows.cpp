@@ -11,13 +11,10 @@
 #include <vector>
 
 #include "odbc/odbc_rules.h"
+#include "odbc/query_statement.h"
 #include "zel/Error.h"
 
 namespace zel::sql::detail {
-
-struct QueryStatementAccess {
-    static SQLHSTMT handle(const Query& query) { return query.statement_(); }
-};
 
 namespace {
 

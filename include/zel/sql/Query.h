@@ -37,7 +37,7 @@ struct CDataTypeOf<unsigned short> {
     static constexpr CDataType value = CDataType::c_ushort;
 };
 
-struct QueryStatementAccess;  // internal: the raw statement of a Query, for the text read
+struct QueryStatementAccess;  // internal: the raw statement of a Query (src/odbc/query_statement.h)
 
 }  // namespace detail
 
