@@ -2,12 +2,17 @@
 
 import datetime
 import os
-from typing import Iterator, Literal, Sequence
+from typing import Any, Iterator, Literal, Sequence
+
+import numpy.typing
 
 Order = Literal["none", "z", "s"]
 Policy = Literal["fallback", "prefer_cache", "cache_only"]
 FilePath = str | os.PathLike[str]
 Row = tuple[str | None, ...]
+# One NumPy array per column, in column order: int64, float64, bool or object
+# (str, bytes, None), by the column.
+Columns = dict[str, numpy.typing.NDArray[Any]]
 
 class Error(RuntimeError):
     """Raised for every failure that the library reports, with its message."""
@@ -61,6 +66,8 @@ class Database:
         """Why the most recent login was refused; "" after a successful one."""
     def query(self, sql: str) -> list[Row]:
         """Every row of `sql` as text, None for NULL; no cache involved."""
+    def query_numpy(self, sql: str) -> Columns:
+        """Every row of `sql` as one NumPy array per column; {} without a result set."""
     def read_with_cache(
         self,
         sql: str,
@@ -146,6 +153,18 @@ class ComponentList:
         meters_after: float,
     ) -> list[list[Component]]:
         """The cell of members around every member whose name matches `name_regex`."""
+    def to_numpy(self) -> Columns:
+        """The components as columns: nine object arrays of str, x/y/z/s float64, a bool per flag."""
+    # A pandas.DataFrame: typed Any, since Debian's pandas ships no type
+    # information that a strict check could use.
+    def to_pandas(self) -> Any:
+        """The columns of to_numpy() as a pandas.DataFrame indexed by name."""
 
 def standardize_facility_name(name: str) -> str:
     """The canonical name of a facility given in any accepted spelling."""
+
+def to_numpy(components: Sequence[Component]) -> Columns:
+    """The columns of components that a selection returned, as ComponentList.to_numpy()."""
+
+def to_pandas(components: Sequence[Component]) -> Any:
+    """The columns of to_numpy(components) as a pandas.DataFrame indexed by name."""

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "numpy_query.h"
 #include "odbc/text_rows.h"
 #include "query_result.h"
 #include "text.h"
@@ -147,6 +148,7 @@ void bind_database(py::module_& module) {
         "Every row of `sql`, each value as text: a list of tuples of str, None for NULL. No "
         "cache is involved. A statement without a result set is executed and gives []. Raises "
         "DatabaseError when the driver refuses it.");
+    bind_query_numpy(cls);
     cls.def(
         "read_with_cache",
         [](LockedDatabase& self, const Text& sql, const std::string& policy,
