@@ -562,7 +562,8 @@ void bind_query_numpy(py::class_<LockedDatabase>& cls) {
         "rounded beyond float64: raises Error for an integer that float64 (with NULLs) or "
         "int64 cannot hold exactly and for two columns of the same name, DatabaseError when "
         "the driver refuses the statement or warns about a value. The rows are fetched without "
-        "the GIL, many at a time.");
+        "the GIL; many rows per fetch when every column is a number. Waits for its login "
+        "under wait_limit and for its rows as long as the driver does, as query().");
 }
 
 }  // namespace zel::python
