@@ -7,6 +7,7 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +15,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -53,7 +56,6 @@ enum class Kind { integer, real, text, binary };
 struct Column {
     std::string name;
     Kind kind = Kind::text;
-    bool is_unsigned = false;
     SQLLEN width = 0;  // bytes of one bound value; 0: read with SQLGetData
 
     // What was read, compact: numbers in `numbers` (int64 or double bits),
@@ -82,7 +84,6 @@ std::string column_text(std::size_t index, const Column& column) {
 
 Kind kind_of(SQLSMALLINT type) {
     switch (type) {
-        case SQL_BIT:
         case SQL_TINYINT:
         case SQL_SMALLINT:
         case SQL_INTEGER:
@@ -104,13 +105,17 @@ Kind kind_of(SQLSMALLINT type) {
 }
 
 // Bytes for one bound value of a column of `kind` and declared size `size`:
-// numbers take eight; texts four bytes per character in UTF-8, room for a
-// sign, a decimal point and an exponent, and the NUL; 0 when not bound.
+// texts four bytes per character in UTF-8, room for a sign, a decimal point
+// and an exponent, and the NUL; numbers, read as texts, at least 64, which
+// any int64 and any double written out shortest fit; 0 when not bound.
 SQLLEN width_for(Kind kind, SQLULEN size) {
     switch (kind) {
         case Kind::integer:
+            return 64;
         case Kind::real:
-            return 8;
+            return size == 0 || size > static_cast<SQLULEN>(max_width - 16)
+                       ? 64
+                       : std::max<SQLLEN>(64, static_cast<SQLLEN>(size) + 16);
         case Kind::binary:
             return size == 0 || size > static_cast<SQLULEN>(max_width)
                        ? 0
@@ -124,18 +129,48 @@ SQLLEN width_for(Kind kind, SQLULEN size) {
     return std::max<SQLLEN>(32, static_cast<SQLLEN>(size) * 4 + 16);
 }
 
+// Numbers are read as the driver's texts and parsed here: drivers convert
+// to SQL_C_SBIGINT and SQL_C_DOUBLE without a word about what does not fit
+// (sqliteodbc gives 1 for 1.5 and NULL for "abc" in an INTEGER column),
+// while a text that is not exactly a number of its column's kind is refused
+// below.
 SQLSMALLINT c_type_of(const Column& column) {
-    switch (column.kind) {
-        case Kind::integer:
-            return column.is_unsigned ? SQL_C_UBIGINT : SQL_C_SBIGINT;
-        case Kind::real:
-            return SQL_C_DOUBLE;
-        case Kind::binary:
-            return SQL_C_BINARY;
-        case Kind::text:
-            break;
+    return column.kind == Kind::binary ? SQL_C_BINARY : SQL_C_CHAR;
+}
+
+// The text of a value for a message: at most 40 bytes of it.
+std::string quoted(std::string_view text) {
+    return "\"" + std::string(text.substr(0, 40)) + (text.size() > 40 ? "...\"" : "\"");
+}
+
+std::int64_t parse_integer(std::string_view text, std::size_t index, const Column& column) {
+    std::int64_t value = 0;
+    const char* const last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(text.data(), last, value);
+    if (error == std::errc::result_out_of_range) {
+        throw Error(column_text(index, column) + " holds " + quoted(text) +
+                    ", more than int64 holds; select it as text to read it");
     }
-    return SQL_C_CHAR;
+    if (error != std::errc() || end != last) {
+        throw Error(column_text(index, column) + ", of an integer type, holds " + quoted(text) +
+                    ", which is not an integer");
+    }
+    return value;
+}
+
+double parse_real(std::string_view text, std::size_t index, const Column& column) {
+    double value = 0;
+    const char* const last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(text.data(), last, value);
+    if (error == std::errc::result_out_of_range) {
+        throw Error(column_text(index, column) + " holds " + quoted(text) +
+                    ", beyond what float64 holds; select it as text to read it");
+    }
+    if (error != std::errc() || end != last) {
+        throw Error(column_text(index, column) + ", of a numeric type, holds " + quoted(text) +
+                    ", which is not a number");
+    }
+    return value;
 }
 
 std::vector<Column> describe_columns(sql::Query& query, SQLHSTMT statement, int count) {
@@ -152,15 +187,6 @@ std::vector<Column> describe_columns(sql::Query& query, SQLHSTMT statement, int 
                                   "Unable to describe column " + std::to_string(number) + ": ");
         }
         column.kind = kind_of(type);
-        if (column.kind == Kind::integer) {
-            SQLLEN is_unsigned = SQL_FALSE;
-            if (succeeded(SQLColAttribute(statement, static_cast<SQLUSMALLINT>(number),
-                                          SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &is_unsigned))) {
-                // Only a BIGINT may hold more than int64 takes; a smaller
-                // unsigned type fits.
-                column.is_unsigned = is_unsigned == SQL_TRUE && type == SQL_BIGINT;
-            }
-        }
         column.width = width_for(column.kind, size);
         // One array per name: a second column of the same name would hide
         // the first.
@@ -336,27 +362,39 @@ private:
             const bool is_null = indicator == SQL_NULL_DATA;
             column.nulls.push_back(static_cast<char>(is_null));
             column.has_null = column.has_null || is_null;
+            const char* const bound =
+                column.buffer.data() + row * static_cast<std::size_t>(column.width);
+            const SQLLEN room = column.width - (column.kind == Kind::binary ? 0 : 1);
+            const bool whole = indicator >= 0 && indicator <= room;
             if (column.kind == Kind::integer || column.kind == Kind::real) {
                 std::int64_t value = 0;
                 if (!is_null) {
-                    std::memcpy(&value, column.buffer.data() + row * 8, 8);
-                    if (column.is_unsigned && value < 0) {
-                        throw Error(column_text(i, column) + " holds " +
-                                    std::to_string(static_cast<std::uint64_t>(value)) +
-                                    ", more than int64 holds; select it as text to read it");
+                    std::string_view text(bound, whole ? static_cast<std::size_t>(indicator) : 0);
+                    if (!whole) {
+                        if (rows_ > 1) {
+                            throw Error(column_text(i, column) + " holds a number of more than " +
+                                        std::to_string(room) +
+                                        " characters; select it as text to read it");
+                        }
+                        long_number_.clear();
+                        complete(i, number, indicator, long_number_);
+                        text = long_number_;
+                    }
+                    if (column.kind == Kind::integer) {
+                        value = parse_integer(text, i, column);
+                    } else {
+                        const double real = parse_real(text, i, column);
+                        std::memcpy(&value, &real, sizeof(real));
                     }
                 }
                 column.numbers.push_back(value);
                 continue;
             }
             if (!is_null) {
-                const SQLLEN room = column.width - (column.kind == Kind::text ? 1 : 0);
-                if (indicator >= 0 && indicator <= room) {
-                    column.bytes.append(
-                        column.buffer.data() + row * static_cast<std::size_t>(column.width),
-                        static_cast<std::size_t>(indicator));
+                if (whole) {
+                    column.bytes.append(bound, static_cast<std::size_t>(indicator));
                 } else {
-                    complete(i, number, indicator);
+                    complete(i, number, indicator, column.bytes);
                 }
             }
             column.ends.push_back(column.bytes.size());
@@ -377,11 +415,11 @@ private:
     // SQLGetData of a bound column again at the value's beginning; a driver
     // that does not is caught by the length check, never passed off as a
     // shorter value.
-    void complete(std::size_t index, int number, SQLLEN bound_indicator) {
-        Column& column = columns_[index];
-        const std::size_t start = column.bytes.size();
-        const bool not_null = get_whole(statement_, number, c_type_of(column), column.bytes);
-        const std::size_t length = column.bytes.size() - start;
+    void complete(std::size_t index, int number, SQLLEN bound_indicator, std::string& out) {
+        const Column& column = columns_[index];
+        const std::size_t start = out.size();
+        const bool not_null = get_whole(statement_, number, c_type_of(column), out);
+        const std::size_t length = out.size() - start;
         if (!not_null ||
             (bound_indicator >= 0 && length != static_cast<std::size_t>(bound_indicator))) {
             throw Error(column_text(index, column) + " read " +
@@ -396,6 +434,7 @@ private:
     std::vector<Column>& columns_;
     std::string sql_;
     std::size_t rows_ = 1;  // rows per fetch
+    std::string long_number_;
     std::vector<SQLUSMALLINT> statuses_;
     SQLULEN fetched_ = 0;
     std::size_t rows_read_ = 0;
@@ -558,12 +597,13 @@ void bind_query_numpy(py::class_<LockedDatabase>& cls) {
         "order. Integer columns give int64 arrays, or float64 with NaN for NULL when the "
         "column holds a NULL; REAL, FLOAT, DOUBLE, DECIMAL and NUMERIC columns float64 with NaN "
         "for NULL; all other columns object arrays of str (bytes for binary columns), None for "
-        "NULL. A statement without a result set is executed and gives {}. No value is cut or "
-        "rounded beyond float64: raises Error for an integer that float64 (with NULLs) or "
-        "int64 cannot hold exactly and for two columns of the same name, DatabaseError when "
-        "the driver refuses the statement or warns about a value. The rows are fetched without "
-        "the GIL; many rows per fetch when every column is a number. Waits for its login "
-        "under wait_limit and for its rows as long as the driver does, as query().");
+        "NULL. A statement without a result set is executed and gives {}. Raises Error rather "
+        "than cut or make up a value: for a value that is not a number of its column's kind, "
+        "an integer beyond int64 (beside a NULL: one that float64 cannot hold exactly), a "
+        "number beyond float64, and for two columns of the same name; DatabaseError when the "
+        "driver refuses the statement or warns about a value. The rows are fetched without the "
+        "GIL; many rows per fetch when every column is a number. Waits for its login under "
+        "wait_limit and for its rows as long as the driver does, as query().");
 }
 
 }  // namespace zel::python

@@ -7,10 +7,12 @@
 // Integer columns become int64 arrays, or float64 with NaN for NULL when the
 // column holds a NULL; the other numeric columns (REAL, FLOAT, DOUBLE,
 // DECIMAL, NUMERIC) float64 with NaN for NULL; every other column an object
-// array of str (binary columns: bytes), None for NULL. No value is cut: an
-// integer that float64 or int64 cannot hold exactly, a warning of the driver
-// other than a cut text, or a cut text that cannot be read again whole is an
-// error.
+// array of str (binary columns: bytes), None for NULL. No value is cut or
+// made up: numbers are read as the driver's texts and parsed here, and a text
+// that is not a number of its column's kind, an integer beyond int64 (or, beside
+// a NULL, beyond what float64 holds exactly), a number beyond float64, a
+// warning of the driver other than a cut text, or a cut text that cannot be
+// read again whole is an error.
 //
 // How rows are fetched: every column is bound to a buffer except texts of
 // unknown or large declared size, which are read with SQLGetData. A result
