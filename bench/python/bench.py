@@ -31,6 +31,7 @@ import sys
 import time
 from typing import Any, Callable
 
+import numpy  # noqa: F401 -- imported before any clock starts, as by a script that uses it
 import pyodbc
 
 import zel_sql
