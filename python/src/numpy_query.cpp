@@ -290,8 +290,6 @@ public:
         SQLSetStmtAttr(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
     }
 
-    std::size_t rows_per_fetch() const noexcept { return rows_; }
-
     // Fetches and takes the next rowset; false at the end of the rows.
     bool next() {
         fetched_ = 0;

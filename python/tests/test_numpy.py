@@ -306,6 +306,25 @@ def test_the_columns_outlive_the_list():
     assert selection["name"].tolist() == expected["name"][:3]
 
 
+def list_file(folder, flag, name):
+    """A component list file of one component that carries its one flag."""
+    path = folder / f"{name}.txt"
+    path.write_text(f"<flag_names>\n{flag}\n</flag_names>\n<components>\n<component>\n{name}\n"
+                    + "x\n" * 7 + "1.0e+00\n" * 4 + "1\nPS\n</component>\n</components>\n")
+    return path
+
+
+def test_components_of_lists_with_different_flags_give_no_columns(tmp_path):
+    first, second, same = zel_sql.ComponentList(), zel_sql.ComponentList(), zel_sql.ComponentList()
+    first.read_from_file(list_file(tmp_path, "QUAD", "Q1"))
+    second.read_from_file(list_file(tmp_path, "BPM", "B1"))
+    same.read_from_file(list_file(tmp_path, "QUAD", "Q2"))
+    with pytest.raises(ValueError, match="lists with different flags"):
+        zel_sql.to_numpy(list(first) + list(second))
+    columns = zel_sql.to_numpy(list(first) + list(same))
+    assert (columns["name"].tolist(), columns["QUAD"].tolist()) == (["Q1", "Q2"], [True, True])
+
+
 def test_to_pandas_without_pandas_says_what_is_missing(miran, monkeypatch):
     monkeypatch.setitem(sys.modules, "pandas", None)
     with pytest.raises(ImportError, match="to_pandas\\(\\) needs pandas, which is not installed"):
