@@ -99,12 +99,16 @@ def print_beamlines(db: zel_sql.Database, canonical: str) -> None:
 
 
 def print_summary(components: zel_sql.ComponentList) -> None:
-    print(f"Summary: {len(components)} components, {len(components.flag_names)} flags")
+    """Counts and the extent along s of every flag, from the list as a table
+    (pandas.DataFrame) with one bool column per flag."""
+    table = components.to_pandas()
+    print(f"Summary: {len(table)} components, {len(components.flag_names)} flags")
     rows = []
     for flag in components.flag_names:
-        members = components.find_components_with_flag(flag, "s")
-        if members:
-            rows.append([flag, str(len(members)), f"{members[0].s:.3f}", f"{members[-1].s:.3f}"])
+        positions = table.loc[table[flag], "s"]
+        if len(positions):
+            rows.append([flag, str(len(positions)), f"{positions.min():.3f}",
+                         f"{positions.max():.3f}"])
         else:
             rows.append([flag, "0", "-", "-"])
     print_table(["flag", "components", "first s [m]", "last s [m]"], rows, right_aligned=(1, 2, 3))

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "component_columns.h"
 #include "database.h"
 #include "text.h"
 #include "zel/sql/Component.h"
@@ -127,6 +128,24 @@ py::dict flags_of(const ComponentRef& ref) {
         }
     }
     return flags;
+}
+
+// The columns of components that a selection returned. They may come from
+// several lists, as long as these name the same flags.
+py::dict columns_of(const std::vector<ComponentRef>& components) {
+    std::vector<const Component*> pointers;
+    pointers.reserve(components.size());
+    const ComponentList* flags_from = nullptr;
+    for (const ComponentRef& ref : components) {
+        if (flags_from != nullptr && flags_from != ref.list.get() &&
+            flags_from->flag_names_ != ref.list->flag_names_) {
+            throw py::value_error("the components come from lists with different flags");
+        }
+        flags_from = ref.list.get();
+        pointers.push_back(ref.component);
+    }
+    static const std::vector<std::string> no_flags;
+    return component_columns(pointers, flags_from != nullptr ? flags_from->flag_names_ : no_flags);
 }
 
 void bind_component(py::module_& module) {
@@ -328,6 +347,40 @@ void bind_component_list(py::module_& module) {
         "meters_after], sorted by position. Cells may overlap and are never merged.\n\n"
         "Raises Error when meters_before > 0, meters_after < 0 or, once a name matches, the "
         "order is \"none\"; re.error for an invalid pattern.");
+
+    cls.def(
+        "to_numpy",
+        [](const SharedComponentList& self) {
+            const ListPtr list = self.current();
+            return component_columns(list->get_sorted_list(SortOrder::none), list->flag_names_);
+        },
+        "The components in stored order as columns: a dict of NumPy arrays. The nine texts "
+        "(\"name\", \"real_name\", \"name2\", \"section\", \"group\", \"class_name\", "
+        "\"type\", \"friendly_name\", \"link_name\") as object arrays of str; \"x\", \"y\", "
+        "\"z\", \"s\" as float64; one bool array per flag, keyed by the flag's name. Raises "
+        "Error when a flag has the name of one of these fields.");
+    cls.def(
+        "to_pandas",
+        [](const SharedComponentList& self) {
+            const ListPtr list = self.current();
+            return component_frame(
+                component_columns(list->get_sorted_list(SortOrder::none), list->flag_names_));
+        },
+        "The columns of to_numpy() as a pandas.DataFrame indexed by name. pandas is imported "
+        "only here: raises ImportError when it is not installed.");
+
+    module.def("to_numpy", &columns_of, py::arg("components"),
+               "The columns of a list of Component, as ComponentList.to_numpy() gives them for "
+               "a whole list; the flags are those of the components' list. Raises ValueError "
+               "for components of lists with different flags.");
+    module.def(
+        "to_pandas",
+        [](const std::vector<ComponentRef>& components) {
+            return component_frame(columns_of(components));
+        },
+        py::arg("components"),
+        "The columns of zel_sql.to_numpy(components) as a pandas.DataFrame indexed by name; "
+        "raises ImportError when pandas is not installed.");
 }
 
 }  // namespace zel::python

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "numpy_query.h"
 #include "query_result.h"
 #include "text.h"
 #include "typed_rows.h"
@@ -138,6 +139,7 @@ void bind_database(py::module_& module) {
         "and datetime.datetime for DATE, TIME and TIMESTAMP, bool for BIT, str for any other "
         "type; None for NULL. No cache is involved. A statement without a result set is "
         "executed and gives []. Raises DatabaseError when the driver refuses it.");
+    bind_query_numpy(cls);
     cls.def(
         "read_with_cache",
         [](LockedDatabase& self, const Text& sql, const std::string& policy,

@@ -13,6 +13,8 @@ from ._zel_sql import (
     Error,
     QueryResult,
     standardize_facility_name,
+    to_numpy,
+    to_pandas,
 )
 
 __all__ = [
@@ -23,6 +25,8 @@ __all__ = [
     "Error",
     "QueryResult",
     "standardize_facility_name",
+    "to_numpy",
+    "to_pandas",
 ]
 
 __doc__ = _zel_sql.__doc__

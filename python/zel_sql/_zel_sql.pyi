@@ -4,6 +4,8 @@ import datetime
 import os
 from typing import Any, Iterator, Literal, Sequence
 
+import numpy.typing
+
 # Names of the stubs alone, private so that the extension need not have them.
 _Order = Literal["none", "z", "s"]
 _Policy = Literal["fallback", "prefer_cache", "cache_only"]
@@ -15,6 +17,9 @@ _Row = tuple[Any, ...]
 
 class _pybind11_type(type):
     """The metaclass that pybind11 gives the extension's classes."""
+# One NumPy array per column, in column order: int64, float64, bool or object
+# (str, bytes, None), by the column.
+_Columns = dict[str, numpy.typing.NDArray[Any]]
 
 class Error(RuntimeError):
     """Raised for every failure that the library reports, with its message."""
@@ -68,6 +73,8 @@ class Database(metaclass=_pybind11_type):
         """Why the most recent login was refused; "" after a successful one."""
     def query(self, sql: str) -> list[_Row]:
         """Every row of `sql`, each value typed by its column's SQL type, None for NULL."""
+    def query_numpy(self, sql: str) -> _Columns:
+        """Every row of `sql` as one NumPy array per column; {} without a result set."""
     def read_with_cache(
         self,
         sql: str,
@@ -153,6 +160,18 @@ class ComponentList(metaclass=_pybind11_type):
         meters_after: float,
     ) -> list[list[Component]]:
         """The cell of members around every member whose name matches `name_regex`."""
+    def to_numpy(self) -> _Columns:
+        """The components as columns: nine object arrays of str, x/y/z/s float64, a bool per flag."""
+    # A pandas.DataFrame: typed Any, since Debian's pandas ships no type
+    # information that a strict check could use.
+    def to_pandas(self) -> Any:
+        """The columns of to_numpy() as a pandas.DataFrame indexed by name."""
 
 def standardize_facility_name(name: str) -> str:
     """The canonical name of a facility given in any accepted spelling."""
+
+def to_numpy(components: Sequence[Component]) -> _Columns:
+    """The columns of components that a selection returned, as ComponentList.to_numpy()."""
+
+def to_pandas(components: Sequence[Component]) -> Any:
+    """The columns of to_numpy(components) as a pandas.DataFrame indexed by name."""
