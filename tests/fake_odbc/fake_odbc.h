@@ -94,6 +94,8 @@ enum class Fn {
     describe_col,      ///< SQLDescribeCol
     free_stmt,         ///< SQLFreeStmt
     set_pos,           ///< SQLSetPos
+    get_info,          ///< SQLGetInfo
+    get_functions,     ///< SQLGetFunctions
 };
 
 /// "SQLAllocHandle" and so on.
@@ -242,6 +244,21 @@ void set_parameter_output(int parameter, Value value);
 /// every SQLExecDirect fails so and SQL_ATTR_CONNECTION_DEAD reads
 /// SQL_CD_TRUE, until SQLDisconnect. The next SQLConnect works again.
 void lose_connection(SQLHANDLE dbc);
+
+/// What the driver tells of itself through SQLGetInfo and SQLGetFunctions.
+/// Other information types fail with SQLSTATE HY096.
+struct DriverInfo {
+    /// SQL_GETDATA_EXTENSIONS; by default without SQL_GD_BLOCK, so that
+    /// reads go one row per fetch unless a test offers row arrays.
+    SQLUINTEGER getdata_extensions = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+    /// SQL_DRIVER_NAME.
+    std::string name = "libfakeodbc.so";
+    /// SQLGetFunctions(SQL_API_SQLSETPOS).
+    bool set_pos = true;
+};
+
+/// Every connection's driver describes itself so from now on.
+void set_driver_info(DriverInfo info);
 
 /// Replaces the diagnostic records of `handle` now; the next call on the
 /// handle other than SQLGetDiagRec clears them again.

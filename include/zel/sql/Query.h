@@ -134,6 +134,9 @@ private:
     friend struct detail::QueryStatementAccess;
 
     StatementHandle statement_;
+    // The connection the statement belongs to, for the text read's questions
+    // to the driver (SQLGetInfo takes a connection handle).
+    SQLHDBC connection_ = SQL_NULL_HDBC;
     std::string query_;
     // Node-based on purpose: the driver keeps the address of each bytes_read.
     std::map<int, ColumnInfo> column_info_;
