@@ -121,9 +121,10 @@ public:
 
     std::uint64_t integer(std::size_t size, const char* what) {
         need(size, what);
+        const auto* in = reinterpret_cast<const unsigned char*>(bytes_.data() + position_);
         std::uint64_t value = 0;
         for (std::size_t i = 0; i < size; ++i) {
-            value |= std::uint64_t{static_cast<unsigned char>(bytes_[position_ + i])} << (8 * i);
+            value |= std::uint64_t{in[i]} << (8 * i);
         }
         position_ += size;
         return value;
@@ -143,12 +144,15 @@ public:
         return std::string(bytes(length, what));
     }
 
-    std::optional<std::string> value() {
+    // Appends the next value to `row`, NULL as std::nullopt.
+    void append_value(std::vector<std::optional<std::string>>& row) {
         const std::uint64_t length = integer(length_size, "a value");
         if (length == null_marker) {
-            return std::nullopt;
+            row.emplace_back();
+            return;
         }
-        return std::string(bytes(length, "a value"));
+        const std::string_view value = bytes(length, "a value");
+        row.emplace_back(std::in_place, value.data(), value.size());
     }
 
     [[noreturn]] static void damaged(const std::string& detail) {
@@ -273,12 +277,13 @@ CachedQuery read_cache_payload(std::string_view payload) {
     }
     cached.result.rows.reserve(static_cast<std::size_t>(rows));
     for (std::uint64_t r = 0; r < rows; ++r) {
-        std::vector<std::optional<std::string>> row;
+        // Built in place: a hit makes millions of values, and a temporary
+        // per value or per row costs as much again as the value itself.
+        std::vector<std::optional<std::string>>& row = cached.result.rows.emplace_back();
         row.reserve(static_cast<std::size_t>(columns));
         for (std::uint64_t c = 0; c < columns; ++c) {
-            row.push_back(fields.value());
+            fields.append_value(row);
         }
-        cached.result.rows.push_back(std::move(row));
     }
     if (fields.left() != 0) {
         PayloadReader::damaged(util::cat(fields.left(), " bytes follow the last row"));

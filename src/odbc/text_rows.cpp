@@ -179,7 +179,6 @@ public:
             }
         }
         positioned_ = 0;
-        out.reserve(out.size() + rows_fetched_);
         for (std::size_t row = 0; row < rows_fetched_; ++row) {
             append_row(out.emplace_back(), row);
         }
@@ -248,9 +247,9 @@ private:
 
     // A bound value longer than its declared size, or of a length the driver
     // did not tell (SQL_NO_TOTAL): read again, whole, with SQLGetData, which
-    // psqlODBC and sqliteodbc start again at the value's beginning. A driver
-    // that does not (MariaDB Connector/ODBC gives nothing more) is caught by
-    // the length check, never passed off as a shorter value.
+    // psqlODBC, sqliteodbc and MariaDB Connector/ODBC start again at the
+    // value's beginning. A driver that does not is caught by the length
+    // check, never passed off as a shorter value.
     std::string complete(int column, SQLLEN bound_indicator) {
         std::optional<std::string> value = read_whole(column);
         if (!value ||
