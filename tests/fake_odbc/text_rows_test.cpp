@@ -150,26 +150,33 @@ TEST_P(TextRowsTest, ValuesAroundTheBufferSizesAndHugeOnesArriveWhole) {
 
 TEST_P(TextRowsTest, NullInEveryColumnPositionAndEmptyTextAreTold) {
     constexpr std::size_t columns = 6;
-    fake_odbc::ResultSet result(columns);
-    result.sizes({declared, 0, declared, declared, 0, declared});
-    for (std::size_t null_at = 0; null_at < columns; ++null_at) {
-        std::vector<fake_odbc::Value> values;
-        for (std::size_t i = 0; i < columns; ++i) {
-            values.push_back(i == null_at ? fake_odbc::null() : fake_odbc::text(""));
+    // Some columns read with SQLGetData alone, and all bound (row arrays
+    // where the driver offers them).
+    const std::vector<std::vector<SQLULEN>> declarations = {
+        {declared, 0, declared, declared, 0, declared}, std::vector<SQLULEN>(columns, declared)};
+    for (const auto& sizes : declarations) {
+        SCOPED_TRACE(sizes[1]);
+        fake_odbc::ResultSet result(columns);
+        result.sizes(sizes);
+        for (std::size_t null_at = 0; null_at < columns; ++null_at) {
+            std::vector<fake_odbc::Value> values;
+            for (std::size_t i = 0; i < columns; ++i) {
+                values.push_back(i == null_at ? fake_odbc::null() : fake_odbc::text(""));
+            }
+            result.row(values);
         }
-        result.row(values);
-    }
-    result.row(std::vector<fake_odbc::Value>(columns, fake_odbc::null()));
-    const std::vector<TextRow> rows = bound_read(result);
-    ASSERT_EQ(rows.size(), columns + 1);
-    for (std::size_t null_at = 0; null_at < columns; ++null_at) {
-        for (std::size_t i = 0; i < columns; ++i) {
-            EXPECT_EQ(rows[null_at][i],
-                      i == null_at ? std::nullopt : std::optional<std::string>(""));
+        result.row(std::vector<fake_odbc::Value>(columns, fake_odbc::null()));
+        const std::vector<TextRow> rows = bound_read(result);
+        ASSERT_EQ(rows.size(), columns + 1);
+        for (std::size_t null_at = 0; null_at < columns; ++null_at) {
+            for (std::size_t i = 0; i < columns; ++i) {
+                EXPECT_EQ(rows[null_at][i],
+                          i == null_at ? std::nullopt : std::optional<std::string>(""));
+            }
         }
+        EXPECT_EQ(rows.back(), TextRow(columns, std::nullopt));
+        EXPECT_EQ(rows, get_data_read(result));
     }
-    EXPECT_EQ(rows.back(), TextRow(columns, std::nullopt));
-    EXPECT_EQ(rows, get_data_read(result));
 }
 
 TEST_P(TextRowsTest, ThreeHundredColumns) {
