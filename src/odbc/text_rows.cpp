@@ -19,6 +19,7 @@ namespace zel::sql::detail {
 struct QueryStatementAccess {
     static SQLHSTMT handle(const Query& query) { return query.statement_(); }
     static SQLHDBC connection(const Query& query) { return query.connection_; }
+    static const std::string& sql(const Query& query) { return query.query_; }
 };
 
 namespace {
@@ -107,7 +108,8 @@ struct ColumnBuffer {
 // SQLGetData, in a rowset after SQLSetPos to its row.
 class BoundColumns {
 public:
-    BoundColumns(SQLHSTMT statement, SQLHDBC connection, int columns) : statement_(statement) {
+    BoundColumns(SQLHSTMT statement, SQLHDBC connection, const std::string& sql, int columns)
+        : statement_(statement), sql_(sql) {
         columns_.resize(static_cast<std::size_t>(columns));
         std::size_t row_bytes = 0;
         bool all_bound = true;
@@ -175,7 +177,7 @@ public:
         // only: it fails the read as a failed fetch would.
         for (std::size_t row = 0; row < rows_fetched_; ++row) {
             if (statuses_[row] == SQL_ROW_ERROR) {
-                throw_statement_error(statement_, "Fetch failed: ");
+                throw_statement_error(statement_, "Fetch failed: ", " (" + sql_ + ")");
             }
         }
         positioned_ = 0;
@@ -317,6 +319,7 @@ private:
     }
 
     SQLHSTMT statement_;
+    const std::string& sql_;
     std::vector<ColumnBuffer> columns_;
     std::size_t rowset_rows_ = 1;
     SQLULEN rows_fetched_ = 0;
@@ -347,7 +350,7 @@ std::vector<TextRow> read_text_rows(Query& query, int columns) {
         return rows;
     }
     BoundColumns bound(QueryStatementAccess::handle(query), QueryStatementAccess::connection(query),
-                       columns);
+                       QueryStatementAccess::sql(query), columns);
     // fetch_checked marks every wait for the database for bounded waiting and
     // reports a failed fetch with the driver's diagnostics.
     while (query.fetch_checked()) {

@@ -228,6 +228,12 @@ Value unterminated(Value value) {
     return value;
 }
 
+Value unconvertible(Diagnostic error) {
+    Value value = text("");
+    value.conversion_error = std::move(error);
+    return value;
+}
+
 ResultSet& ResultSet::row(std::vector<Value> values) {
     if (static_cast<int>(values.size()) != columns_) {
         throw std::invalid_argument("fake_odbc::ResultSet::row: expected " +

@@ -131,6 +131,10 @@ struct Value {
     /// fills the whole buffer and gets no terminating NUL, as MariaDB
     /// Connector/ODBC 3.1 delivers it. SQLGetData still terminates each piece.
     bool unterminated = false;
+    /// When set, every conversion of this value fails with this record, as a
+    /// value the driver cannot convert: inside a rowset its row's status is
+    /// SQL_ROW_ERROR.
+    std::optional<Diagnostic> conversion_error;
 };
 
 /// SQL NULL.
@@ -149,6 +153,8 @@ Value integer(long long number);
 Value without_total(Value value);
 /// `value` without a terminating NUL when cut in a bound column's buffer.
 Value unterminated(Value value);
+/// A value whose every conversion fails with `error`.
+Value unconvertible(Diagnostic error);
 
 /// The bytes that binary_pattern(size) holds.
 std::vector<unsigned char> pattern_bytes(std::size_t size);

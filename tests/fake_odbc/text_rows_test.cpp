@@ -326,6 +326,30 @@ TEST(TextRowArrays, OneRowPerFetchWhereRowsetsCannotBeCompleted) {
     }
 }
 
+// A row whose value the driver cannot convert, in the middle of a rowset, is
+// reported through its row status only (SQL_ROW_ERROR, the fetch
+// SQL_SUCCESS_WITH_INFO): the read fails as a failed fetch does, and the
+// bindings and the row array are undone.
+TEST(TextRowArrays, ARowThatFailsInsideARowsetFailsTheRead) {
+    fake_odbc::reset();
+    fake_odbc::set_driver_info(block_cursor_driver());
+    Connection connection;
+    fake_odbc::ResultSet result(2);
+    result.sizes({declared, declared})
+        .row({fake_odbc::text("a"), fake_odbc::text("b")})
+        .row({fake_odbc::text("c"), fake_odbc::unconvertible({"cannot convert", "22018"})})
+        .row({fake_odbc::text("e"), fake_odbc::text("f")});
+    fake_odbc::set_result_set_for(sql, result);
+    Query query(sql, connection.conn);
+    EXPECT_EQ(error_message([&] { read_text_rows(query, 2); }),
+              "Fetch failed: cannot convert (" + sql + ")");
+    EXPECT_EQ(fake_odbc::count(Fn::fetch), 1);
+    EXPECT_EQ(fake_odbc::statement_attribute(fake_odbc::last_handle(SQL_HANDLE_STMT),
+                                             SQL_ATTR_ROW_ARRAY_SIZE),
+              1);
+    EXPECT_EQ(fake_odbc::count(Fn::free_stmt), 1);
+}
+
 // A driver that takes another row array size than asked (SQLSTATE 01S02) is
 // read one row per fetch rather than trusted with buffers of another size.
 TEST(TextRowArrays, ADriverThatChangesTheRowArraySizeIsReadOneRowPerFetch) {
