@@ -1,7 +1,10 @@
 #include "cache/cache_payload.h"
 
 #include <cstring>
+#include <exception>
+#include <future>
 #include <optional>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -28,6 +31,10 @@ constexpr std::size_t digest_size = std::tuple_size_v<util::Sha3_224Digest>;
 // columns, no rows, digest.
 constexpr std::size_t min_payload_size = version_size + file_size_size + 2 * length_size +
                                          stored_at_size + length_size + count_size + digest_size;
+
+// A payload body of at least this many bytes is hashed on a thread of its own
+// while it is decoded; below it, a thread costs more than it saves.
+constexpr std::size_t parallel_digest_size = std::size_t{1} << 20;
 
 // Pieces smaller than this are gathered before they are hashed and written.
 constexpr std::size_t chunk_size = std::size_t{64} << 10;
@@ -121,9 +128,10 @@ public:
 
     std::uint64_t integer(std::size_t size, const char* what) {
         need(size, what);
+        const auto* in = reinterpret_cast<const unsigned char*>(bytes_.data() + position_);
         std::uint64_t value = 0;
         for (std::size_t i = 0; i < size; ++i) {
-            value |= std::uint64_t{static_cast<unsigned char>(bytes_[position_ + i])} << (8 * i);
+            value |= std::uint64_t{in[i]} << (8 * i);
         }
         position_ += size;
         return value;
@@ -143,12 +151,15 @@ public:
         return std::string(bytes(length, what));
     }
 
-    std::optional<std::string> value() {
+    // Appends the next value to `row`, NULL as std::nullopt.
+    void append_value(std::vector<std::optional<std::string>>& row) {
         const std::uint64_t length = integer(length_size, "a value");
         if (length == null_marker) {
-            return std::nullopt;
+            row.emplace_back();
+            return;
         }
-        return std::string(bytes(length, "a value"));
+        const std::string_view value = bytes(length, "a value");
+        row.emplace_back(std::in_place, value.data(), value.size());
     }
 
     [[noreturn]] static void damaged(const std::string& detail) {
@@ -187,6 +198,47 @@ std::uint64_t file_size_of(const std::string& sql, const std::string& data_sourc
         }
     }
     return size + digest_size;
+}
+
+// Decodes the fields of a payload's body (the payload without its digest).
+// Every field is checked against the bytes left: what a matching digest
+// cannot rule out is a file made to look right.
+CachedQuery decode_fields(std::string_view body) {
+    PayloadReader fields(body);
+    fields.bytes(version_size + file_size_size, "the file size");
+    CachedQuery cached;
+    cached.sql = fields.text("the SQL text");
+    cached.data_source = fields.text("the data source name");
+    cached.result.stored_at =
+        static_cast<std::int64_t>(fields.integer(stored_at_size, "the time stored"));
+    const std::uint64_t columns = fields.integer(length_size, "the column count");
+    if (columns > fields.left() / length_size) {
+        PayloadReader::damaged(util::cat(columns, " column names do not fit the payload"));
+    }
+    cached.result.column_names.reserve(static_cast<std::size_t>(columns));
+    for (std::uint64_t i = 0; i < columns; ++i) {
+        cached.result.column_names.push_back(fields.text("a column name"));
+    }
+    const std::uint64_t rows = fields.integer(count_size, "the row count");
+    // Each value takes at least its length field: a row count that the bytes
+    // left cannot hold is damage, not a reason to allocate.
+    if (columns == 0 ? rows != 0 : rows > fields.left() / (columns * length_size)) {
+        PayloadReader::damaged(util::cat(rows, " rows do not fit the payload"));
+    }
+    cached.result.rows.reserve(static_cast<std::size_t>(rows));
+    for (std::uint64_t r = 0; r < rows; ++r) {
+        // Built in place: a hit makes millions of values, and a temporary
+        // per value or per row costs as much again as the value itself.
+        std::vector<std::optional<std::string>>& row = cached.result.rows.emplace_back();
+        row.reserve(static_cast<std::size_t>(columns));
+        for (std::uint64_t c = 0; c < columns; ++c) {
+            fields.append_value(row);
+        }
+    }
+    if (fields.left() != 0) {
+        PayloadReader::damaged(util::cat(fields.left(), " bytes follow the last row"));
+    }
+    return cached;
 }
 
 }  // namespace
@@ -243,45 +295,42 @@ CachedQuery read_cache_payload(std::string_view payload) {
         PayloadReader::damaged(util::cat("the file has ", file_size, " bytes"));
     }
     const std::string_view body = payload.substr(0, payload.size() - digest_size);
-    const util::Sha3_224Digest digest = util::sha3_224(util::ByteSpan(body));
-    if (std::memcmp(digest.data(), payload.data() + body.size(), digest_size) != 0) {
+    const auto digest_matches = [body, payload](const util::Sha3_224Digest& digest) {
+        return std::memcmp(digest.data(), payload.data() + body.size(), digest_size) == 0;
+    };
+    const auto check_then_decode = [&] {
+        if (!digest_matches(util::sha3_224(util::ByteSpan(body)))) {
+            PayloadReader::damaged("the check sum does not match");
+        }
+        return decode_fields(body);
+    };
+    if (body.size() < parallel_digest_size) {
+        return check_then_decode();
+    }
+    // A large copy: the digest is taken on a thread of its own while the
+    // fields are decoded, since decoding never trusts the digest anyway.
+    // Nothing decoded is returned, and no decoding error is reported, before
+    // the digest has matched: a damaged file is always "the check sum does
+    // not match".
+    std::future<util::Sha3_224Digest> digest;
+    try {
+        digest =
+            std::async(std::launch::async, [body] { return util::sha3_224(util::ByteSpan(body)); });
+    } catch (const std::system_error&) {
+        return check_then_decode();  // no thread to be had: one after the other
+    }
+    CachedQuery cached;
+    std::exception_ptr decode_error;
+    try {
+        cached = decode_fields(body);
+    } catch (...) {
+        decode_error = std::current_exception();
+    }
+    if (!digest_matches(digest.get())) {
         PayloadReader::damaged("the check sum does not match");
     }
-
-    // The digest matched: what follows can only be wrong in a file that was
-    // made to look right, and is still checked field by field.
-    PayloadReader fields(body);
-    fields.bytes(version_size + file_size_size, "the file size");
-    CachedQuery cached;
-    cached.sql = fields.text("the SQL text");
-    cached.data_source = fields.text("the data source name");
-    cached.result.stored_at =
-        static_cast<std::int64_t>(fields.integer(stored_at_size, "the time stored"));
-    const std::uint64_t columns = fields.integer(length_size, "the column count");
-    if (columns > fields.left() / length_size) {
-        PayloadReader::damaged(util::cat(columns, " column names do not fit the payload"));
-    }
-    cached.result.column_names.reserve(static_cast<std::size_t>(columns));
-    for (std::uint64_t i = 0; i < columns; ++i) {
-        cached.result.column_names.push_back(fields.text("a column name"));
-    }
-    const std::uint64_t rows = fields.integer(count_size, "the row count");
-    // Each value takes at least its length field: a row count that the bytes
-    // left cannot hold is damage, not a reason to allocate.
-    if (columns == 0 ? rows != 0 : rows > fields.left() / (columns * length_size)) {
-        PayloadReader::damaged(util::cat(rows, " rows do not fit the payload"));
-    }
-    cached.result.rows.reserve(static_cast<std::size_t>(rows));
-    for (std::uint64_t r = 0; r < rows; ++r) {
-        std::vector<std::optional<std::string>> row;
-        row.reserve(static_cast<std::size_t>(columns));
-        for (std::uint64_t c = 0; c < columns; ++c) {
-            row.push_back(fields.value());
-        }
-        cached.result.rows.push_back(std::move(row));
-    }
-    if (fields.left() != 0) {
-        PayloadReader::damaged(util::cat(fields.left(), " bytes follow the last row"));
+    if (decode_error) {
+        std::rethrow_exception(decode_error);
     }
     return cached;
 }

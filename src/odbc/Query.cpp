@@ -4,19 +4,22 @@
 
 namespace zel::sql {
 
-Query::Query(const std::string& query, const ConnectionHandle& connection_handle) : query_(query) {
+Query::Query(const std::string& query, const ConnectionHandle& connection_handle)
+    : connection_(connection_handle()), query_(query) {
     statement_.alloc(connection_handle);
     statement_.send_query(query_);
 }
 
 Query::Query(Query&& other) noexcept
     : statement_(std::move(other.statement_)),
+      connection_(other.connection_),
       query_(std::move(other.query_)),
       column_info_(std::move(other.column_info_)) {}
 
 Query& Query::operator=(Query&& other) noexcept {
     if (this != &other) {
         statement_ = std::move(other.statement_);
+        connection_ = other.connection_;
         query_ = std::move(other.query_);
         column_info_ = std::move(other.column_info_);
     }

@@ -1,9 +1,12 @@
-// The raw statement handle of a Query, for the library's own readers that
-// drive the ODBC calls themselves (the text read, the Python module's typed
-// and columnar reads). Query names this struct its friend.
+// The raw statement and connection handles and the SQL text of a Query, for
+// the library's own readers that drive the ODBC calls themselves (the text
+// read, the Python module's typed and columnar reads). Query names this
+// struct its friend.
 #pragma once
 
 #include <sql.h>
+
+#include <string>
 
 #include "zel/sql/Query.h"
 
@@ -11,6 +14,8 @@ namespace zel::sql::detail {
 
 struct QueryStatementAccess {
     static SQLHSTMT handle(const Query& query) { return query.statement_(); }
+    static SQLHDBC connection(const Query& query) { return query.connection_; }
+    static const std::string& sql(const Query& query) { return query.query_; }
 };
 
 }  // namespace zel::sql::detail

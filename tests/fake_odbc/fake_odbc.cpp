@@ -162,6 +162,10 @@ const char* name_of(Fn fn) {
             return "SQLDescribeCol";
         case Fn::free_stmt:
             return "SQLFreeStmt";
+        case Fn::get_info:
+            return "SQLGetInfo";
+        case Fn::get_functions:
+            return "SQLGetFunctions";
         case Fn::set_pos:
             return "SQLSetPos";
     }
@@ -221,6 +225,12 @@ Value without_total(Value value) {
 
 Value unterminated(Value value) {
     value.unterminated = true;
+    return value;
+}
+
+Value unconvertible(Diagnostic error) {
+    Value value = text("");
+    value.conversion_error = std::move(error);
     return value;
 }
 
@@ -347,6 +357,10 @@ void queue_result_set(ResultSet result) {
 
 void set_parameter_output(int parameter, Value value) {
     state().parameter_outputs.insert_or_assign(parameter, std::move(value));
+}
+
+void set_driver_info(DriverInfo info) {
+    state().driver_info = std::move(info);
 }
 
 void lose_connection(SQLHANDLE dbc) {

@@ -94,6 +94,8 @@ enum class Fn {
     describe_col,      ///< SQLDescribeCol
     free_stmt,         ///< SQLFreeStmt
     set_pos,           ///< SQLSetPos
+    get_info,          ///< SQLGetInfo
+    get_functions,     ///< SQLGetFunctions
 };
 
 /// "SQLAllocHandle" and so on.
@@ -129,6 +131,10 @@ struct Value {
     /// fills the whole buffer and gets no terminating NUL, as MariaDB
     /// Connector/ODBC 3.1 delivers it. SQLGetData still terminates each piece.
     bool unterminated = false;
+    /// When set, every conversion of this value fails with this record, as a
+    /// value the driver cannot convert: inside a rowset its row's status is
+    /// SQL_ROW_ERROR.
+    std::optional<Diagnostic> conversion_error;
 };
 
 /// SQL NULL.
@@ -147,6 +153,8 @@ Value integer(long long number);
 Value without_total(Value value);
 /// `value` without a terminating NUL when cut in a bound column's buffer.
 Value unterminated(Value value);
+/// A value whose every conversion fails with `error`.
+Value unconvertible(Diagnostic error);
 
 /// The bytes that binary_pattern(size) holds.
 std::vector<unsigned char> pattern_bytes(std::size_t size);
@@ -242,6 +250,21 @@ void set_parameter_output(int parameter, Value value);
 /// every SQLExecDirect fails so and SQL_ATTR_CONNECTION_DEAD reads
 /// SQL_CD_TRUE, until SQLDisconnect. The next SQLConnect works again.
 void lose_connection(SQLHANDLE dbc);
+
+/// What the driver tells of itself through SQLGetInfo and SQLGetFunctions.
+/// Other information types fail with SQLSTATE HY096.
+struct DriverInfo {
+    /// SQL_GETDATA_EXTENSIONS; by default without SQL_GD_BLOCK, so that
+    /// reads go one row per fetch unless a test offers row arrays.
+    SQLUINTEGER getdata_extensions = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+    /// SQL_DRIVER_NAME.
+    std::string name = "libfakeodbc.so";
+    /// SQLGetFunctions(SQL_API_SQLSETPOS).
+    bool set_pos = true;
+};
+
+/// Every connection's driver describes itself so from now on.
+void set_driver_info(DriverInfo info);
 
 /// Replaces the diagnostic records of `handle` now; the next call on the
 /// handle other than SQLGetDiagRec clears them again.

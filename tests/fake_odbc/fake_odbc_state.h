@@ -112,6 +112,7 @@ struct State {
     std::map<std::string, ResultSet> result_sets_by_text;
     std::deque<ResultSet> queued_result_sets;
     std::map<int, Value> parameter_outputs;
+    DriverInfo driver_info;
 
     std::vector<Call> log;
 };

@@ -8,6 +8,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -853,6 +854,57 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT HandleType, SQLHANDLE Handle, SQLSMA
         return fake_odbc::detail::get_diag_rec(*h, RecNumber, Sqlstate, NativeError, MessageText,
                                                BufferLength, TextLength);
     });
+}
+
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC ConnectionHandle, SQLUSMALLINT InfoType, SQLPOINTER InfoValue,
+                             SQLSMALLINT BufferLength, SQLSMALLINT* StringLength) {
+    Call call = make_call(
+        Fn::get_info, {pointer_arg(ConnectionHandle), number_arg(InfoType), pointer_arg(InfoValue),
+                       number_arg(BufferLength), pointer_arg(StringLength)});
+    return run(std::move(call), ConnectionHandle, SQL_HANDLE_DBC, true,
+               [&](HandleState* h, Call&) -> SQLRETURN {
+                   const fake_odbc::DriverInfo& info = fake_odbc::detail::state().driver_info;
+                   if (InfoValue == nullptr) {
+                       return fake_odbc::detail::fail(h, "HY009", "Invalid use of null pointer");
+                   }
+                   if (InfoType == SQL_GETDATA_EXTENSIONS) {
+                       std::memcpy(InfoValue, &info.getdata_extensions,
+                                   sizeof(info.getdata_extensions));
+                       return SQL_SUCCESS;
+                   }
+                   if (InfoType != SQL_DRIVER_NAME) {
+                       return fake_odbc::detail::fail(h, "HY096", "Information type out of range");
+                   }
+                   if (StringLength != nullptr) {
+                       *StringLength = static_cast<SQLSMALLINT>(info.name.size());
+                   }
+                   if (BufferLength <= 0) {
+                       return SQL_SUCCESS_WITH_INFO;
+                   }
+                   const std::size_t n =
+                       std::min(info.name.size(), static_cast<std::size_t>(BufferLength) - 1);
+                   std::memcpy(InfoValue, info.name.data(), n);
+                   static_cast<char*>(InfoValue)[n] = '\0';
+                   return n < info.name.size() ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+               });
+}
+
+SQLRETURN SQL_API SQLGetFunctions(SQLHDBC ConnectionHandle, SQLUSMALLINT FunctionId,
+                                  SQLUSMALLINT* Supported) {
+    Call call = make_call(Fn::get_functions, {pointer_arg(ConnectionHandle), number_arg(FunctionId),
+                                              pointer_arg(Supported)});
+    return run(std::move(call), ConnectionHandle, SQL_HANDLE_DBC, true,
+               [&](HandleState* h, Call&) -> SQLRETURN {
+                   if (Supported == nullptr) {
+                       return fake_odbc::detail::fail(h, "HY009", "Invalid use of null pointer");
+                   }
+                   if (FunctionId != SQL_API_SQLSETPOS) {
+                       return fake_odbc::detail::fail(h, "HY095", "Function type out of range");
+                   }
+                   *Supported =
+                       fake_odbc::detail::state().driver_info.set_pos ? SQL_TRUE : SQL_FALSE;
+                   return SQL_SUCCESS;
+               });
 }
 
 }  // extern "C"

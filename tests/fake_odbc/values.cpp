@@ -171,6 +171,9 @@ std::size_t fixed_size(SQLSMALLINT c_type) {
 
 std::optional<Diagnostic> to_image(const Value& value, SQLSMALLINT c_type, Image& image) {
     image = Image{};
+    if (value.conversion_error) {
+        return value.conversion_error;
+    }
     if (c_type == SQL_C_CHAR) {
         image.variable = true;
         image.is_char = true;

@@ -95,6 +95,39 @@ TEST_P(TextRowsOnDrivers, TenMebibytesThreeHundredColumnsAndAComponentView) {
     EXPECT_TRUE(view.rows == get_data_rows(*db_, "SELECT * FROM TAVIK.MIRAN_VIEW_COMPONENTS"));
 }
 
+// Every column of a small declared size, so that psqlODBC reads row arrays,
+// over many rowsets, with values longer than their columns declare where the
+// driver lets them be: psqlODBC declares 255 characters for a varchar without
+// a length, SQLite never checks its VARCHAR(8). Lengths from 0 to 1,999 cross
+// the 1,036 bytes of a 255-character buffer; PostgreSQL adds a 10 MiB value
+// in a rowset's middle; NULLs in the other column.
+TEST_P(TextRowsOnDrivers, SmallDeclaredSizesOverManyRowsets) {
+    const Backend& backend = GetParam();
+    std::string sql;
+    if (backend.is_sqlite) {
+        db_->send_query(
+            "CREATE TEMP TABLE declared_small (id INTEGER, n VARCHAR(8), v VARCHAR(12))");
+        db_->send_query(
+            "INSERT INTO declared_small WITH RECURSIVE s(g) AS (SELECT 1 UNION ALL SELECT g + 1 "
+            "FROM s WHERE g < 3000) SELECT g, substr(replace(hex(zeroblob(1000)), '00', '7x'), 1, "
+            "g % 2000), CASE WHEN g % 7 = 3 THEN NULL ELSE g END FROM s");
+        sql = "SELECT * FROM declared_small ORDER BY id";
+    } else if (backend.is_mariadb) {
+        // Recursion stops at 1,000 rows by default: three copies of them.
+        sql =
+            "WITH RECURSIVE s(g) AS (SELECT 1 UNION ALL SELECT g + 1 FROM s WHERE g < 1000), "
+            "t AS (SELECT s.g + 1000 * k.k AS g FROM s, (SELECT 0 AS k UNION ALL SELECT 1 "
+            "UNION ALL SELECT 2) AS k) SELECT g AS id, REPEAT('7', g % 2000) AS n, CASE WHEN "
+            "g % 7 = 3 THEN NULL ELSE CAST(g AS CHAR(12)) END AS v FROM t ORDER BY g";
+    } else {
+        sql =
+            "SELECT g AS id, CASE WHEN g = 1500 THEN repeat('y', 10485760) ELSE repeat('7', g % "
+            "2000) END::varchar AS n, CASE WHEN g % 7 = 3 THEN NULL ELSE CAST(g AS varchar(12)) "
+            "END AS v FROM generate_series(1, 3000) AS g ORDER BY g";
+    }
+    expect_same_rows(sql, 3000);
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, TextRowsOnDrivers, ::testing::ValuesIn(all_backends()),
                          BackendName());
 

@@ -199,6 +199,44 @@ TEST_F(QueryCacheFile, DamageIsReportedWithTheFileNameAndNoRows) {
     }
 }
 
+// A copy of more than 1 MiB is hashed while it is decoded: still every
+// damage that the check sum sees is reported as such, before anything the
+// decoder found, and a resealed file's own error comes through.
+TEST_F(QueryCacheFile, LargeCopiesAreCheckedAsSmallOnes) {
+    Rows rows;
+    for (int r = 0; r < 3000; ++r) {
+        rows.push_back({std::string(400, static_cast<char>('a' + r % 26)),
+                        r % 5 == 0 ? std::nullopt : std::optional<std::string>("x")});
+    }
+    const QueryResult large = result_of({"NAME", "CURRENT_A"}, rows, 1700000000);
+    store(large);
+    const std::string good = read_file(file_name());
+    ASSERT_GT(good.size(), std::size_t{1} << 20);
+    EXPECT_EQ(load().rows, rows);
+
+    const std::string damaged = "Cache file \"" + file_name() + "\" is damaged or truncated: ";
+    // The row count sits 8 bytes before the rows, after the two column names.
+    const std::size_t row_count_at = good.find(text("CURRENT_A")) + text("CURRENT_A").size();
+    std::string huge_rows = good;
+    huge_rows.replace(row_count_at, 8, le(1ULL << 60, 8));
+    std::string flipped = good;
+    flipped[good.size() / 2] = static_cast<char>(flipped[good.size() / 2] ^ 1);
+    const struct {
+        const char* what;
+        std::string content;
+        std::string message;
+    } cases[] = {
+        {"a flipped byte in a value", flipped, damaged + "the check sum does not match"},
+        {"a huge row count", huge_rows, damaged + "the check sum does not match"},
+        {"a huge row count, resealed", resealed(huge_rows),
+         damaged + "1152921504606846976 rows do not fit the payload"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(load_error(c.content), c.message);
+    }
+}
+
 TEST_F(QueryCacheFile, NoChangedByteOrShorterPayloadIsTakenForData) {
     store(small);
     const std::string payload = read_file(file_name()).substr(16);

@@ -129,11 +129,14 @@ public:
     std::string get_column_name(int column);
 
 private:
-    // The library's own text read (src/odbc/text_rows.cpp) binds row arrays
-    // on the statement, which this interface does not offer.
+    // The library's own readers (src/odbc/query_statement.h) bind buffers and
+    // row arrays on the statement, which this interface does not offer.
     friend struct detail::QueryStatementAccess;
 
     StatementHandle statement_;
+    // The connection the statement belongs to, for the text read's questions
+    // to the driver (SQLGetInfo takes a connection handle).
+    SQLHDBC connection_ = SQL_NULL_HDBC;
     std::string query_;
     // Node-based on purpose: the driver keeps the address of each bytes_read.
     std::map<int, ColumnInfo> column_info_;
