@@ -12,6 +12,7 @@ import os
 import socket
 import sqlite3
 import threading
+import time
 
 import pytest
 
@@ -207,3 +208,24 @@ def private_source(backend, tmp_path, monkeypatch):
     yield source
     if not backend.is_sqlite:
         source.proxy.stop()
+
+
+@pytest.fixture(scope="module")
+def miran(tmp_path_factory):
+    """MIRAN of the demo facility, loaded once from PostgreSQL."""
+    components = zel_sql.ComponentList()
+    backup = tmp_path_factory.mktemp("miran") / "backup.txt"
+    assert components.read_from_db_with_backup(PG.database(), "MIRAN", backup) == ""
+    return components
+
+
+def ticks_while(reader):
+    """Starts the thread `reader` and counts the 10 ms naps this thread takes
+    until it ends: many only when `reader` waits with the GIL released."""
+    ticks = 0
+    reader.start()
+    while reader.is_alive():
+        ticks += 1
+        time.sleep(0.01)
+    reader.join()
+    return ticks

@@ -3,12 +3,11 @@
 import gc
 import re
 import threading
-import time
 
 import pytest
 
 import zel_sql
-from conftest import PG
+from conftest import PG, ticks_while
 
 STORED = ["QUAD_01", "BPM_02", "LONG_03", "VALVE_04"]
 
@@ -16,14 +15,6 @@ STORED = ["QUAD_01", "BPM_02", "LONG_03", "VALVE_04"]
 def names(components):
     return [c.name for c in components]
 
-
-@pytest.fixture(scope="module")
-def miran(tmp_path_factory):
-    """MIRAN loaded once from PostgreSQL, for the queries in memory."""
-    components = zel_sql.ComponentList()
-    backup = tmp_path_factory.mktemp("miran") / "backup.txt"
-    assert components.read_from_db_with_backup(PG.database(), "MIRAN", backup) == ""
-    return components
 
 
 def test_load_reads_every_column_and_writes_the_backup(backend, workdir):
@@ -178,12 +169,7 @@ def test_loads_let_other_threads_run(workdir):
     components = zel_sql.ComponentList()
     db = PG.database()
     loader = threading.Thread(target=components.read_from_db, args=(db, "SLOW"))
-    ticks = 0
-    loader.start()
-    while loader.is_alive():
-        ticks += 1
-        time.sleep(0.01)
-    loader.join()
+    ticks = ticks_while(loader)
     assert len(components) == 40
     # Without the GIL released, this thread would not run before the load ends.
     assert ticks >= 10

@@ -10,7 +10,7 @@ import time
 import pytest
 
 import zel_sql
-from conftest import PG, READER, READER_PASSWORD
+from conftest import PG, READER, READER_PASSWORD, ticks_while
 
 SAMPLES = "SELECT id, label, amount FROM samples ORDER BY id"
 # What read_with_cache gives (the cache stores text), and what query() gives.
@@ -128,12 +128,7 @@ def test_a_slow_query_lets_other_threads_run():
     db = PG.database()
     rows = []
     reader = threading.Thread(target=lambda: rows.extend(db.query("SELECT pg_sleep(2), 'done'")))
-    ticks = 0
-    reader.start()
-    while reader.is_alive():
-        ticks += 1
-        time.sleep(0.01)
-    reader.join()
+    ticks = ticks_while(reader)
     assert rows == [("", "done")]
     # Without the GIL released, this thread would not run before the query ends.
     assert ticks >= 10

@@ -5,13 +5,12 @@ import gc
 import math
 import sys
 import threading
-import time
 
 import numpy
 import pytest
 
 import zel_sql
-from conftest import BACKENDS, MARIADB, PG, SQLITE
+from conftest import BACKENDS, MARIADB, PG, SQLITE, ticks_while
 
 NAN = math.nan
 
@@ -210,12 +209,7 @@ def test_a_slow_query_lets_other_threads_run_and_its_arrays_outlive_the_database
     result = {}
     reader = threading.Thread(target=lambda: result.update(db.query_numpy(
         "SELECT g, pg_sleep(0.5) AS pause, 'v' || g AS t FROM generate_series(1, 4) AS g")))
-    ticks = 0
-    reader.start()
-    while reader.is_alive():
-        ticks += 1
-        time.sleep(0.01)
-    reader.join()
+    ticks = ticks_while(reader)
     # Without the GIL released, this thread would not run before the query ends.
     assert ticks >= 10
     del db, reader
@@ -237,14 +231,6 @@ def test_texts_that_are_no_utf8_come_as_surrogate_escapes():
 TEXTS = ["name", "real_name", "name2", "section", "group", "class_name", "type",
          "friendly_name", "link_name"]
 
-
-@pytest.fixture(scope="module")
-def miran(tmp_path_factory):
-    """MIRAN of the demo facility, loaded once from PostgreSQL."""
-    components = zel_sql.ComponentList()
-    backup = tmp_path_factory.mktemp("miran") / "backup.txt"
-    assert components.read_from_db_with_backup(PG.database(), "MIRAN", backup) == ""
-    return components
 
 
 def walk(components, flag_names):

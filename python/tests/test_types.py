@@ -17,7 +17,7 @@ from decimal import Decimal
 
 import pytest
 
-from conftest import MARIADB, PG
+from conftest import MARIADB, PG, ticks_while
 
 KINDS = ["typical", "extreme", "null"]
 
@@ -179,11 +179,6 @@ def test_other_threads_run_while_rows_are_fetched():
     rows = []
     reader = threading.Thread(target=lambda: rows.extend(db.query(
         "SELECT n, pg_sleep(0.5)::text FROM generate_series(1, 4) AS n")))
-    ticks = 0
-    reader.start()
-    while reader.is_alive():
-        ticks += 1
-        time.sleep(0.01)
-    reader.join()
+    ticks = ticks_while(reader)
     assert rows == [(n, "") for n in range(1, 5)]
     assert ticks >= 100
