@@ -22,6 +22,7 @@
 
 #include "odbc/odbc_rules.h"
 #include "odbc/query_statement.h"
+#include "odbc/whole_value.h"
 #include "text.h"
 #include "zel/Error.h"
 #include "zel/sql/Query.h"
@@ -39,8 +40,6 @@ constexpr std::size_t rowset_bytes = std::size_t{1} << 20;
 // A text column is bound when its values fit in this many bytes; larger or
 // unknown ones are read with SQLGetData, one row per fetch.
 constexpr SQLLEN max_width = 4096;
-// The first piece of SQLGetData.
-constexpr SQLLEN first_piece = 1024;
 
 enum class Kind { integer, real, text, binary };
 
@@ -62,12 +61,7 @@ struct Column {
     std::vector<SQLLEN> indicators;
 };
 
-[[noreturn]] void throw_statement_error(SQLHSTMT statement, const std::string& before,
-                                        const std::string& after = std::string()) {
-    const sql::odbc::Diagnostics diagnostics =
-        sql::odbc::collect_diagnostics(SQL_HANDLE_STMT, statement);
-    throw sql::odbc::database_error(before + diagnostics.text + after, diagnostics);
-}
+using sql::odbc::throw_statement_error;
 
 std::string column_text(std::size_t index, const Column& column) {
     return "Column " + std::to_string(index + 1) + " (\"" + column.name + "\")";
@@ -189,45 +183,6 @@ std::vector<Column> describe_columns(sql::Query& query, SQLHSTMT statement, int 
         }
     }
     return columns;
-}
-
-// The whole value of `column` (1-based) in the current row through
-// SQLGetData, appended to `out`: a first piece, then, when the driver tells
-// the length, the rest in one more call. False for NULL.
-bool get_whole(SQLHSTMT statement, int number, SQLSMALLINT c_type, std::string& out) {
-    const SQLLEN terminator = c_type == SQL_C_CHAR ? 1 : 0;
-    const std::size_t start = out.size();
-    SQLLEN piece = first_piece;
-    for (;;) {
-        const std::size_t kept = out.size();
-        out.resize(kept + static_cast<std::size_t>(piece));
-        SQLLEN indicator = 0;
-        const SQLRETURN code = SQLGetData(statement, static_cast<SQLUSMALLINT>(number), c_type,
-                                          out.data() + kept, piece, &indicator);
-        if (code == SQL_NO_DATA) {
-            out.resize(kept);
-            return true;
-        }
-        if (!succeeded(code)) {
-            out.resize(kept);
-            throw_statement_error(statement, "Error while retrieving data from column " +
-                                                 std::to_string(number) + ": ");
-        }
-        if (indicator == SQL_NULL_DATA) {
-            out.resize(kept);
-            return false;
-        }
-        if (indicator != SQL_NO_TOTAL && indicator <= piece - terminator) {
-            out.resize(kept + static_cast<std::size_t>(indicator));
-            return true;
-        }
-        // The driver filled the piece; the indicator told what was left
-        // before this call.
-        out.resize(kept + static_cast<std::size_t>(piece - terminator));
-        piece = indicator != SQL_NO_TOTAL
-                    ? indicator - (piece - terminator) + terminator
-                    : std::max<SQLLEN>(static_cast<SQLLEN>(out.size() - start), 64 * 1024);
-    }
 }
 
 // Fetches every row of an executed statement into the columns' compact
@@ -392,7 +347,8 @@ private:
 
     void take_unbound(std::size_t index, int number) {
         Column& column = columns_[index];
-        const bool is_null = !get_whole(statement_, number, c_type_of(column), column.bytes);
+        const bool is_null =
+            !sql::odbc::append_whole_value(statement_, number, c_type_of(column), column.bytes);
         column.nulls.push_back(static_cast<char>(is_null));
         column.has_null = column.has_null || is_null;
         column.ends.push_back(column.bytes.size());
@@ -407,7 +363,8 @@ private:
     void complete(std::size_t index, int number, SQLLEN bound_indicator, std::string& out) {
         const Column& column = columns_[index];
         const std::size_t start = out.size();
-        const bool not_null = get_whole(statement_, number, c_type_of(column), out);
+        const bool not_null =
+            sql::odbc::append_whole_value(statement_, number, c_type_of(column), out);
         const std::size_t length = out.size() - start;
         if (!not_null ||
             (bound_indicator >= 0 && length != static_cast<std::size_t>(bound_indicator))) {

@@ -6,6 +6,7 @@
 
 #include "odbc/odbc_rules.h"
 #include "odbc/query_statement.h"
+#include "odbc/whole_value.h"
 #include "zel/Error.h"
 
 namespace zel::python {
@@ -17,14 +18,8 @@ namespace odbc = sql::odbc;
 // a column of unknown or larger declared size is read with SQLGetData alone,
 // since drivers differ in what SQLGetData gives for a bound column's cut value.
 constexpr SQLLEN max_width = 4096;
-// The first piece of SQLGetData; a value whose length the driver then tells
-// is read whole by one more call.
-constexpr SQLLEN first_piece = 1024;
 
-[[noreturn]] void throw_statement_error(SQLHSTMT statement, const std::string& before) {
-    const odbc::Diagnostics diagnostics = odbc::collect_diagnostics(SQL_HANDLE_STMT, statement);
-    throw odbc::database_error(before + diagnostics.text, diagnostics);
-}
+using odbc::throw_statement_error;
 
 ValueKind kind_of(SQLSMALLINT sql_type, bool is_unsigned) {
     switch (sql_type) {
@@ -336,59 +331,12 @@ void TypedFetch::append_value(std::size_t index, ColumnValues& out) {
 }
 
 void TypedFetch::read_whole(int column, SQLSMALLINT c_type, ColumnValues& out) {
-    // Text pieces end in a NUL that is not part of the value; binary ones do not.
-    const SQLLEN terminator = c_type == SQL_C_CHAR ? 1 : 0;
-    // A first piece on the stack, which holds most values; then, when the
-    // driver tells the length, the rest in one piece straight into the values.
-    char first[first_piece];
-    SQLLEN indicator = 0;
-    if (!get_piece(column, c_type, first, first_piece, indicator)) {
-        indicator = 0;  // SQL_NO_DATA at once: an empty value
-    }
-    if (indicator == SQL_NULL_DATA) {
+    if (!odbc::append_whole_value(statement_, column, c_type, out.bytes)) {
         push_null(out);
         return;
     }
-    if (indicator != SQL_NO_TOTAL && indicator + terminator <= first_piece) {
-        out.bytes.append(first, static_cast<std::size_t>(indicator));
-    } else {
-        out.bytes.append(first, static_cast<std::size_t>(first_piece - terminator));
-        SQLLEN piece = first_piece;
-        for (;;) {
-            // The piece was full; the indicator told what was left before it.
-            piece = indicator != SQL_NO_TOTAL
-                        ? indicator - (piece - terminator) + terminator
-                        : std::max<SQLLEN>(static_cast<SQLLEN>(out.bytes.size()), 64 * 1024);
-            const std::size_t kept = out.bytes.size();
-            out.bytes.resize(kept + static_cast<std::size_t>(piece));
-            if (!get_piece(column, c_type, out.bytes.data() + kept, piece, indicator) ||
-                indicator == SQL_NULL_DATA) {
-                out.bytes.resize(kept);
-                break;
-            }
-            if (indicator != SQL_NO_TOTAL && indicator + terminator <= piece) {
-                out.bytes.resize(kept + static_cast<std::size_t>(indicator));
-                break;
-            }
-            out.bytes.resize(kept + static_cast<std::size_t>(piece - terminator));
-        }
-    }
     out.ends.push_back(out.bytes.size());
     out.is_null.push_back(0);
-}
-
-bool TypedFetch::get_piece(int column, SQLSMALLINT c_type, char* buffer, SQLLEN length,
-                           SQLLEN& indicator) {
-    const SQLRETURN code = SQLGetData(statement_, static_cast<SQLUSMALLINT>(column), c_type, buffer,
-                                      length, &indicator);
-    if (code == SQL_NO_DATA) {
-        return false;
-    }
-    if (!odbc::succeeded(code)) {
-        throw_statement_error(
-            statement_, "Error while retrieving data from column " + std::to_string(column) + ": ");
-    }
-    return true;
 }
 
 }  // namespace zel::python

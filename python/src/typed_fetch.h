@@ -94,7 +94,6 @@ private:
 
     void append_value(std::size_t index, ColumnValues& out);
     void read_whole(int column, SQLSMALLINT c_type, ColumnValues& out);
-    bool get_piece(int column, SQLSMALLINT c_type, char* buffer, SQLLEN length, SQLLEN& indicator);
 
     sql::Query& query_;
     SQLHSTMT statement_;

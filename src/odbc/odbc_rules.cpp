@@ -30,4 +30,10 @@ Diagnostics collect_diagnostics(SQLSMALLINT handle_type, SQLHANDLE handle) {
     return diagnostics;
 }
 
+void throw_statement_error(SQLHSTMT statement, const std::string& before,
+                           const std::string& after) {
+    const Diagnostics diagnostics = collect_diagnostics(SQL_HANDLE_STMT, statement);
+    throw database_error(before + diagnostics.text + after, diagnostics);
+}
+
 }  // namespace zel::sql::odbc

@@ -45,6 +45,11 @@ inline DatabaseError database_error(const std::string& message, const Diagnostic
     return DatabaseError(message, diagnostics.sqlstate, diagnostics.native_error);
 }
 
+/// Throws the DatabaseError "<before><diagnostics><after>" with the
+/// diagnostics of the statement `statement`, for a call on it that failed.
+[[noreturn]] void throw_statement_error(SQLHSTMT statement, const std::string& before,
+                                        const std::string& after = std::string());
+
 /// The characters of `text` as the SQLCHAR* that ODBC's signatures ask for.
 /// ODBC only reads through input text arguments; they are declared
 /// non-const for historical reasons.

@@ -13,6 +13,7 @@
 
 #include "odbc/odbc_rules.h"
 #include "odbc/query_statement.h"
+#include "odbc/whole_value.h"
 #include "zel/Error.h"
 
 namespace zel::sql::detail {
@@ -23,9 +24,6 @@ namespace {
 // unknown or larger declared size is read with SQLGetData alone, since
 // drivers differ in what SQLGetData gives for a bound column's cut value.
 constexpr SQLLEN max_width = 4096;
-// The first piece of SQLGetData; a value whose length the driver then tells
-// is read whole by one more call.
-constexpr SQLLEN first_piece = 1024;
 // Row arrays: the bytes of one rowset's buffers and indicators, and the most
 // rows per fetch. A few hundred rows per fetch take the driver's cost per
 // fetch out of the read; more only grow the buffers.
@@ -36,11 +34,7 @@ std::string column_text(int column) {
     return std::to_string(column);
 }
 
-[[noreturn]] void throw_statement_error(SQLHSTMT statement, const std::string& before,
-                                        const std::string& after = std::string()) {
-    const odbc::Diagnostics diagnostics = odbc::collect_diagnostics(SQL_HANDLE_STMT, statement);
-    throw odbc::database_error(before + diagnostics.text + after, diagnostics);
-}
+using odbc::throw_statement_error;
 
 // Bytes for one value, as text, of a column that holds up to `size`
 // characters: four bytes per character in UTF-8, room for a sign, a decimal
@@ -260,57 +254,13 @@ private:
         return std::move(*value);
     }
 
-    // The value of `column` in the current row through SQLGetData: a first
-    // piece on the stack, which holds most values; then, when the driver
-    // tells the length, the rest in one piece straight into the result.
+    // The value of `column` in the current row through SQLGetData.
     std::optional<std::string> read_whole(int column) {
-        char first[first_piece];
-        SQLLEN indicator = 0;
-        if (!get_piece(column, first, first_piece, indicator)) {
-            return std::string();
-        }
-        if (indicator == SQL_NULL_DATA) {
+        std::string value;
+        if (!odbc::append_whole_value(statement_, column, SQL_C_CHAR, value)) {
             return std::nullopt;
         }
-        if (indicator != SQL_NO_TOTAL && indicator < first_piece) {
-            return std::string(first, static_cast<std::size_t>(indicator));
-        }
-        std::string value(first, static_cast<std::size_t>(first_piece - 1));
-        SQLLEN last_piece = first_piece;
-        for (;;) {
-            // The indicator told what was left before the last piece.
-            const SQLLEN piece =
-                indicator != SQL_NO_TOTAL
-                    ? indicator - (last_piece - 1) + 1
-                    : std::max<SQLLEN>(static_cast<SQLLEN>(value.size()), 64 * 1024);
-            const std::size_t kept = value.size();
-            value.resize(kept + static_cast<std::size_t>(piece));
-            if (!get_piece(column, value.data() + kept, piece, indicator) ||
-                indicator == SQL_NULL_DATA) {
-                value.resize(kept);
-                return value;
-            }
-            if (indicator != SQL_NO_TOTAL && indicator < piece) {
-                value.resize(kept + static_cast<std::size_t>(indicator));
-                return value;
-            }
-            value.resize(kept + static_cast<std::size_t>(piece) - 1);
-            last_piece = piece;
-        }
-    }
-
-    // One SQLGetData as text; false for SQL_NO_DATA (nothing left).
-    bool get_piece(int column, char* buffer, SQLLEN length, SQLLEN& indicator) {
-        const SQLRETURN code = SQLGetData(statement_, static_cast<SQLUSMALLINT>(column), SQL_C_CHAR,
-                                          buffer, length, &indicator);
-        if (code == SQL_NO_DATA) {
-            return false;
-        }
-        if (!odbc::succeeded(code)) {
-            throw_statement_error(statement_, "Error while retrieving data from column " +
-                                                  column_text(column) + ": ");
-        }
-        return true;
+        return value;
     }
 
     SQLHSTMT statement_;
