@@ -12,6 +12,9 @@
 #                            sets it up
 #   ZEL_SQL_TEST_BACKENDS    tests/integration/backends.ini, the description
 #                            of its data sources and of the reader's login
+#   ZEL_SQL_TEST_MIRAN       tests/data/miran_components.json, the facility
+#                            MIRAN that its servers hold, as the library
+#                            reads it
 #   ZEL_SQL_TEST_SANITIZER_ENVIRONMENT
 #                            the sanitizer options of the test programs
 #                            (empty without ZEL_SQL_SANITIZE)
@@ -23,11 +26,12 @@
 set(ZEL_SQL_TEST_ENV_SCRIPT ${PROJECT_SOURCE_DIR}/tests/integration/test_env.sh)
 set(ZEL_SQL_TEST_ENV_DIR ${PROJECT_BINARY_DIR}/tests/integration/env)
 set(ZEL_SQL_TEST_BACKENDS ${PROJECT_SOURCE_DIR}/tests/integration/backends.ini)
+set(ZEL_SQL_TEST_MIRAN ${PROJECT_SOURCE_DIR}/tests/data/miran_components.json)
 
 # The environment of a process that uses the integration environment set up
 # in `env_dir`: the driver manager reads the generated odbcinst.ini and
 # odbc.ini there; the tests find the folder, the script that controls its
-# servers and the description of its data sources.
+# servers, the description of its data sources and of the facility MIRAN.
 function(zel_sql_integration_environment out_var env_dir)
     set(${out_var}
         ODBCSYSINI=${env_dir}
@@ -35,6 +39,7 @@ function(zel_sql_integration_environment out_var env_dir)
         ZEL_SQL_TEST_ENV=${env_dir}
         ZEL_SQL_TEST_ENV_SCRIPT=${ZEL_SQL_TEST_ENV_SCRIPT}
         ZEL_SQL_TEST_BACKENDS=${ZEL_SQL_TEST_BACKENDS}
+        ZEL_SQL_TEST_MIRAN=${ZEL_SQL_TEST_MIRAN}
         PARENT_SCOPE)
 endfunction()
 

@@ -1,13 +1,16 @@
 """The data sources of the integration test environment, for pytest.
 
 ctest starts the database servers (fixture zel_sql_servers), names their
-folder in ZEL_SQL_TEST_ENV and the description of their data sources
+folder in ZEL_SQL_TEST_ENV, the description of their data sources
 (tests/integration/backends.ini, which the C++ tests read too) in
-ZEL_SQL_TEST_BACKENDS; without them the tests fail instead of skipping.
+ZEL_SQL_TEST_BACKENDS and the facility MIRAN they hold
+(tests/data/miran_components.json, read by the C++ and zel-sql tests too) in
+ZEL_SQL_TEST_MIRAN; without them the tests fail instead of skipping.
 """
 
 import configparser
 import dataclasses
+import json
 import os
 import socket
 import sqlite3
@@ -41,6 +44,18 @@ def _read_backends():
 
 
 _DESCRIPTION = _read_backends()
+
+
+def _read_miran():
+    path = _required_variable("ZEL_SQL_TEST_MIRAN")
+    with open(path, encoding="utf-8") as file:
+        return json.load(file)
+
+
+# The facility MIRAN as the library reads it from every backend: "flag_names",
+# and "components", each with its view columns NAME ... LINK_NAME, X Y Z S
+# and "flags".
+MIRAN = _read_miran()
 
 # The login of the PostgreSQL and MariaDB servers of the environment
 # (tests/integration/sql/postgres.sql and mariadb.sql).

@@ -7,9 +7,12 @@ import threading
 import pytest
 
 import zel_sql
-from conftest import PG, ticks_while
+from conftest import MIRAN, PG, ticks_while
 
-STORED = ["QUAD_01", "BPM_02", "LONG_03", "VALVE_04"]
+STORED = [c["NAME"] for c in MIRAN["components"]]
+TEXTS = {"name": "NAME", "real_name": "REAL_NAME", "name2": "NAME2", "section": "SECTION",
+         "group": "GROUP_", "class_name": "CLASS", "type": "TYPE_",
+         "friendly_name": "FRIENDLY_NAME", "link_name": "LINK_NAME"}
 
 
 def names(components):
@@ -23,22 +26,19 @@ def test_load_reads_every_column_and_writes_the_backup(backend, workdir):
     assert (workdir / "db_component_list_MIRAN.txt").stat().st_size > 0
     assert len(components) == 4
     assert names(components) == STORED
-    assert components.flag_names == ["MAIN_BEAM", "BPM", "VACUUM"]
+    assert components.flag_names == MIRAN["flag_names"]
 
+    # Every text, position and flag; NULL gives "" and 0.0, any non-zero flag
+    # value counts as set (see the description).
+    for row in MIRAN["components"]:
+        c = components.find_component_by_name(row["NAME"].lower())
+        assert {a: getattr(c, a) for a in TEXTS} == {a: row[f] for a, f in TEXTS.items()}
+        assert (c.x, c.y, c.z, c.s) == (row["X"], row["Y"], row["Z"], row["S"])
+        assert c.flags == dict(zip(MIRAN["flag_names"], row["flags"]))
     quad = components.find_component_by_name("quad_01")
-    assert (quad.name, quad.real_name, quad.name2, quad.section, quad.group, quad.class_name,
-            quad.type, quad.friendly_name, quad.link_name) == (
-                "QUAD_01", "Q1.MAIN", "Q01", "S1", "MAGNETS", "QUADRUPOLE", "QF",
-                "Focusing quadrupole 1", "QUAD_01_PS")
-    assert (quad.x, quad.y, quad.z, quad.s) == (0.125, -0.5, 12.75, 13.0)
-    assert quad.flags == {"MAIN_BEAM": True, "BPM": False, "VACUUM": False}
     assert repr(quad) == ("Component(name='QUAD_01', class_name='QUADRUPOLE', type='QF', "
                           "x=0.125, y=-0.5, z=12.75, s=13.0)")
 
-    # NULL gives "" and 0.0, any non-zero flag value counts as set.
-    bpm = components.find_component_by_name("BPM_02")
-    assert (bpm.real_name, bpm.link_name, bpm.z) == ("", "", 0.0)
-    assert bpm.flags == {"MAIN_BEAM": True, "BPM": True, "VACUUM": False}
     # Texts arrive cut to 255 bytes.
     assert len(components.find_component_by_name("LONG_03").friendly_name) == 255
     # Only the name is looked up.

@@ -18,14 +18,13 @@
 namespace zel::sql {
 namespace detail {
 
-// The first component whose name matches, by walking the whole list: the
-// answer when the index has none, and the reference the index is tested
-// against.
+// The first component from position `from` on whose name matches: for the
+// names that the index does not know, among the components it does not cover.
 template <typename ComponentPtr, typename ComponentListType>
-ComponentPtr scan_for_name(std::string_view name, ComponentListType& components) {
-    for (auto& component : components) {
-        if (util::equals_nocase(component.name_, name)) {
-            return &component;
+ComponentPtr scan_for_name(std::string_view name, ComponentListType& components, std::size_t from) {
+    for (std::size_t position = from; position < components.size(); ++position) {
+        if (util::equals_nocase(components[position].name_, name)) {
+            return &components[position];
         }
     }
     return nullptr;
@@ -34,11 +33,11 @@ ComponentPtr scan_for_name(std::string_view name, ComponentListType& components)
 template <typename ComponentPtr, typename ComponentListType>
 ComponentPtr find_component_by_name(std::string_view name, ComponentListType& components,
                                     const std::vector<std::uint64_t>& name_index) {
-    const std::size_t position = find_in_name_index(name_index, components, name);
-    if (position != not_in_index) {
-        return &components[position];
+    const NameIndexAnswer answer = find_in_name_index(name_index, components, name);
+    if (answer.position != not_in_index) {
+        return &components[answer.position];
     }
-    return scan_for_name<ComponentPtr>(name, components);
+    return scan_for_name<ComponentPtr>(name, components, answer.scan_from);
 }
 
 // The position that a sort order measures; only z and s name one.

@@ -53,8 +53,10 @@ std::vector<std::uint64_t> build_name_index(const std::vector<Component>& compon
     if (components.empty() || components.size() >= std::numeric_limits<std::uint32_t>::max()) {
         return index;
     }
-    index.assign(table_size_for(components.size()), 0);
-    const std::size_t mask = index.size() - 1;
+    const std::size_t table_size = table_size_for(components.size());
+    index.assign(table_size + 1, 0);
+    index[table_size] = components.size();
+    const std::size_t mask = table_size - 1;
     for (std::size_t position = 0; position < components.size(); ++position) {
         const std::string& name = components[position].name_;
         const std::uint64_t hash = folded_hash(name);
@@ -75,28 +77,38 @@ std::vector<std::uint64_t> build_name_index(const std::vector<Component>& compon
     return index;
 }
 
-std::size_t find_in_name_index(const std::vector<std::uint64_t>& index,
-                               const std::vector<Component>& components, std::string_view name) {
+NameIndexAnswer find_in_name_index(const std::vector<std::uint64_t>& index,
+                                   const std::vector<Component>& components,
+                                   std::string_view name) {
     if (index.empty()) {
-        return not_in_index;
+        return {not_in_index, 0};
     }
-    const std::size_t mask = index.size() - 1;
+    const std::size_t table_size = index.size() - 1;
+    const auto covered = static_cast<std::size_t>(index[table_size]);
+    // components_ is public. A list shorter than the index covers lost
+    // components without a rebuild, so a name missing from the index may sit
+    // anywhere in it.
+    bool fits = covered <= components.size();
+    const std::size_t mask = table_size - 1;
     const std::uint64_t hash = folded_hash(name);
     for (std::size_t slot = static_cast<std::size_t>(hash) & mask;; slot = (slot + 1) & mask) {
         const std::uint64_t entry = index[slot];
         if (entry == 0) {
-            return not_in_index;
+            return {not_in_index, fits ? covered : 0};
         }
         if (tag_in_slot(entry) != tag_of(hash)) {
             continue;
         }
-        // components_ is public: the entry may point past the end or at a
-        // component renamed since the build. Only a name that still matches
-        // counts; anything else goes on probing and ends with the caller's scan.
+        // The entry may point past the end or at a component renamed or moved
+        // since the build. Only a name that still matches counts; anything
+        // else goes on probing, and a miss then walks the whole list. (Two
+        // names whose hashes share their upper 32 bits land here as well:
+        // rare enough that the walk costs nothing on average.)
         const std::size_t position = position_in_slot(entry);
         if (position < components.size() && util::equals_nocase(components[position].name_, name)) {
-            return position;
+            return {position, 0};
         }
+        fits = false;
     }
 }
 

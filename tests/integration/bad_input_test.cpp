@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "backend_fixture.h"
 #include "backends.h"
 #include "component_printer.h"
 #include "connections.h"
@@ -37,11 +38,7 @@ using ::testing::IsEmpty;
 
 // --- names that become SQL text ------------------------------------------------
 
-class BadNames : public ::testing::TestWithParam<Backend> {
-protected:
-    void SetUp() override { db_ = open_database(GetParam()); }
-    std::unique_ptr<Database> db_;
-};
+class BadNames : public BackendTest {};
 
 TEST_P(BadNames, ColumnLookupsFindExactlyTheNamedTable) {
     const struct {
@@ -131,7 +128,7 @@ TEST_P(BadNames, FacilityNamesThatAreNoIdentifiersAreRefusedBeforeAnySql) {
     EXPECT_EQ(miran, expected_miran_list());
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, BadNames, ::testing::ValuesIn(all_backends()), BackendName());
+ZEL_SQL_ON_EVERY_BACKEND(BadNames);
 
 // '#' and '$' are identifier characters on the Oracle-style servers the
 // library is made for, so facility names may hold them. On MariaDB '#' starts
@@ -256,11 +253,7 @@ std::vector<unsigned char> expected_big_blob() {
     return blob;
 }
 
-class HugeValues : public ::testing::TestWithParam<Backend> {
-protected:
-    void SetUp() override { db_ = open_database(GetParam()); }
-    std::unique_ptr<Database> db_;
-};
+class HugeValues : public BackendTest {};
 
 TEST_P(HugeValues, TenMebibyteColumnsAreReadWholeInPieces) {
     Query query = db_->send_query("SELECT big_text, big_blob FROM big_values");
@@ -307,7 +300,7 @@ TEST_P(HugeValues, ThousandFlagColumnsLoadAndSurviveTheBackup) {
     EXPECT_EQ(from_file, list);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, HugeValues, ::testing::ValuesIn(all_backends()), BackendName());
+ZEL_SQL_ON_EVERY_BACKEND(HugeValues);
 
 }  // namespace
 }  // namespace zel::sql::test::integration

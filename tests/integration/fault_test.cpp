@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "backend_fixture.h"
 #include "backends.h"
 #include "component_printer.h"
 #include "connections.h"
@@ -307,11 +308,9 @@ TEST(KilledConnection, MariaDbLogsInAgainBeforeTheNextStatement) {
 
 // --- a view that vanishes between two loads --------------------------------------
 
-class VanishingView : public ::testing::TestWithParam<Backend> {};
+class VanishingView : public BackendTestInScratchDir {};
 
 TEST_P(VanishingView, SecondLoadFallsBackToTheFirstAndSaysWhy) {
-    TempWorkingDir scratch;
-    std::unique_ptr<Database> db = open_database(GetParam());
     // A view of this test's own: the tests of the other backends run beside it.
     std::string facility = std::string("VANISH_") + GetParam().name;
     for (char& c : facility) {
@@ -322,17 +321,17 @@ TEST_P(VanishingView, SecondLoadFallsBackToTheFirstAndSaysWhy) {
     // tables, and without qualifying them.
     const std::string source =
         GetParam().is_sqlite ? "MIRAN_VIEW_COMPONENTS" : "TAVIK.MIRAN_VIEW_COMPONENTS";
-    db->send_query("DROP VIEW IF EXISTS " + view);
-    db->send_query("CREATE VIEW " + view + " AS SELECT * FROM " + source);
+    db_->send_query("DROP VIEW IF EXISTS " + view);
+    db_->send_query("CREATE VIEW " + view + " AS SELECT * FROM " + source);
 
     ComponentList first;
-    ASSERT_EQ(first.read_from_db_with_backup(*db, facility), "");
+    ASSERT_EQ(first.read_from_db_with_backup(*db_, facility), "");
     ASSERT_EQ(first, expected_miran_list());
     const auto saved = folder_snapshot(".");
 
-    db->send_query("DROP VIEW " + view);
+    db_->send_query("DROP VIEW " + view);
     ComponentList second;
-    const std::string message = second.read_from_db_with_backup(*db, facility);
+    const std::string message = second.read_from_db_with_backup(*db_, facility);
     // The dictionary no longer lists a flag column, and the SELECT fails.
     EXPECT_THAT(message, StartsWith("Query failed: "));
     EXPECT_THAT(message, HasSubstr(GetParam().is_sqlite    ? "no such table"
@@ -345,8 +344,7 @@ TEST_P(VanishingView, SecondLoadFallsBackToTheFirstAndSaysWhy) {
     EXPECT_EQ(folder_snapshot("."), saved);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, VanishingView, ::testing::ValuesIn(all_backends()),
-                         BackendName());
+ZEL_SQL_ON_EVERY_BACKEND(VanishingView);
 
 // --- backup files that are damaged or cannot be opened ---------------------------
 

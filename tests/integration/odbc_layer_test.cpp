@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "backend_fixture.h"
 #include "backends.h"
 #include "connections.h"
 #include "sample_values.h"
@@ -28,10 +29,8 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-class OdbcLayer : public ::testing::TestWithParam<Backend> {
+class OdbcLayer : public BackendTest {
 protected:
-    void SetUp() override { db_ = open_database(GetParam()); }
-
     // Each test has its own connection, so a TEMP table is private to it even
     // when tests run in parallel.
     void create_readings_table() {
@@ -39,8 +38,6 @@ protected:
             "CREATE TEMPORARY TABLE readings (id integer, label varchar(16), value double "
             "precision)");
     }
-
-    std::unique_ptr<Database> db_;
 };
 
 TEST_P(OdbcLayer, BoundColumnsReceiveValuesLengthsAndNulls) {
@@ -264,7 +261,7 @@ TEST_P(OdbcLayer, MovedQueryKeepsFetchingIntoBuffersBoundBeforeTheMove) {
     EXPECT_FALSE(target.fetch());
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, OdbcLayer, ::testing::ValuesIn(all_backends()), BackendName());
+ZEL_SQL_ON_EVERY_BACKEND(OdbcLayer);
 
 }  // namespace
 }  // namespace zel::sql::test::integration

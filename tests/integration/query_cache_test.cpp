@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "backend_fixture.h"
 #include "backends.h"
 #include "connections.h"
 #include "server_control.h"
@@ -52,12 +53,7 @@ QueryResult read_and_reread(Database& db, const std::string& sql) {
     return read;
 }
 
-class QueryCacheRoundTrip : public ::testing::TestWithParam<Backend> {
-protected:
-    void SetUp() override { db_ = open_database(GetParam()); }
-    TempWorkingDir scratch_;
-    std::unique_ptr<Database> db_;
-};
+class QueryCacheRoundTrip : public BackendTestInScratchDir {};
 
 TEST_P(QueryCacheRoundTrip, AwkwardValuesComeBackExactly) {
     // MariaDB reads a backslash in a literal as an escape: written twice
@@ -104,24 +100,21 @@ TEST_P(QueryCacheRoundTrip, NoRowsAndManyColumns) {
     EXPECT_EQ(wide.rows, (Rows{row, row}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, QueryCacheRoundTrip, ::testing::ValuesIn(all_backends()),
-                         BackendName());
+ZEL_SQL_ON_EVERY_BACKEND(QueryCacheRoundTrip);
 
-class QueryCachePolicies : public ::testing::TestWithParam<Backend> {};
+class QueryCachePolicies : public BackendTestInScratchDir {};
 
 TEST_P(QueryCachePolicies, ChangingThenVanishingTable) {
-    TempWorkingDir scratch;
-    std::unique_ptr<Database> db = open_database(GetParam());
     // A table of this test's own: the tests of the other backends run beside it.
     const std::string table = "TAVIK.cache_policy_" + lower(GetParam().name);
-    db->send_query("DROP TABLE IF EXISTS " + table);
-    db->send_query("CREATE TABLE " + table + " (n INTEGER)");
-    db->send_query("INSERT INTO " + table + " VALUES (1)");
+    db_->send_query("DROP TABLE IF EXISTS " + table);
+    db_->send_query("CREATE TABLE " + table + " (n INTEGER)");
+    db_->send_query("INSERT INTO " + table + " VALUES (1)");
     const std::string sql = "SELECT n FROM " + table + " ORDER BY n";
-    const std::string file = db->get_cache().get_full_file_name(sql);
+    const std::string file = db_->get_cache().get_full_file_name(sql);
     const std::string missing = "Cannot open input file \"" + file + "\"";
     const auto read = [&](CachePolicy policy, std::chrono::seconds max_age) {
-        return db->read_with_cache(sql, policy, max_age);
+        return db_->read_with_cache(sql, policy, max_age);
     };
     const std::chrono::seconds hour{3600};
     const std::chrono::seconds none{0};
@@ -134,7 +127,7 @@ TEST_P(QueryCachePolicies, ChangingThenVanishingTable) {
     EXPECT_FALSE(result.from_cache);
     EXPECT_TRUE(std::filesystem::exists(file));
 
-    db->send_query("INSERT INTO " + table + " VALUES (2)");
+    db_->send_query("INSERT INTO " + table + " VALUES (2)");
     result = read(CachePolicy::prefer_cache, hour);
     EXPECT_EQ(result.rows, (Rows{{"1"}})) << "a fresh copy answers";
     EXPECT_TRUE(result.from_cache);
@@ -142,11 +135,11 @@ TEST_P(QueryCachePolicies, ChangingThenVanishingTable) {
     result = read(CachePolicy::prefer_cache, none);
     EXPECT_EQ(result.rows, (Rows{{"1"}, {"2"}})) << "no copy is fresh enough";
     EXPECT_FALSE(result.from_cache);
-    db->send_query("INSERT INTO " + table + " VALUES (3)");
+    db_->send_query("INSERT INTO " + table + " VALUES (3)");
     EXPECT_EQ(read(CachePolicy::cache_only, none).rows, (Rows{{"1"}, {"2"}}));
     EXPECT_EQ(read(CachePolicy::fallback, none).rows, (Rows{{"1"}, {"2"}, {"3"}}));
 
-    db->send_query("DROP TABLE " + table);
+    db_->send_query("DROP TABLE " + table);
     for (const CachePolicy policy : {CachePolicy::fallback, CachePolicy::prefer_cache}) {
         result = read(policy, none);
         EXPECT_EQ(result.rows, (Rows{{"1"}, {"2"}, {"3"}}));
@@ -162,8 +155,7 @@ TEST_P(QueryCachePolicies, ChangingThenVanishingTable) {
     EXPECT_THAT(message, testing::EndsWith(" (" + sql + "); " + missing));
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, QueryCachePolicies, ::testing::ValuesIn(all_backends()),
-                         BackendName());
+ZEL_SQL_ON_EVERY_BACKEND(QueryCachePolicies);
 
 // Cluster "cache" belongs to this test alone.
 TEST(QueryCacheServerOutage, StoredCopyAnswersWithTheReason) {

@@ -1,6 +1,10 @@
 #include "sample_lists.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstddef>
+#include <fstream>
+#include <stdexcept>
 #include <utility>
 
 #include "component_list/component_fields.h"
@@ -20,33 +24,41 @@ Component make_component(std::vector<std::string> texts, std::vector<double> pos
     return c;
 }
 
-std::string long_friendly_name() {
-    std::string name = "Friendly name ";
-    for (int i = 0; i < 29; ++i) {
-        name += "0123456789";
-    }
-    return name;
+namespace {
+
+// The description of MIRAN that the Python and zel-sql tests read as well,
+// parsed once; a file that cannot be read or parsed fails the test that asks.
+const nlohmann::json& miran_description() {
+    static const nlohmann::json description = [] {
+        std::ifstream file(ZEL_SQL_TEST_MIRAN_FILE);
+        if (!file) {
+            throw std::runtime_error("cannot read " + std::string(ZEL_SQL_TEST_MIRAN_FILE));
+        }
+        return nlohmann::json::parse(file);
+    }();
+    return description;
 }
 
+}  // namespace
+
 std::vector<Component> expected_miran_components() {
-    return {
-        make_component({"QUAD_01", "Q1.MAIN", "Q01", "S1", "MAGNETS", "QUADRUPOLE", "QF",
-                        "Focusing quadrupole 1", "QUAD_01_PS"},
-                       {0.125, -0.5, 12.75, 13.0}, {true, false, false}),
-        make_component({"BPM_02", "", "B02", "S1", "DIAGNOSTICS", "BPM", "STRIPLINE",
-                        "Beam position monitor 2", ""},
-                       {1.5, 0.0, 0.0, 20.5}, {true, true, false}),
-        make_component({"LONG_03", "", "", "", "", "", "", long_friendly_name().substr(0, 255), ""},
-                       {0.0, 0.0, 0.0, 0.0}, {false, false, true}),
-        make_component({"VALVE_04", "V4.MAIN", "V04", "S2", "VACUUM", "VALVE", "GATE",
-                        "Gate valve 4", "VALVE_04_CTRL"},
-                       {-3.25, 1000.0, 250.5, -0.75}, {false, true, true}),
-    };
+    std::vector<Component> components;
+    for (const nlohmann::json& row : miran_description().at("components")) {
+        Component& c = components.emplace_back();
+        for (const detail::TextField& field : detail::text_fields) {
+            c.*field.member = row.at(field.column).get<std::string>();
+        }
+        for (const detail::CoordinateField& field : detail::coordinate_fields) {
+            c.*field.member = row.at(field.column).get<double>();
+        }
+        c.flags_ = row.at("flags").get<std::vector<bool>>();
+    }
+    return components;
 }
 
 ComponentList expected_miran_list() {
     ComponentList list;
-    list.flag_names_ = {"MAIN_BEAM", "BPM", "VACUUM"};
+    list.flag_names_ = miran_description().at("flag_names").get<std::vector<std::string>>();
     list.components_ = expected_miran_components();
     return list;
 }

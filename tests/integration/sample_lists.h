@@ -2,7 +2,9 @@
 #define ZEL_SQL_TESTS_INTEGRATION_SAMPLE_LISTS_H_
 
 // Component lists that the integration tests expect from the facility views of
-// sql/*.sql, and one that no database holds, for backup files.
+// sql/*.sql, and one that no database holds, for backup files. MIRAN is
+// described in tests/data/miran_components.json, which the Python and zel-sql
+// tests read too.
 
 #include <string>
 #include <vector>
@@ -22,9 +24,6 @@ Component make_component(std::vector<std::string> texts, std::vector<double> pos
 // the 304-byte friendly name cut to 255 bytes.
 std::vector<Component> expected_miran_components();
 ComponentList expected_miran_list();
-
-// The untruncated friendly name of component LONG_03.
-std::string long_friendly_name();
 
 // A list that no database holds, for backup files written by the tests.
 ComponentList backup_only_list();

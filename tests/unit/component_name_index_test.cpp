@@ -204,7 +204,6 @@ TEST(NameIndex, FallsBackToTheScanWhenAnEntryNoLongerMatches) {
 
     list.components_[1].name_ = "X";  // the indexed B renamed: the later b is found
     EXPECT_EQ(list.find_component_by_name("B"), &list.components_[3]);
-    EXPECT_EQ(list.find_component_by_name("x"), &list.components_[1]);
 
     list.components_.erase(list.components_.begin());  // every entry now one too far
     EXPECT_EQ(list.find_component_by_name("A"), nullptr);
@@ -215,6 +214,77 @@ TEST(NameIndex, FallsBackToTheScanWhenAnEntryNoLongerMatches) {
     EXPECT_EQ(list.find_component_by_name("C"), &list.components_[1]);
     EXPECT_EQ(list.find_component_by_name("B"), nullptr);
     EXPECT_EQ(list.find_component_by_name("X"), &list.components_[0]);
+}
+
+// A name the index does not know is looked for only among the components
+// appended since the build: they are found, the first of them in list order,
+// and an indexed name keeps its first component when a duplicate is appended.
+TEST(NameIndex, FindsComponentsAppendedSinceTheBuild) {
+    ComponentList list;
+    list.components_ = {named("A"), named("B")};
+    list.rebuild_name_index();
+
+    list.components_.push_back(named("C"));
+    list.components_.push_back(named("b"));
+    list.components_.push_back(named("c"));
+    EXPECT_EQ(list.find_component_by_name("c"), &list.components_[2]);
+    EXPECT_EQ(list.find_component_by_name("B"), &list.components_[1]);
+    const ComponentList& read_only = list;
+    EXPECT_EQ(read_only.find_component_by_name("C"), &list.components_[2]);
+
+    // Filled by hand and never indexed: every component counts as appended.
+    ComponentList unindexed;
+    unindexed.components_ = {named("QF1"), named("qf1")};
+    EXPECT_EQ(unindexed.find_component_by_name("Qf1"), &unindexed.components_[0]);
+}
+
+// A name that no component carries stays absent, before and after appending
+// other names, after a rebuild, and on an empty list with and without index.
+TEST(NameIndex, AMissStaysAMiss) {
+    ComponentList list;
+    EXPECT_EQ(list.find_component_by_name("QF1"), nullptr);
+    list.rebuild_name_index();
+    EXPECT_EQ(list.find_component_by_name("QF1"), nullptr);
+
+    list.components_ = {named("QF10"), named("QF"), named("qf1 "), named("")};
+    EXPECT_EQ(list.find_component_by_name("QF1"), nullptr);
+    list.rebuild_name_index();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(list.find_component_by_name("QF1"), nullptr);
+    }
+    list.components_.push_back(named("QF2"));
+    EXPECT_EQ(list.find_component_by_name("QF1"), nullptr);
+    EXPECT_EQ(list.find_component_by_name("qf2"), &list.components_[4]);
+    list.rebuild_name_index();
+    EXPECT_EQ(list.find_component_by_name("QF1"), nullptr);
+    EXPECT_EQ(list.find_component_by_name(""), &list.components_[3]);
+}
+
+// Renaming in place is one of the changes after which the rule asks for
+// rebuild_name_index(): until then a new name among the indexed components
+// is not seen (the lookup looks only past them, which proves that a miss
+// walks nothing), and afterwards the new name is found and the old one gone.
+TEST(NameIndex, RenameInPlaceIsSeenAfterRebuild) {
+    ComponentList list;
+    list.components_ = {named("A"), named("B"), named("C")};
+    list.rebuild_name_index();
+
+    list.components_[1].name_ = "X";
+    EXPECT_EQ(list.find_component_by_name("x"), nullptr);
+    list.rebuild_name_index();
+    EXPECT_EQ(list.find_component_by_name("x"), &list.components_[1]);
+    EXPECT_EQ(list.find_component_by_name("B"), nullptr);
+    EXPECT_EQ(list.find_component_by_name("c"), &list.components_[2]);
+
+    // The same for a list read from a file, whose index the load built.
+    test::TempDir dir;
+    list.write_to_file(dir.file("list.txt"));
+    ComponentList from_file;
+    from_file.read_from_file(dir.file("list.txt"));
+    from_file.components_[2].name_ = "Y";
+    EXPECT_EQ(from_file.find_component_by_name("Y"), nullptr);
+    from_file.rebuild_name_index();
+    EXPECT_EQ(from_file.find_component_by_name("y"), &from_file.components_[2]);
 }
 
 // The documented blind spot, shown once for every operation that builds the

@@ -34,27 +34,30 @@ class Database;
 ///
 /// Name index: find_component_by_name answers from an index of the names in
 /// ASCII upper case, which holds for each name the position of its first
-/// component. read_from_file, read_from_db and read_from_db_with_backup build
-/// it, clear() empties it, copies and assignments carry it with the
-/// components, and rebuild_name_index() builds it anew. It is never built
-/// inside a const function. Because components_ is public, the index only
-/// proposes: a position it gives counts only when the component there still
-/// carries the name, and when it has no position for a name, or that position
-/// no longer carries it, the lookup scans the list from the start. Appending
-/// components, erasing them, reordering them and renaming them therefore never
-/// give a wrong answer, with one exception, the case the index cannot see:
-/// the component at the indexed position still carries the name, and a
-/// component before it now carries it as well. That happens after
-///  - a component before the indexed one was renamed in place to the name,
-///  - a component carrying the name was inserted before the indexed one,
-///  - components before the indexed one were erased, so that a later
-///    duplicate of the name moved down onto the indexed position, or
-///  - the components were reordered (sorted, swapped, shuffled).
-/// The lookup then returns the indexed component instead of the first one.
+/// component and records how many components it covers. read_from_file,
+/// read_from_db and read_from_db_with_backup build it, clear() empties it,
+/// copies and assignments carry it with the components, and
+/// rebuild_name_index() builds it anew. It is never built inside a const
+/// function. A name the index knows is answered at once; a name it does not
+/// know is looked for only among the components appended since it was built,
+/// so a miss costs no more than a hit on a list that nobody changed. Because
+/// components_ is public, the index only proposes: a position it gives counts
+/// only when the component there still carries the name, and when that
+/// position no longer carries it, or the list is shorter than the index
+/// covers, the lookup walks the whole list. Two kinds of direct change remain
+/// that the index cannot see:
+///  - a name the index does not know is looked for only past the components
+///    it covers: a component renamed in place to it, or inserted or moved
+///    among the covered ones while carrying it, is not found;
+///  - a component before the indexed one that now carries the name, after a
+///    rename in place, an insertion, an erasure that moved a later duplicate
+///    down onto the indexed position, or a reordering (sorting, swapping,
+///    shuffling), is passed over for the indexed one.
 /// Rule: after any direct change of components_ other than appending at the
-/// end or changing members other than name_, call rebuild_name_index() before
-/// the next lookup. Appended components are found without it, by the scan;
-/// rebuilding makes their lookups fast again.
+/// end or changing members other than name_ (renaming a component in place
+/// included), call rebuild_name_index() before the next lookup. Appended
+/// components are found without it, by a walk of the appended ones alone;
+/// rebuilding makes their lookups constant-time again.
 class ZEL_SQL_API ComponentList {
 public:
     /// Order of the results of the queries.
@@ -99,10 +102,10 @@ public:
 
     /// The first component whose name_ equals `name` with ASCII letter case
     /// ignored (bytes of 128 and above compare as they are); nullptr when there
-    /// is none. Answered from the name index in constant time when the name
-    /// is found there; a name that is not found is looked for by a scan of the
-    /// whole list. See the class comment for the one change of components_
-    /// after which rebuild_name_index() must be called.
+    /// is none. Answered from the name index in constant time, a name the
+    /// index does not know after a walk of the components appended since it
+    /// was built. See the class comment for the changes of components_ after
+    /// which rebuild_name_index() must be called.
     Component* find_component_by_name(std::string_view name);
     /// The same, for a list that is not to be changed.
     const Component* find_component_by_name(std::string_view name) const;
@@ -143,8 +146,9 @@ public:
     void read_from_db(Database& db, const std::string& machine);
 
     /// Builds the name index anew from components_, in list order. Needed
-    /// after a direct change of components_ that puts a name before the
-    /// component indexed for it (see the class comment); cheap next to a load.
+    /// after a direct change of components_ other than appending or changing
+    /// members other than name_, renaming in place included (see the class
+    /// comment); cheap next to a load.
     void rebuild_name_index();
 
     /// Replaces the list by the content of the file `filename`.
@@ -170,7 +174,8 @@ private:
     void read_flag_names_from_stream(util::LineReader& lines);
 
     // The name index: one 64-bit slot per table entry, holding a hash tag and
-    // a position in components_ (src/component_list/name_index.h). Not part
+    // a position in components_, then the number of components it covers
+    // (src/component_list/name_index.h). Not part
     // of the list's value: operator== ignores it.
     std::vector<std::uint64_t> name_index_;
 };

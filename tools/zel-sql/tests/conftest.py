@@ -3,6 +3,7 @@ list of the integration servers, writers of backup and cache files and a
 reader of TFS tables, each written from the format's description."""
 
 import hashlib
+import json
 import os
 import re
 import struct
@@ -38,24 +39,24 @@ def component(name, texts=(), positions=(0.0, 0.0, 0.0, 0.0), flags=()):
     return c
 
 
-# The facility MIRAN of the integration servers (tests/integration/sql/*.sql),
-# as the library reads it: NULL texts "", NULL positions 0, NULL flags 0, any
-# other flag value set, texts cut at 255 bytes.
-MIRAN_FLAGS = ["MAIN_BEAM", "BPM", "VACUUM"]
-MIRAN = [
-    component("QUAD_01", ["Q1.MAIN", "Q01", "S1", "MAGNETS", "QUADRUPOLE", "QF",
-                          "Focusing quadrupole 1", "QUAD_01_PS"],
-              (13.0, 0.125, -0.5, 12.75), [1, 0, 0]),
-    component("BPM_02", ["", "B02", "S1", "DIAGNOSTICS", "BPM", "STRIPLINE",
-                         "Beam position monitor 2", ""],
-              (20.5, 1.5, 0.0, 0.0), [1, 1, 0]),
-    component("LONG_03", ["", "", "", "", "", "",
-                          ("Friendly name " + "0123456789" * 29)[:255], ""],
-              (0.0, 0.0, 0.0, 0.0), [0, 0, 1]),
-    component("VALVE_04", ["V4.MAIN", "V04", "S2", "VACUUM", "VALVE", "GATE", "Gate valve 4",
-                           "VALVE_04_CTRL"],
-              (-0.75, -3.25, 1000.0, 250.5), [0, 1, 1]),
-]
+def _read_miran():
+    """The facility MIRAN of the integration servers as the library reads it
+    (tests/data/miran_components.json, which the C++ and Python tests read
+    too), as components of component() with the flags as 0/1."""
+    path = os.environ.get("ZEL_SQL_TEST_MIRAN")
+    if not path:
+        raise RuntimeError("ZEL_SQL_TEST_MIRAN is not set: run these tests through ctest")
+    with open(path, encoding="utf-8") as file:
+        description = json.load(file)
+    components = []
+    for row in description["components"]:
+        c = {field: row[field] for field in TEXT_FIELDS + POSITIONS}
+        c["flags"] = [int(flag) for flag in row["flags"]]
+        components.append(c)
+    return description["flag_names"], components
+
+
+MIRAN_FLAGS, MIRAN = _read_miran()
 
 
 def write_backup(path, flag_names, components):

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "backend_fixture.h"
 #include "backends.h"
 #include "connections.h"
 #include "odbc_call_counter.h"
@@ -29,11 +30,7 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-class DatabaseColumns : public ::testing::TestWithParam<Backend> {
-protected:
-    void SetUp() override { db_ = open_database(GetParam()); }
-    std::unique_ptr<Database> db_;
-};
+class DatabaseColumns : public BackendTest {};
 
 TEST_P(DatabaseColumns, ListsTheColumnsOfAViewInOrderWhateverTheSpelling) {
     const std::vector<std::string> expected = {"NAME",      "REAL_NAME",
@@ -70,8 +67,7 @@ TEST_P(DatabaseColumns, QuotesInNamesStayInsideTheLiterals) {
     EXPECT_THAT(db_->read_column_names("'", "'"), IsEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, DatabaseColumns, ::testing::ValuesIn(all_backends()),
-                         BackendName());
+ZEL_SQL_ON_EVERY_BACKEND(DatabaseColumns);
 
 TEST(DatabaseConnection, RefusedLoginsFailAtStatementAllocationAndSayWhy) {
     const struct {
@@ -141,12 +137,11 @@ TEST_P(HealthyConnection, IsAskedOncePerReuseAndKept) {
     EXPECT_EQ(db->get_last_connect_error(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, HealthyConnection, ::testing::ValuesIn(all_backends()),
-                         BackendName());
+ZEL_SQL_ON_EVERY_BACKEND(HealthyConnection);
 
 // What each driver reports for a statement that is not SQL: SQLSTATE and
 // native code of the first diagnostic record.
-class RejectedStatement : public ::testing::TestWithParam<Backend> {};
+class RejectedStatement : public BackendTest {};
 
 TEST_P(RejectedStatement, CarriesTheSqlstateAndNativeCodeOfTheDriver) {
     const struct {
@@ -169,10 +164,9 @@ TEST_P(RejectedStatement, CarriesTheSqlstateAndNativeCodeOfTheDriver) {
         // version, so only its words are checked.
         {mariadb.name, "42000", 1064, "You have an error in your SQL syntax"},
     };
-    std::unique_ptr<Database> db = open_database(GetParam());
     std::optional<DatabaseError> error;
     try {
-        db->send_query("SELEC 1");
+        db_->send_query("SELEC 1");
     } catch (const DatabaseError& e) {
         error = e;
     }
@@ -196,8 +190,7 @@ TEST_P(RejectedStatement, CarriesTheSqlstateAndNativeCodeOfTheDriver) {
                   << " " << error->get_native_error() << " " << error->what();
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, RejectedStatement, ::testing::ValuesIn(all_backends()),
-                         BackendName());
+ZEL_SQL_ON_EVERY_BACKEND(RejectedStatement);
 
 TEST(DatabaseConnection, ReconnectsAfterDisconnect) {
     Database db(pg_unicode.data_source, reader, reader_password);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "backend_fixture.h"
 #include "backends.h"
 #include "connections.h"
 #include "test_support.h"
@@ -44,10 +45,8 @@ std::string repeated(const Backend& backend, std::size_t length) {
     return "repeat('x', " + n + ")";
 }
 
-class TextRowsOnDrivers : public ::testing::TestWithParam<Backend> {
+class TextRowsOnDrivers : public BackendTestInScratchDir {
 protected:
-    void SetUp() override { db_ = open_database(GetParam()); }
-
     void expect_same_rows(const std::string& sql, std::size_t expected_rows) {
         SCOPED_TRACE(sql.substr(0, 200));
         const QueryResult bound = db_->read_with_cache(sql);
@@ -55,9 +54,6 @@ protected:
         ASSERT_EQ(bound.rows.size(), expected_rows);
         EXPECT_TRUE(bound.rows == get_data_rows(*db_, sql)) << "the two reads differ";
     }
-
-    TempWorkingDir scratch_;
-    std::unique_ptr<Database> db_;
 };
 
 // Lengths around the 256 bytes of a column of unknown size and around the
@@ -128,8 +124,7 @@ TEST_P(TextRowsOnDrivers, SmallDeclaredSizesOverManyRowsets) {
     expect_same_rows(sql, 3000);
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, TextRowsOnDrivers, ::testing::ValuesIn(all_backends()),
-                         BackendName());
+ZEL_SQL_ON_EVERY_BACKEND(TextRowsOnDrivers);
 
 }  // namespace
 }  // namespace zel::sql::test::integration

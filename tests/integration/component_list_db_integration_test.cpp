@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "backend_fixture.h"
 #include "backends.h"
 #include "component_printer.h"
 #include "connections.h"
@@ -36,13 +37,7 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-class ComponentListDb : public ::testing::TestWithParam<Backend> {
-protected:
-    void SetUp() override { db_ = open_database(GetParam()); }
-
-    TempWorkingDir scratch_;  // the working directory of the test
-    std::unique_ptr<Database> db_;
-};
+class ComponentListDb : public BackendTestInScratchDir {};
 
 TEST_P(ComponentListDb, ReadFromDbDeliversEveryFieldOfEveryRow) {
     ComponentList list;
@@ -92,8 +87,7 @@ TEST_P(ComponentListDb, MissingViewFallsBackToTheBackupFile) {
     EXPECT_EQ(list, backup_only_list());
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, ComponentListDb, ::testing::ValuesIn(all_backends()),
-                         BackendName());
+ZEL_SQL_ON_EVERY_BACKEND(ComponentListDb);
 
 TEST(ComponentListFailingDb, FallsBackToTheBackupOrJoinsBothMessages) {
     const struct {
