@@ -6,10 +6,12 @@
 
 #include "zel/Error.h"
 #include "zel/sql/Cache.h"
+#include "zel/sql/CacheCopy.h"
 #include "zel/sql/Component.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
 #include "zel/sql/DatabaseError.h"
+#include "zel/sql/DriverInfo.h"
 #include "zel/sql/Procedure.h"
 #include "zel/sql/Query.h"
 #include "zel/sql/QueryResult.h"
