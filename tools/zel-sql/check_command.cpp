@@ -70,21 +70,23 @@ std::vector<std::string> null_positions(zel::sql::Database& db, const std::strin
 FacilityReport check_facility(zel::sql::Database& db, const std::string& facility) {
     FacilityReport report;
     report.facility = zel::sql::standardize_facility_name(facility);
-    report.view = "TAVIK." + report.facility + "_VIEW_COMPONENTS";
-    report.columns = db.read_column_names(report.facility + "_VIEW_COMPONENTS", "TAVIK");
+    report.view = zel::sql::component_view_full_name(report.facility);
+    report.columns = db.read_column_names(zel::sql::component_view_name(report.facility),
+                                          zel::sql::component_view_owner);
     report.view_exists = !report.columns.empty();
     if (!report.view_exists) {
         report.findings.push_back("the view " + report.view +
                                   " does not exist (or is not visible)");
         return report;
     }
+    const std::string prefix(zel::sql::flag_column_prefix);
     for (const std::string& column : report.columns) {
-        if (upper(column).rfind("FLAG_", 0) == 0) {
-            report.flag_names.push_back(upper(column).substr(5));
+        if (upper(column).rfind(prefix, 0) == 0) {
+            report.flag_names.push_back(upper(column).substr(prefix.size()));
         }
     }
     if (report.flag_names.empty()) {
-        report.findings.push_back("no FLAG_ columns: the list has no flags");
+        report.findings.push_back("no " + prefix + " columns: the list has no flags");
     }
 
     zel::sql::ComponentList list;
