@@ -42,11 +42,13 @@ public:
         damaged,
     };
 
+    /// An error with `message`, of `kind`, for `reason` (see get_reason()).
     CacheCopyError(const std::string& message, Kind kind, std::string reason);
     // Defined in the library, so that the type information that handlers
     // match on has one home there.
     ~CacheCopyError() override;
 
+    /// What kind of refusal it is.
     Kind get_kind() const noexcept { return kind_; }
 
     /// The refusal without the file's name: "writable by others", "not a

@@ -20,14 +20,14 @@ namespace zel::sql {
 
 /// A text field of a Component and the column of the view that fills it.
 struct ComponentTextField {
-    std::string Component::*member;
-    const char* column;
+    std::string Component::*member;  ///< the field
+    const char* column;              ///< the view's column: "NAME"
 };
 
 /// A coordinate of a Component and the column of the view that fills it.
 struct ComponentCoordinateField {
-    double Component::*member;
-    const char* column;
+    double Component::*member;  ///< the field
+    const char* column;         ///< the view's column: "X"
 };
 
 /// The nine texts of a Component: the eight leading ones, then the link name.
@@ -81,8 +81,9 @@ inline std::string component_view_full_name(std::string_view facility) {
     return std::string(component_view_owner) + "." + component_view_name(facility);
 }
 
-/// What the default backup file name of a facility begins and ends with.
+/// What the default backup file name of a facility begins with.
 inline constexpr std::string_view backup_file_prefix = "db_component_list_";
+/// What the default backup file name of a facility ends with.
 inline constexpr std::string_view backup_file_suffix = ".txt";
 
 /// The backup file that ComponentList::read_from_db_with_backup uses when it
