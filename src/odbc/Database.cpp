@@ -258,9 +258,11 @@ DriverInfo Database::get_driver_info() {
         // The refused SQLConnect's records are still on the handle: reading
         // them does not clear them.
         const odbc::Diagnostics refusal = odbc::collect_diagnostics(SQL_HANDLE_DBC, conn_handle_());
-        throw odbc::database_error(util::cat("Unable to connect to data source \"", data_source_,
-                                             "\": ", last_connect_error_),
-                                   refusal);
+        std::string message = util::cat("Unable to connect to data source \"", data_source_, "\"");
+        if (!last_connect_error_.empty()) {
+            message += util::cat(": ", last_connect_error_);
+        }
+        throw odbc::database_error(message, refusal);
     }
     // Some drivers ask the server.
     detail::note_wait(detail::WaitStep::connect);

@@ -96,6 +96,14 @@ TEST_F(DriverInfoTest, ARefusedLoginIsADatabaseErrorWithItsSqlstate) {
     EXPECT_FALSE(db.is_connected());
     EXPECT_EQ(db.get_last_connect_error(), "[drv]password authentication failed[dm]login refused");
     EXPECT_EQ(fake_odbc::count(Fn::get_info), 0);
+
+    // A refusal without diagnostics: the next call logs in again.
+    fake_odbc::set_result_at(Fn::connect, 2, SQL_ERROR, {});
+    const auto silent = database_error([&] { db.get_driver_info(); });
+    ASSERT_TRUE(silent);
+    EXPECT_EQ(silent->get_message(), "Unable to connect to data source \"accel\"");
+    EXPECT_EQ(silent->get_sqlstate(), "");
+    EXPECT_EQ(fake_odbc::count(Fn::connect), 2);
 }
 
 }  // namespace

@@ -144,7 +144,8 @@ public:
     /// (SQLGetInfo), connecting first if needed, as send_query() does, and
     /// bounded by the wait limit.
     /// @throws zel::sql::DatabaseError "Unable to connect to data source
-    /// \"<name>\": <the driver's reason>" with the SQLSTATE of the refused
+    /// \"<name>\": <the driver's reason>" (get_last_connect_error(); without
+    /// the colon when the driver gave none) with the SQLSTATE of the refused
     /// login; "Unable to read the driver information (<info type>):
     /// <diagnostics>" when the driver refuses to answer; "HYT00" when an answer
     /// is overdue. zel::Error for a failed handle allocation.
