@@ -18,13 +18,14 @@
 #include "odbc/text_rows.h"
 #include "raw_odbc.h"
 #include "zel/sql/Database.h"
+#include "zel/sql/component_view.h"
 
 namespace zel::sql::bench {
 namespace {
 
 // Every column of the view, read as text: what read_with_cache reads.
 std::string view_select() {
-    return std::string("SELECT * FROM TAVIK.") + large_facility + "_VIEW_COMPONENTS";
+    return "SELECT * FROM " + component_view_full_name(large_facility);
 }
 
 // The database read of read_with_cache, through the same text read, without

@@ -127,15 +127,14 @@ void write_csv(const ComponentList& list, std::ostream& out) {
 std::string column_definitions(const std::string& text_type, const std::string& number_type,
                                const std::string& flag_type) {
     std::string columns;
-    for (const char* text : {"NAME", "REAL_NAME", "NAME2", "SECTION", "GROUP_", "CLASS", "TYPE_",
-                             "FRIENDLY_NAME", "LINK_NAME"}) {
-        columns += std::string(text) + " " + text_type + ", ";
+    for (const ComponentTextField& text : component_text_fields) {
+        columns += std::string(text.column) + " " + text_type + ", ";
     }
-    for (const char* number : {"X", "Y", "Z", "S"}) {
-        columns += std::string(number) + " " + number_type + ", ";
+    for (const ComponentCoordinateField& number : component_coordinate_fields) {
+        columns += std::string(number.column) + " " + number_type + ", ";
     }
     for (const char* flag : flag_names) {
-        columns += std::string("FLAG_") + flag + " " + flag_type + ", ";
+        columns += std::string(flag_column_prefix) + flag + " " + flag_type + ", ";
     }
     columns.resize(columns.size() - 2);
     return columns;

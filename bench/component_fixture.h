@@ -10,6 +10,7 @@
 #include <string>
 
 #include "zel/sql/ComponentList.h"
+#include "zel/sql/component_view.h"
 
 namespace zel::sql::bench {
 

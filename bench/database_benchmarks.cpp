@@ -17,13 +17,30 @@
 #include "raw_odbc.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
+#include "zel/sql/component_view.h"
 
 namespace zel::sql::bench {
 namespace {
 
 constexpr std::size_t text_len = 256;
-constexpr int text_count = 9;
-constexpr int position_count = 4;
+constexpr int text_count = static_cast<int>(component_text_fields.size());
+constexpr int position_count = static_cast<int>(component_coordinate_fields.size());
+constexpr int leading_texts = static_cast<int>(component_leading_text_fields);
+
+// The columns of detail::component_view_select: the leading texts, the
+// coordinates, the link name, the flags.
+SQLUSMALLINT text_column(int text) {
+    return static_cast<SQLUSMALLINT>(text < leading_texts ? text + 1
+                                                          : leading_texts + position_count + 1);
+}
+
+SQLUSMALLINT position_column(int position) {
+    return static_cast<SQLUSMALLINT>(leading_texts + 1 + position);
+}
+
+SQLUSMALLINT flag_column(std::size_t flag) {
+    return static_cast<SQLUSMALLINT>(static_cast<std::size_t>(detail::first_flag_column) + flag);
+}
 
 // The statement that ComponentList::read_from_db sends for the large facility.
 std::string component_select(const std::vector<std::string>& flag_names) {
@@ -51,8 +68,9 @@ std::shared_ptr<RawConnection> open_raw(const DataSource& source) {
     return connection;
 }
 
-// One row as bound by read_from_db: nine texts of 256 bytes (columns 1-8 and
-// 13), four doubles (9-12) and one unsigned short per flag (14 on).
+// One row as bound by read_from_db: the texts in buffers of 256 bytes, the
+// coordinates as doubles and one unsigned short per flag, each in the order
+// of the field tables.
 struct RawRow {
     char texts[text_count][text_len];
     double positions[position_count];
@@ -65,16 +83,15 @@ struct RawRow {
 
     void bind(RawStatement& statement) {
         for (int i = 0; i < text_count; ++i) {
-            const auto column = static_cast<SQLUSMALLINT>(i < 8 ? i + 1 : 13);
-            statement.bind(column, SQL_C_CHAR, texts[i], text_len, &text_len_or_ind[i]);
+            statement.bind(text_column(i), SQL_C_CHAR, texts[i], text_len, &text_len_or_ind[i]);
         }
         for (int i = 0; i < position_count; ++i) {
-            statement.bind(static_cast<SQLUSMALLINT>(9 + i), SQL_C_DOUBLE, &positions[i],
-                           sizeof(double), &position_ind[i]);
+            statement.bind(position_column(i), SQL_C_DOUBLE, &positions[i], sizeof(double),
+                           &position_ind[i]);
         }
         for (std::size_t i = 0; i < flags.size(); ++i) {
-            statement.bind(static_cast<SQLUSMALLINT>(14 + i), SQL_C_USHORT, &flags[i],
-                           sizeof(unsigned short), &flag_ind[i]);
+            statement.bind(flag_column(i), SQL_C_USHORT, &flags[i], sizeof(unsigned short),
+                           &flag_ind[i]);
         }
     }
 
@@ -82,9 +99,6 @@ struct RawRow {
     // a text longer than the buffer arrives cut.
     Component to_component() const {
         Component c;
-        std::string* const fields[text_count] = {&c.name_,    &c.real_name_,     &c.name2_,
-                                                 &c.section_, &c.group_,         &c.class_,
-                                                 &c.type_,    &c.friendly_name_, &c.link_name_};
         for (int i = 0; i < text_count; ++i) {
             const SQLLEN length = text_len_or_ind[i];
             if (length == SQL_NULL_DATA) {
@@ -93,11 +107,11 @@ struct RawRow {
             const auto stored = length >= 0 && static_cast<std::size_t>(length) < text_len
                                     ? static_cast<std::size_t>(length)
                                     : std::strlen(texts[i]);
-            fields[i]->assign(texts[i], stored);
+            (c.*component_text_fields[static_cast<std::size_t>(i)].member).assign(texts[i], stored);
         }
-        double* const numbers[position_count] = {&c.x_, &c.y_, &c.z_, &c.s_};
         for (int i = 0; i < position_count; ++i) {
-            *numbers[i] = position_ind[i] == SQL_NULL_DATA ? 0.0 : positions[i];
+            c.*component_coordinate_fields[static_cast<std::size_t>(i)].member =
+                position_ind[i] == SQL_NULL_DATA ? 0.0 : positions[i];
         }
         c.flags_.reserve(flags.size());
         for (std::size_t i = 0; i < flags.size(); ++i) {
@@ -227,9 +241,9 @@ void register_database_benchmarks(const DataSource& source, const std::string& w
 
     timed(benchmark::RegisterBenchmark(
         (prefix + "read_column_names").c_str(), [db](benchmark::State& state) {
-            const std::string view = std::string(large_facility) + "_VIEW_COMPONENTS";
+            const std::string view = component_view_name(large_facility);
             for (auto _ : state) {
-                benchmark::DoNotOptimize(db->read_column_names(view, "TAVIK"));
+                benchmark::DoNotOptimize(db->read_column_names(view, component_view_owner));
             }
         }));
 }

@@ -15,9 +15,12 @@
 #include <string>
 
 #include "component_fixture.h"
+#include "zel/sql/component_view.h"
 
 namespace {
 
+using zel::sql::component_view_full_name;
+using zel::sql::component_view_name;
 using zel::sql::bench::column_definitions;
 
 struct Facility {
@@ -47,7 +50,7 @@ void write_postgres(std::ostream& sql, const std::string& folder) {
             << column_definitions("varchar(255)", "double precision", "smallint") << ");\n"
             << "\\copy " << table << " FROM '" << folder << "/" << f.name
             << ".csv' WITH (FORMAT csv)\n"
-            << "CREATE VIEW tavik." << f.name << "_VIEW_COMPONENTS AS SELECT * FROM " << table
+            << "CREATE VIEW tavik." << component_view_name(f.name) << " AS SELECT * FROM " << table
             << ";\n";
     }
     sql << "ANALYZE;\n";
@@ -73,7 +76,7 @@ void write_mariadb(std::ostream& sql, const std::string& folder) {
             << "LOAD DATA LOCAL INFILE '" << folder << "/" << f.name << ".csv' INTO TABLE " << table
             << " CHARACTER SET utf8mb4 FIELDS TERMINATED BY ',' ESCAPED BY '' "
             << "LINES TERMINATED BY '\\n';\n"
-            << "CREATE VIEW TAVIK." << f.name << "_VIEW_COMPONENTS AS SELECT * FROM " << table
+            << "CREATE VIEW " << component_view_full_name(f.name) << " AS SELECT * FROM " << table
             << ";\n";
     }
     sql << "ANALYZE TABLE";
@@ -93,7 +96,7 @@ void write_sqlite(std::ostream& sql, const std::string& folder) {
            "CREATE TABLE ALL_TAB_COLUMNS (OWNER TEXT, TABLE_NAME TEXT, COLUMN_NAME TEXT);\n";
     for (const Facility& f : facilities) {
         const std::string table = std::string(f.name) + "_COMPONENTS";
-        const std::string view = std::string(f.name) + "_VIEW_COMPONENTS";
+        const std::string view = component_view_name(f.name);
         sql << "CREATE TABLE " << table << " (" << column_definitions("TEXT", "REAL", "INTEGER")
             << ");\n"
             << ".import --csv '" << folder << "/" << f.name << ".csv' " << table << "\n"

@@ -3,12 +3,14 @@
 #include <pybind11/numpy.h>
 
 #include <cstddef>
+#include <iterator>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "text.h"
 #include "zel/Error.h"
+#include "zel/sql/component_view.h"
 
 namespace py = pybind11;
 
@@ -17,32 +19,17 @@ namespace {
 
 using sql::Component;
 
-struct TextField {
-    const char* key;
-    std::string Component::*member;
+// The Python name of each text of sql::component_text_fields, in its order:
+// the name of the Component property.
+constexpr const char* text_keys[] = {
+    "name",       "real_name", "name2",         "section",   "group",
+    "class_name", "type",      "friendly_name", "link_name",
 };
+static_assert(std::size(text_keys) == sql::component_text_fields.size());
 
-// The Python names of the nine texts, in the order of the Component
-// properties.
-constexpr TextField text_fields[] = {
-    {"name", &Component::name_},           {"real_name", &Component::real_name_},
-    {"name2", &Component::name2_},         {"section", &Component::section_},
-    {"group", &Component::group_},         {"class_name", &Component::class_},
-    {"type", &Component::type_},           {"friendly_name", &Component::friendly_name_},
-    {"link_name", &Component::link_name_},
-};
-
-struct NumberField {
-    const char* key;
-    double Component::*member;
-};
-
-constexpr NumberField number_fields[] = {
-    {"x", &Component::x_},
-    {"y", &Component::y_},
-    {"z", &Component::z_},
-    {"s", &Component::s_},
-};
+// The Python name of each coordinate of sql::component_coordinate_fields.
+constexpr const char* coordinate_keys[] = {"x", "y", "z", "s"};
+static_assert(std::size(coordinate_keys) == sql::component_coordinate_fields.size());
 
 py::array text_column(const std::vector<const Component*>& components,
                       std::string Component::*member) {
@@ -96,11 +83,12 @@ py::array flag_column(const std::vector<const Component*>& components, std::size
 py::dict component_columns(const std::vector<const Component*>& components,
                            const std::vector<std::string>& flag_names) {
     py::dict columns;
-    for (const TextField& field : text_fields) {
-        columns[field.key] = text_column(components, field.member);
+    for (std::size_t i = 0; i < sql::component_text_fields.size(); ++i) {
+        columns[text_keys[i]] = text_column(components, sql::component_text_fields[i].member);
     }
-    for (const NumberField& field : number_fields) {
-        columns[field.key] = number_column(components, field.member);
+    for (std::size_t i = 0; i < sql::component_coordinate_fields.size(); ++i) {
+        columns[coordinate_keys[i]] =
+            number_column(components, sql::component_coordinate_fields[i].member);
     }
     std::unordered_set<std::string> flags_seen;
     for (std::size_t flag = 0; flag < flag_names.size(); ++flag) {

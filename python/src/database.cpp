@@ -129,6 +129,23 @@ void bind_database(py::module_& module) {
         "Why the most recent login was refused, in the driver's words; \"\" before the first "
         "attempt and after a successful one.");
     cls.def(
+        "driver_info",
+        [](LockedDatabase& self) {
+            const sql::DriverInfo info =
+                self.use([](sql::Database& database) { return database.get_driver_info(); });
+            py::dict out;
+            out["driver_name"] = Text{info.driver_name};
+            out["driver_version"] = Text{info.driver_version};
+            out["odbc_version"] = Text{info.odbc_version};
+            out["dbms_name"] = Text{info.dbms_name};
+            out["dbms_version"] = Text{info.dbms_version};
+            return out;
+        },
+        "The names and versions of the driver and of the server, as the driver reports them "
+        "(SQLGetInfo): a dict with driver_name, driver_version, odbc_version, dbms_name and "
+        "dbms_version. Logs in first if needed, under the wait limit. Raises DatabaseError "
+        "with the login's SQLSTATE when the login is refused.");
+    cls.def(
         "query",
         [](LockedDatabase& self, const Text& sql) { return query_typed_rows(self, sql.bytes); },
         py::arg("sql"),

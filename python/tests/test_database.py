@@ -80,6 +80,19 @@ def test_cache_policies_with_the_database_stopped(private_source, workdir, polic
     assert (db.last_connect_error != "") == (outcome == REFUSED)
 
 
+DBMS_NAMES = {"pg": ("PostgreSQL",), "sqlite": ("SQLite",), "mariadb": ("MariaDB", "MySQL")}
+
+
+def test_driver_info_names_driver_and_server(backend):
+    db = backend.database()
+    info = db.driver_info()
+    assert sorted(info) == ["dbms_name", "dbms_version", "driver_name", "driver_version",
+                            "odbc_version"]
+    assert all(isinstance(value, str) and value for value in info.values()), info
+    assert info["dbms_name"].startswith(DBMS_NAMES[backend.name]), info
+    assert db.is_connected
+
+
 def test_a_refused_login_says_why(private_source):
     private_source.stop()
     db = private_source.database()
@@ -90,6 +103,9 @@ def test_a_refused_login_says_why(private_source):
     assert str(raised.value) == REFUSED
     assert db.last_connect_error != ""
     assert not db.is_connected
+    with pytest.raises(zel_sql.DatabaseError) as refused:
+        db.driver_info()
+    assert len(refused.value.sqlstate) == 5
 
 
 def test_driver_errors_carry_their_sqlstate(backend):

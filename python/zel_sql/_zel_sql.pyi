@@ -71,6 +71,8 @@ class Database(metaclass=_pybind11_type):
     @property
     def last_connect_error(self) -> str:
         """Why the most recent login was refused; "" after a successful one."""
+    def driver_info(self) -> dict[str, str]:
+        """Names and versions of the driver and the server: driver_name, driver_version, odbc_version, dbms_name, dbms_version."""
     def query(self, sql: str) -> list[_Row]:
         """Every row of `sql`, each value typed by its column's SQL type, None for NULL."""
     def query_numpy(self, sql: str) -> _Columns:

@@ -3,22 +3,31 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <string_view>
 #include <utility>
 
-#include "cache/cache_payload.h"
 #include "util/file.h"
 #include "util/string.h"
 #include "util/trusted_file.h"
 #include "zel/Error.h"
+#include "zel/sql/CacheCopy.h"
 
 namespace zel::sql::detail {
 namespace {
 
-[[noreturn]] void fail(const std::string& file_name, std::string_view reason) {
-    throw Error(util::cat("Cache file \"", file_name, "\" ", reason));
+[[noreturn]] void fail(const std::string& file_name, CacheCopyError::Kind kind,
+                       std::string_view text, std::string reason) {
+    throw CacheCopyError(util::cat("Cache file \"", file_name, "\" ", text), kind,
+                         std::move(reason));
+}
+
+[[noreturn]] void fail(const std::string& file_name, CacheCopyError::Kind kind,
+                       const std::string& reason) {
+    fail(file_name, kind, reason, reason);
 }
 
 // Throws when the cache folder is one that others could change: a symbolic
@@ -40,52 +49,68 @@ void check_folder_trusted(const std::string& folder) {
 
 }  // namespace
 
-QueryResult CacheFiles::load(const Cache& cache, const std::string& sql,
-                             const std::string& data_source) {
-    const std::string file_name = cache.get_full_file_name(sql);
+std::optional<CachedQuery> CacheFiles::read(const std::string& file_name) {
+    using Kind = CacheCopyError::Kind;
     // The copy is read by plain reads into memory, never mapped: a file cut
     // short by someone else while it is read must give an error, not SIGBUS.
     util::ReadableFile file(file_name, util::Trust::owner_checked);
     if (!file.is_open()) {
         if (!file.refusal().empty()) {
-            fail(file_name, util::cat("refused: ", file.refusal()));
+            fail(file_name, Kind::not_trusted, util::cat("refused: ", file.refusal()),
+                 file.refusal());
         }
-        throw Error(util::cat("Cannot open input file \"", file_name, "\""));
+        if (file.error_number() == ENOENT || file.error_number() == ENOTDIR) {
+            return std::nullopt;
+        }
+        throw CacheCopyError(
+            util::cat("Cannot open input file \"", file_name, "\""), Kind::unreadable,
+            util::cat("cannot be opened: ", util::error_text(file.error_number())));
     }
     std::string bytes;
     try {
         std::string why;
         if (!file.read_all(bytes, why)) {
-            fail(file_name, why);
+            fail(file_name, Kind::unreadable, why);
         }
     } catch (const std::bad_alloc&) {
-        fail(file_name, "is too large: out of memory while reading it");
+        fail(file_name, Kind::unreadable, "is too large: out of memory while reading it");
     }
     try {
         std::istringstream header(bytes.substr(0, cache_header_size));
         Cache::read_and_check_magic_header(header);
     } catch (const Error& e) {
-        throw Error(util::cat("Cache file \"", file_name, "\": ", e.get_message()));
+        throw CacheCopyError(util::cat("Cache file \"", file_name, "\": ", e.get_message()),
+                             Kind::damaged, e.get_message());
     }
     CachedQuery cached;
     try {
         cached = read_cache_payload(std::string_view(bytes).substr(cache_header_size));
     } catch (const PayloadError& e) {
-        fail(file_name, e.what());
+        fail(file_name, Kind::damaged, e.what(), e.reason());
     } catch (const std::bad_alloc&) {
-        fail(file_name, "is too large: out of memory while reading it");
-    }
-    if (cached.sql != sql) {
-        fail(file_name, util::cat("holds the result of another query: ",
-                                  util::excerpt_for_message(cached.sql)));
-    }
-    if (cached.data_source != data_source) {
-        fail(file_name, util::cat("was stored through data source \"",
-                                  util::excerpt_for_message(cached.data_source), "\", not \"",
-                                  data_source, "\""));
+        fail(file_name, Kind::unreadable, "is too large: out of memory while reading it");
     }
     cached.result.from_cache = true;
-    return std::move(cached.result);
+    return cached;
+}
+
+QueryResult CacheFiles::load(const Cache& cache, const std::string& sql,
+                             const std::string& data_source) {
+    const std::string file_name = cache.get_full_file_name(sql);
+    std::optional<CachedQuery> cached = read(file_name);
+    if (!cached) {
+        throw Error(util::cat("Cannot open input file \"", file_name, "\""));
+    }
+    if (cached->sql != sql) {
+        throw Error(util::cat("Cache file \"", file_name, "\" holds the result of another query: ",
+                              util::excerpt_for_message(cached->sql)));
+    }
+    if (cached->data_source != data_source) {
+        throw Error(util::cat("Cache file \"", file_name, "\" was stored through data source \"",
+                              util::excerpt_for_message(cached->data_source), "\", not \"",
+                              data_source, "\""));
+    }
+    return std::move(cached->result);
 }
 
 void CacheFiles::store(const Cache& cache, const std::string& sql, const std::string& data_source,

@@ -4,8 +4,10 @@
 // Storing a query's result in its cache file and loading it back. Internal:
 // not exported.
 
+#include <optional>
 #include <string>
 
+#include "cache/cache_payload.h"
 #include "zel/sql/Cache.h"
 #include "zel/sql/QueryResult.h"
 
@@ -22,6 +24,13 @@ public:
     /// payload, another query's or another data source's copy.
     static QueryResult load(const Cache& cache, const std::string& sql,
                             const std::string& data_source);
+
+    /// What the cache file `file_name` holds, read under the trust rule of
+    /// the files the library falls back on and checked as load() checks it,
+    /// save for its query and data source. std::nullopt when there is no file
+    /// of that name.
+    /// @throws CacheCopyError naming the file, with load()'s messages.
+    static std::optional<CachedQuery> read(const std::string& file_name);
 
     /// Replaces the cache file of `sql` atomically with `result` (column
     /// names, rows and stored_at), creating the cache folder first. A reader

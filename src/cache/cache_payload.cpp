@@ -163,7 +163,7 @@ public:
     }
 
     [[noreturn]] static void damaged(const std::string& detail) {
-        throw PayloadError("is damaged or truncated: " + detail);
+        throw PayloadError("is damaged or truncated: " + detail, detail);
     }
 
 private:
@@ -280,8 +280,9 @@ CachedQuery read_cache_payload(std::string_view payload) {
     PayloadReader reader(payload);
     const std::uint64_t version = reader.integer(version_size, "the format version");
     if (version != cache_format_version) {
-        throw PayloadError(util::cat("has unknown format version ", version, " (expected ",
-                                     cache_format_version, ")"));
+        const std::string reason =
+            util::cat("unknown format version ", version, " (expected ", cache_format_version, ")");
+        throw PayloadError("has " + reason, reason);
     }
     if (payload.size() < version_size + file_size_size) {
         PayloadReader::damaged(util::cat("the file has ", file_size, " bytes"));

@@ -11,8 +11,10 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "cache/cache_header.h"
+#include "zel/sql/CacheCopy.h"
 #include "zel/sql/QueryResult.h"
 
 namespace zel::sql::detail {
@@ -22,17 +24,21 @@ inline constexpr std::uint32_t cache_format_version = 1;
 
 /// What a cache file holds: the query, the data source that stored its
 /// result, and the result (column names, rows and stored_at).
-struct CachedQuery {
-    std::string sql;
-    std::string data_source;
-    QueryResult result;
-};
+using CachedQuery = CacheCopy;
 
-/// Why a payload cannot be used. The text completes a sentence that begins
-/// with the cache file's name ("unknown format version 2 (expected 1)").
+/// Why a payload cannot be used. what() completes a sentence that begins with
+/// the cache file's name ("has unknown format version 2 (expected 1)");
+/// reason() says the same on its own ("unknown format version 2 (expected
+/// 1)").
 class PayloadError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    PayloadError(const std::string& message, std::string reason)
+        : std::runtime_error(message), reason_(std::move(reason)) {}
+
+    const std::string& reason() const noexcept { return reason_; }
+
+private:
+    std::string reason_;
 };
 
 /// Encodes the payload for `sql`, stored through `data_source`, holding

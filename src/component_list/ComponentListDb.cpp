@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "component_list/component_fields.h"
 #include "component_list/component_view.h"
 #include "odbc/join_errors.h"
 #include "util/string.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
+#include "zel/sql/component_view.h"
 #include "zel/sql/functions.h"
 
 namespace zel::sql {
@@ -48,10 +48,10 @@ std::string text_of(const char (&buffer)[text_buffer_len]) {
 }
 
 // One row of the component view as the driver delivers it, in the order of
-// detail::text_fields and detail::coordinate_fields.
+// component_text_fields and component_coordinate_fields.
 struct RowBuffers {
-    char texts[detail::text_fields.size()][text_buffer_len];
-    double coordinates[detail::coordinate_fields.size()];
+    char texts[component_text_fields.size()][text_buffer_len];
+    double coordinates[component_coordinate_fields.size()];
     std::vector<unsigned short> flags;
 
     explicit RowBuffers(std::size_t num_flags) : flags(num_flags) {}
@@ -71,11 +71,11 @@ struct RowBuffers {
 
     Component to_component() const {
         Component c;
-        for (std::size_t i = 0; i < detail::text_fields.size(); ++i) {
-            c.*detail::text_fields[i].member = text_of(texts[i]);
+        for (std::size_t i = 0; i < component_text_fields.size(); ++i) {
+            c.*component_text_fields[i].member = text_of(texts[i]);
         }
-        for (std::size_t i = 0; i < detail::coordinate_fields.size(); ++i) {
-            c.*detail::coordinate_fields[i].member = coordinates[i];
+        for (std::size_t i = 0; i < component_coordinate_fields.size(); ++i) {
+            c.*component_coordinate_fields[i].member = coordinates[i];
         }
         c.flags_.reserve(flags.size());
         for (const unsigned short flag : flags) {
@@ -89,13 +89,13 @@ struct RowBuffers {
 // texts, the coordinates, the link name, then the flags.
 void bind_row(Query& query, RowBuffers& row) {
     int column = 1;
-    for (std::size_t i = 0; i < detail::leading_text_fields; ++i) {
+    for (std::size_t i = 0; i < component_leading_text_fields; ++i) {
         query.bind_column(column++, row.texts[i], text_buffer_len);
     }
     for (double& coordinate : row.coordinates) {
         query.bind_column(column++, &coordinate, 1);
     }
-    query.bind_column(column++, row.texts[detail::leading_text_fields], text_buffer_len);
+    query.bind_column(column++, row.texts[component_leading_text_fields], text_buffer_len);
     for (unsigned short& flag : row.flags) {
         query.bind_column(column++, &flag, 1);
     }
@@ -105,10 +105,10 @@ void bind_row(Query& query, RowBuffers& row) {
 
 void ComponentList::read_flag_names_from_db_table(Database& db, const std::string& table) {
     flag_names_.clear();
-    for (const std::string& col_name : db.read_column_names(table, detail::component_view_owner)) {
+    for (const std::string& col_name : db.read_column_names(table, component_view_owner)) {
         const std::string upper = util::uppercase_ascii(col_name);
-        if (util::starts_with(upper, detail::flag_column_prefix)) {
-            flag_names_.push_back(upper.substr(detail::flag_column_prefix.size()));
+        if (util::starts_with(upper, flag_column_prefix)) {
+            flag_names_.push_back(upper.substr(flag_column_prefix.size()));
         }
     }
 }
@@ -134,7 +134,7 @@ void ComponentList::read_from_db(Database& db, const std::string& machine) {
     if (!is_plain_identifier(machine_name)) {
         throw Error(util::cat("Invalid facility name: \"", machine_name, "\""));
     }
-    read_flag_names_from_db_table(db, detail::component_view_name(machine_name));
+    read_flag_names_from_db_table(db, component_view_name(machine_name));
 
     Query query = db.send_query(detail::component_view_select(machine_name, flag_names_));
     RowBuffers row(flag_names_.size());
@@ -158,7 +158,7 @@ std::string ComponentList::read_from_db_with_backup(Database& db, const std::str
     util::check_no_nul(backup_filename, "Invalid file name");
     const std::string machine_name = standardize_facility_name(machine);
     if (backup_filename.empty()) {
-        backup_filename = util::cat("db_component_list_", machine_name, ".txt");
+        backup_filename = default_backup_file_name(machine_name);
     }
     try {
         read_from_db(db, machine_name);

@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "component_list/component_fields.h"
 #include "util/file.h"
 #include "util/line_reader.h"
 #include "util/number.h"
@@ -19,6 +18,7 @@
 #include "util/trusted_file.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
+#include "zel/sql/component_view.h"
 
 namespace zel::sql {
 namespace {
@@ -97,7 +97,7 @@ std::string why_not_representable(const ComponentList& list) {
         }
     }
     for (const Component& c : list.components_) {
-        for (const detail::TextField& field : detail::text_fields) {
+        for (const ComponentTextField& field : component_text_fields) {
             if (has_line_feed(c.*field.member)) {
                 return util::cat("line feed in a text of component \"", c.name_, "\"");
             }
@@ -109,7 +109,7 @@ std::string why_not_representable(const ComponentList& list) {
         if (util::trim_sv(c.link_name_) == component_close) {
             return util::cat("link name of component \"", c.name_, "\" reads as ", component_close);
         }
-        for (const detail::CoordinateField& field : detail::coordinate_fields) {
+        for (const ComponentCoordinateField& field : component_coordinate_fields) {
             const double coordinate = c.*field.member;
             if (leaves_range_when_written(coordinate)) {
                 return util::cat("coordinate ", number_line(coordinate), " of component \"",
@@ -131,17 +131,17 @@ void write_list(const ComponentList& list, util::AtomicFileWriter& file) {
     writeln(file, components_open);
     for (const Component& c : list.components_) {
         writeln(file, component_open);
-        for (std::size_t i = 0; i < detail::leading_text_fields; ++i) {
-            writeln(file, c.*detail::text_fields[i].member);
+        for (std::size_t i = 0; i < component_leading_text_fields; ++i) {
+            writeln(file, c.*component_text_fields[i].member);
         }
-        for (const detail::CoordinateField& field : detail::coordinate_fields) {
+        for (const ComponentCoordinateField& field : component_coordinate_fields) {
             writeln_double(file, c.*field.member);
         }
         for (const bool flag : c.flags_) {
             file.put(flag ? '1' : '0');
         }
         file.put('\n');
-        writeln(file, c.*detail::link_name_field.member);
+        writeln(file, c.*component_link_name_field.member);
         writeln(file, component_close);
     }
     writeln(file, components_close);
@@ -180,11 +180,11 @@ Component read_component_block(util::LineReader& lines) {
     };
 
     Component c;
-    for (std::size_t i = 0; i < detail::leading_text_fields; ++i) {
-        (c.*detail::text_fields[i].member).assign(next_line());
+    for (std::size_t i = 0; i < component_leading_text_fields; ++i) {
+        (c.*component_text_fields[i].member).assign(next_line());
     }
     bool numbers_converted = true;
-    for (const detail::CoordinateField& field : detail::coordinate_fields) {
+    for (const ComponentCoordinateField& field : component_coordinate_fields) {
         const std::optional<util::NumberPrefix> number = util::read_number(next_line());
         if (number) {
             c.*field.member = number->value;
@@ -197,7 +197,7 @@ Component read_component_block(util::LineReader& lines) {
     // The link name, unless the block was written without it.
     const std::string_view link_or_closing_tag = next_line();
     if (util::trim_sv(link_or_closing_tag) != component_close) {
-        (c.*detail::link_name_field.member).assign(link_or_closing_tag);
+        (c.*component_link_name_field.member).assign(link_or_closing_tag);
         if (util::trim_sv(next_line()) != component_close) {
             throw Error("Cannot parse component list");
         }

@@ -1,5 +1,6 @@
 #include "zel/sql/Database.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -67,6 +68,31 @@ void rethrow_if_failed(const std::exception_ptr& error) {
 std::string limit_text(std::chrono::milliseconds limit) {
     return limit.count() % 1000 == 0 ? util::cat(limit.count() / 1000, " s")
                                      : util::cat(limit.count(), " ms");
+}
+
+// One text of SQLGetInfo, whatever its length.
+std::string read_info_text(SQLHDBC conn, SQLUSMALLINT type, const char* type_name) {
+    std::string text(256, '\0');
+    for (;;) {
+        SQLSMALLINT length = 0;
+        const SQLRETURN code =
+            SQLGetInfo(conn, type, text.data(), static_cast<SQLSMALLINT>(text.size()), &length);
+        if (!odbc::succeeded(code)) {
+            const odbc::Diagnostics diagnostics = odbc::collect_diagnostics(SQL_HANDLE_DBC, conn);
+            throw odbc::database_error(util::cat("Unable to read the driver information (",
+                                                 type_name, "): ", diagnostics.text),
+                                       diagnostics);
+        }
+        if (length < 0) {
+            length = 0;
+        }
+        const auto size = static_cast<std::size_t>(length);
+        if (size < text.size() || text.size() >= 32767) {
+            text.resize(std::min(size, text.size() - 1));
+            return text;
+        }
+        text.assign(std::min<std::size_t>(size + 1, 32767), '\0');
+    }
 }
 
 std::string step_text(detail::WaitStep step, const std::string& data_source) {
@@ -219,6 +245,34 @@ std::vector<std::string> Database::read_column_names(std::string_view table_name
         names.emplace_back(column_name);
     }
     return names;
+}
+
+DriverInfo Database::get_driver_info() {
+    if (wait_limit_.count() > 0) {
+        auto info = std::make_shared<DriverInfo>();
+        rethrow_if_failed(run_bounded([info](Database& db) { *info = db.get_driver_info(); }));
+        return std::move(*info);
+    }
+    prepare_connection();
+    if (!connected_) {
+        // The refused SQLConnect's records are still on the handle: reading
+        // them does not clear them.
+        const odbc::Diagnostics refusal = odbc::collect_diagnostics(SQL_HANDLE_DBC, conn_handle_());
+        std::string message = util::cat("Unable to connect to data source \"", data_source_, "\"");
+        if (!last_connect_error_.empty()) {
+            message += util::cat(": ", last_connect_error_);
+        }
+        throw odbc::database_error(message, refusal);
+    }
+    // Some drivers ask the server.
+    detail::note_wait(detail::WaitStep::connect);
+    DriverInfo info;
+    info.driver_name = read_info_text(conn_handle_(), SQL_DRIVER_NAME, "SQL_DRIVER_NAME");
+    info.driver_version = read_info_text(conn_handle_(), SQL_DRIVER_VER, "SQL_DRIVER_VER");
+    info.odbc_version = read_info_text(conn_handle_(), SQL_DRIVER_ODBC_VER, "SQL_DRIVER_ODBC_VER");
+    info.dbms_name = read_info_text(conn_handle_(), SQL_DBMS_NAME, "SQL_DBMS_NAME");
+    info.dbms_version = read_info_text(conn_handle_(), SQL_DBMS_VER, "SQL_DBMS_VER");
+    return info;
 }
 
 }  // namespace zel::sql

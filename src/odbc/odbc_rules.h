@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "util/internal_api.h"
 #include "zel/sql/DatabaseError.h"
 
 namespace zel::sql::odbc {
@@ -37,7 +38,7 @@ struct Diagnostics {
 /// SQL_HANDLE_DBC or SQL_HANDLE_STMT) from the first on, up to the first
 /// call that returns SQL_NO_DATA or an error. A message longer than 512
 /// characters arrives cut. Never throws for an ODBC result.
-Diagnostics collect_diagnostics(SQLSMALLINT handle_type, SQLHANDLE handle);
+ZEL_SQL_INTERNAL_API Diagnostics collect_diagnostics(SQLSMALLINT handle_type, SQLHANDLE handle);
 
 /// The error for a failed call whose diagnostics were `diagnostics`;
 /// `message` already holds their text where it belongs.
@@ -47,8 +48,8 @@ inline DatabaseError database_error(const std::string& message, const Diagnostic
 
 /// Throws the DatabaseError "<before><diagnostics><after>" with the
 /// diagnostics of the statement `statement`, for a call on it that failed.
-[[noreturn]] void throw_statement_error(SQLHSTMT statement, const std::string& before,
-                                        const std::string& after = std::string());
+[[noreturn]] ZEL_SQL_INTERNAL_API void throw_statement_error(
+    SQLHSTMT statement, const std::string& before, const std::string& after = std::string());
 
 /// The characters of `text` as the SQLCHAR* that ODBC's signatures ask for.
 /// ODBC only reads through input text arguments; they are declared

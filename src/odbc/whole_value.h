@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "util/internal_api.h"
+
 namespace zel::sql::odbc {
 
 // Appends the value of `column` (1-based) in the current row of `statement`,
@@ -17,6 +19,7 @@ namespace zel::sql::odbc {
 //
 // Throws the DatabaseError "Error while retrieving data from column <n>:
 // <diagnostics>" when a call fails; `out` then keeps what was read before.
-bool append_whole_value(SQLHSTMT statement, int column, SQLSMALLINT c_type, std::string& out);
+ZEL_SQL_INTERNAL_API bool append_whole_value(SQLHSTMT statement, int column, SQLSMALLINT c_type,
+                                             std::string& out);
 
 }  // namespace zel::sql::odbc

@@ -259,6 +259,14 @@ struct DriverInfo {
     SQLUINTEGER getdata_extensions = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
     /// SQL_DRIVER_NAME.
     std::string name = "libfakeodbc.so";
+    /// SQL_DRIVER_VER.
+    std::string version = "01.02.0003";
+    /// SQL_DRIVER_ODBC_VER.
+    std::string odbc_version = "03.80";
+    /// SQL_DBMS_NAME.
+    std::string dbms_name = "FakeDB";
+    /// SQL_DBMS_VER.
+    std::string dbms_version = "9.8.7";
     /// SQLGetFunctions(SQL_API_SQLSETPOS).
     bool set_pos = true;
 };

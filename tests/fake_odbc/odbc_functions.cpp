@@ -861,32 +861,49 @@ SQLRETURN SQL_API SQLGetInfo(SQLHDBC ConnectionHandle, SQLUSMALLINT InfoType, SQ
     Call call = make_call(
         Fn::get_info, {pointer_arg(ConnectionHandle), number_arg(InfoType), pointer_arg(InfoValue),
                        number_arg(BufferLength), pointer_arg(StringLength)});
-    return run(std::move(call), ConnectionHandle, SQL_HANDLE_DBC, true,
-               [&](HandleState* h, Call&) -> SQLRETURN {
-                   const fake_odbc::DriverInfo& info = fake_odbc::detail::state().driver_info;
-                   if (InfoValue == nullptr) {
-                       return fake_odbc::detail::fail(h, "HY009", "Invalid use of null pointer");
-                   }
-                   if (InfoType == SQL_GETDATA_EXTENSIONS) {
-                       std::memcpy(InfoValue, &info.getdata_extensions,
-                                   sizeof(info.getdata_extensions));
-                       return SQL_SUCCESS;
-                   }
-                   if (InfoType != SQL_DRIVER_NAME) {
-                       return fake_odbc::detail::fail(h, "HY096", "Information type out of range");
-                   }
-                   if (StringLength != nullptr) {
-                       *StringLength = static_cast<SQLSMALLINT>(info.name.size());
-                   }
-                   if (BufferLength <= 0) {
-                       return SQL_SUCCESS_WITH_INFO;
-                   }
-                   const std::size_t n =
-                       std::min(info.name.size(), static_cast<std::size_t>(BufferLength) - 1);
-                   std::memcpy(InfoValue, info.name.data(), n);
-                   static_cast<char*>(InfoValue)[n] = '\0';
-                   return n < info.name.size() ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
-               });
+    return run(
+        std::move(call), ConnectionHandle, SQL_HANDLE_DBC, true,
+        [&](HandleState* h, Call&) -> SQLRETURN {
+            const fake_odbc::DriverInfo& info = fake_odbc::detail::state().driver_info;
+            if (InfoValue == nullptr) {
+                return fake_odbc::detail::fail(h, "HY009", "Invalid use of null pointer");
+            }
+            if (InfoType == SQL_GETDATA_EXTENSIONS) {
+                std::memcpy(InfoValue, &info.getdata_extensions, sizeof(info.getdata_extensions));
+                return SQL_SUCCESS;
+            }
+            const std::string* text = nullptr;
+            switch (InfoType) {
+                case SQL_DRIVER_NAME:
+                    text = &info.name;
+                    break;
+                case SQL_DRIVER_VER:
+                    text = &info.version;
+                    break;
+                case SQL_DRIVER_ODBC_VER:
+                    text = &info.odbc_version;
+                    break;
+                case SQL_DBMS_NAME:
+                    text = &info.dbms_name;
+                    break;
+                case SQL_DBMS_VER:
+                    text = &info.dbms_version;
+                    break;
+                default:
+                    return fake_odbc::detail::fail(h, "HY096", "Information type out of range");
+            }
+            if (StringLength != nullptr) {
+                *StringLength = static_cast<SQLSMALLINT>(text->size());
+            }
+            if (BufferLength <= 0) {
+                return SQL_SUCCESS_WITH_INFO;
+            }
+            const std::size_t n =
+                std::min(text->size(), static_cast<std::size_t>(BufferLength) - 1);
+            std::memcpy(InfoValue, text->data(), n);
+            static_cast<char*>(InfoValue)[n] = '\0';
+            return n < text->size() ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+        });
 }
 
 SQLRETURN SQL_API SQLGetFunctions(SQLHDBC ConnectionHandle, SQLUSMALLINT FunctionId,

@@ -9,12 +9,12 @@
 #include <string>
 #include <string_view>
 
-#include "component_list/component_fields.h"
 #include "fuzz_check.h"
 #include "test_support.h"
 #include "util/string.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
+#include "zel/sql/component_view.h"
 
 namespace {
 
@@ -65,12 +65,12 @@ void check_same_list(const ComponentList& written, const ComponentList& read) {
         const Component& a = written.components_[i];
         const Component& b = read.components_[i];
         const std::string which = "component #" + std::to_string(i) + " (" + a.name_ + ")";
-        for (const auto& field : zel::sql::detail::text_fields) {
+        for (const auto& field : zel::sql::component_text_fields) {
             check(a.*field.member == b.*field.member,
                   which + ": text " + field.column + " changed on the round trip");
         }
         check(a.flags_ == b.flags_, which + ": flags changed on the round trip");
-        for (const auto& field : zel::sql::detail::coordinate_fields) {
+        for (const auto& field : zel::sql::component_coordinate_fields) {
             check(same_coordinate(a.*field.member, b.*field.member),
                   which + ": coordinate " + field.column + " changed on the round trip");
         }

@@ -7,18 +7,18 @@
 #include <stdexcept>
 #include <utility>
 
-#include "component_list/component_fields.h"
+#include "zel/sql/component_view.h"
 
 namespace zel::sql::test::integration {
 
 Component make_component(std::vector<std::string> texts, std::vector<double> position,
                          std::vector<bool> flags) {
     Component c;
-    for (std::size_t i = 0; i < detail::text_fields.size(); ++i) {
-        c.*detail::text_fields[i].member = std::move(texts.at(i));
+    for (std::size_t i = 0; i < component_text_fields.size(); ++i) {
+        c.*component_text_fields[i].member = std::move(texts.at(i));
     }
-    for (std::size_t i = 0; i < detail::coordinate_fields.size(); ++i) {
-        c.*detail::coordinate_fields[i].member = position.at(i);
+    for (std::size_t i = 0; i < component_coordinate_fields.size(); ++i) {
+        c.*component_coordinate_fields[i].member = position.at(i);
     }
     c.flags_ = std::move(flags);
     return c;

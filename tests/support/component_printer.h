@@ -9,18 +9,18 @@
 
 #include <ostream>
 
-#include "component_list/component_fields.h"
 #include "zel/sql/Component.h"
+#include "zel/sql/component_view.h"
 
 namespace zel::sql {
 
 // Shows a component in test failures (found by argument-dependent lookup).
 inline void PrintTo(const Component& c, std::ostream* os) {
     *os << "{";
-    for (const detail::TextField& field : detail::text_fields) {
+    for (const ComponentTextField& field : component_text_fields) {
         *os << c.*field.member << ", ";
     }
-    for (const detail::CoordinateField& field : detail::coordinate_fields) {
+    for (const ComponentCoordinateField& field : component_coordinate_fields) {
         *os << field.column << " " << c.*field.member << ", ";
     }
     *os << "flags";

@@ -1,14 +1,15 @@
 // zel-sql cache ls|show|prune: the query-cache folders of data sources.
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include <zel/sql.h>
 
-#include "cache_copy.h"
 #include "commands.h"
 #include "exit_status.h"
 #include "list_export.h"
@@ -17,6 +18,88 @@
 
 namespace zel_sql_tool {
 namespace {
+
+// What the listing says of one cache file.
+enum class CopyState {
+    good,       // the library would use it
+    damaged,    // it would refuse it: unreadable, wrong header or version, size, check sum, fields
+    foreign,    // stored through another data source than the one asked about
+    misplaced,  // its name is not that of its SQL text: the library never finds it
+    not_trusted,  // it fails the trust rule (zel::sql::why_untrusted): the library refuses it
+    not_stored,   // there is no such file
+};
+
+const char* state_name(CopyState state) {
+    switch (state) {
+        case CopyState::good:
+            return "good";
+        case CopyState::damaged:
+            return "damaged";
+        case CopyState::foreign:
+            return "foreign";
+        case CopyState::misplaced:
+            return "misplaced";
+        case CopyState::not_trusted:
+            return "not trusted";
+        case CopyState::not_stored:
+            return "not stored";
+    }
+    return "damaged";
+}
+
+struct CacheCopy {
+    std::string file;
+    std::uint64_t size = 0;
+    CopyState state = CopyState::damaged;
+    std::string reason;  // why it is not good
+    // What it holds, when the library could read it.
+    std::optional<zel::sql::CacheCopy> copy;
+    std::uint64_t row_count = 0;
+};
+
+// Reads `file` with the library's reader, then checks its name against
+// Cache::get_full_file_name of its SQL text and its data source against
+// `expected_data_source` (empty: any data source). Never throws for a bad
+// file: `state` and `reason` say what is wrong.
+CacheCopy read_copy(const std::string& file, const std::string& expected_data_source) {
+    CacheCopy out;
+    out.file = file;
+    std::error_code no_size;
+    if (std::filesystem::is_regular_file(file, no_size)) {
+        out.size = std::filesystem::file_size(file, no_size);
+    }
+    try {
+        out.copy = zel::sql::read_cache_copy(file);
+    } catch (const zel::sql::CacheCopyError& e) {
+        out.state = e.get_kind() == zel::sql::CacheCopyError::Kind::not_trusted
+                        ? CopyState::not_trusted
+                        : CopyState::damaged;
+        out.reason = e.get_reason();
+        return out;
+    }
+    if (out.copy) {
+        out.row_count = out.copy->result.rows.size();
+    } else {
+        out.state = CopyState::not_stored;
+        out.reason = "there is no file \"" + file + "\"";
+        return out;
+    }
+    // The folder does not matter here, only the name within it.
+    zel::sql::Cache naming;
+    const std::string expected_name =
+        std::filesystem::path(naming.get_full_file_name(out.copy->sql)).filename().string();
+    if (std::filesystem::path(file).filename().string() != expected_name) {
+        out.state = CopyState::misplaced;
+        out.reason = "its name is not that of its SQL text (" + expected_name + ")";
+    } else if (!expected_data_source.empty() && out.copy->data_source != expected_data_source) {
+        out.state = CopyState::foreign;
+        out.reason = "stored through data source \"" + out.copy->data_source + "\", not \"" +
+                     expected_data_source + "\"";
+    } else {
+        out.state = CopyState::good;
+    }
+    return out;
+}
 
 using Json = nlohmann::ordered_json;
 constexpr auto json_errors = Json::error_handler_t::replace;
@@ -43,22 +126,23 @@ std::vector<std::string> cache_files(const std::string& folder) {
     return files;
 }
 
-Json copy_json(const CacheCopy& copy, bool with_rows) {
+Json copy_json(const CacheCopy& entry, bool with_rows) {
     Json out;
-    out["file"] = copy.file;
-    out["state"] = state_name(copy.state);
-    out["reason"] = copy.reason;
-    out["size"] = copy.size;
-    if (copy.decoded) {
+    out["file"] = entry.file;
+    out["state"] = state_name(entry.state);
+    out["reason"] = entry.reason;
+    out["size"] = entry.size;
+    if (entry.copy) {
+        const zel::sql::CacheCopy& copy = *entry.copy;
         out["sql"] = copy.sql;
         out["data_source"] = copy.data_source;
-        out["stored_at"] = copy.stored_at;
-        out["age_seconds"] = unix_now() - copy.stored_at;
-        out["columns"] = copy.column_names;
-        out["row_count"] = copy.row_count;
+        out["stored_at"] = copy.result.stored_at;
+        out["age_seconds"] = unix_now() - copy.result.stored_at;
+        out["columns"] = copy.result.column_names;
+        out["row_count"] = entry.row_count;
         if (with_rows) {
             Json rows = Json::array();
-            for (const auto& row : copy.rows) {
+            for (const auto& row : copy.result.rows) {
                 Json values = Json::array();
                 for (const auto& value : row) {
                     values.push_back(value ? Json(*value) : Json(nullptr));
@@ -74,32 +158,37 @@ Json copy_json(const CacheCopy& copy, bool with_rows) {
 int list_folder(const std::string& folder, const std::string& data_source, bool json) {
     std::vector<CacheCopy> copies;
     for (const std::string& file : cache_files(folder)) {
-        copies.push_back(read_cache_copy(file, data_source, false));
+        copies.push_back(read_copy(file, data_source));
+        // Only the count of the rows is listed.
+        if (copies.back().copy) {
+            copies.back().copy->result.rows = {};
+        }
     }
     const bool all_good = std::all_of(copies.begin(), copies.end(), [](const CacheCopy& c) {
         return c.state == CopyState::good;
     });
     if (json) {
         Json out = Json::array();
-        for (const CacheCopy& copy : copies) {
-            out.push_back(copy_json(copy, false));
+        for (const CacheCopy& entry : copies) {
+            out.push_back(copy_json(entry, false));
         }
         std::cout << out.dump(1, ' ', false, json_errors) << '\n';
         return all_good ? exit_ok : exit_problem;
     }
     TextTable table({"sql", "data source", "stored at", "age", "rows", "bytes", "state"});
-    for (const CacheCopy& copy : copies) {
-        std::string state = state_name(copy.state);
-        if (!copy.reason.empty()) {
-            state += ": " + copy.reason;
+    for (const CacheCopy& entry : copies) {
+        std::string state = state_name(entry.state);
+        if (!entry.reason.empty()) {
+            state += ": " + entry.reason;
         }
-        if (copy.decoded) {
-            table.add_row({cut(copy.sql, 40), copy.data_source, utc_time(copy.stored_at),
-                           age_text(unix_now() - copy.stored_at), std::to_string(copy.row_count),
-                           std::to_string(copy.size), state});
+        if (entry.copy) {
+            const zel::sql::CacheCopy& copy = *entry.copy;
+            table.add_row({cut(copy.sql, 40), copy.data_source, utc_time(copy.result.stored_at),
+                           age_text(unix_now() - copy.result.stored_at),
+                           std::to_string(entry.row_count), std::to_string(entry.size), state});
         } else {
-            table.add_row({std::filesystem::path(copy.file).filename().string(), "", "", "", "",
-                           std::to_string(copy.size), state});
+            table.add_row({std::filesystem::path(entry.file).filename().string(), "", "", "", "",
+                           std::to_string(entry.size), state});
         }
     }
     std::cout << folder << ": " << copies.size() << " cache files\n";
@@ -110,19 +199,26 @@ int list_folder(const std::string& folder, const std::string& data_source, bool 
 }
 
 int show_copy(const std::string& file, const std::string& format) {
-    const CacheCopy copy = read_cache_copy(file, std::string(), true);
-    if (!copy.decoded) {
-        throw zel::Error("Cache file \"" + file + "\" is damaged: " + copy.reason);
+    const CacheCopy entry = read_copy(file, std::string());
+    if (entry.state == CopyState::not_stored) {
+        throw zel::Error("Cache file \"" + file + "\" is not stored");
     }
+    if (!entry.copy) {
+        throw zel::Error("Cache file \"" + file + "\" is " + state_name(entry.state) + ": " +
+                         entry.reason);
+    }
+    const zel::sql::CacheCopy& copy = *entry.copy;
+    const std::vector<std::string>& columns = copy.result.column_names;
+    const auto& rows = copy.result.rows;
     if (format == "json") {
-        std::cout << copy_json(copy, true).dump(1, ' ', false, json_errors) << '\n';
+        std::cout << copy_json(entry, true).dump(1, ' ', false, json_errors) << '\n';
     } else if (format == "csv") {
         // NULL is an empty field, the empty text a quoted empty field.
-        for (std::size_t i = 0; i < copy.column_names.size(); ++i) {
-            std::cout << (i ? "," : "") << csv_field(copy.column_names[i]);
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            std::cout << (i ? "," : "") << csv_field(columns[i]);
         }
         std::cout << "\r\n";
-        for (const auto& row : copy.rows) {
+        for (const auto& row : rows) {
             for (std::size_t i = 0; i < row.size(); ++i) {
                 std::cout << (i ? "," : "")
                           << (!row[i]           ? std::string()
@@ -134,11 +230,11 @@ int show_copy(const std::string& file, const std::string& format) {
     } else {
         std::cout << "sql:         " << copy.sql << '\n'
                   << "data source: " << copy.data_source << '\n'
-                  << "stored at:   " << utc_time(copy.stored_at) << " ("
-                  << age_text(unix_now() - copy.stored_at) << " ago)\n"
-                  << "rows:        " << copy.row_count << "\n\n";
-        TextTable table(copy.column_names);
-        for (const auto& row : copy.rows) {
+                  << "stored at:   " << utc_time(copy.result.stored_at) << " ("
+                  << age_text(unix_now() - copy.result.stored_at) << " ago)\n"
+                  << "rows:        " << rows.size() << "\n\n";
+        TextTable table(columns);
+        for (const auto& row : rows) {
             std::vector<std::string> cells;
             for (const auto& value : row) {
                 cells.push_back(value ? cut(*value, 60) : "NULL");
@@ -147,7 +243,7 @@ int show_copy(const std::string& file, const std::string& format) {
         }
         table.print(std::cout);
     }
-    return copy.state == CopyState::good ? exit_ok : exit_problem;
+    return entry.state == CopyState::good ? exit_ok : exit_problem;
 }
 
 struct CacheArguments {

@@ -13,7 +13,6 @@
 #include "commands.h"
 #include "connection.h"
 #include "exit_status.h"
-#include "odbc_probe.h"
 
 namespace zel_sql_tool {
 namespace {
@@ -71,21 +70,23 @@ std::vector<std::string> null_positions(zel::sql::Database& db, const std::strin
 FacilityReport check_facility(zel::sql::Database& db, const std::string& facility) {
     FacilityReport report;
     report.facility = zel::sql::standardize_facility_name(facility);
-    report.view = "TAVIK." + report.facility + "_VIEW_COMPONENTS";
-    report.columns = db.read_column_names(report.facility + "_VIEW_COMPONENTS", "TAVIK");
+    report.view = zel::sql::component_view_full_name(report.facility);
+    report.columns = db.read_column_names(zel::sql::component_view_name(report.facility),
+                                          zel::sql::component_view_owner);
     report.view_exists = !report.columns.empty();
     if (!report.view_exists) {
         report.findings.push_back("the view " + report.view +
                                   " does not exist (or is not visible)");
         return report;
     }
+    const std::string prefix(zel::sql::flag_column_prefix);
     for (const std::string& column : report.columns) {
-        if (upper(column).rfind("FLAG_", 0) == 0) {
-            report.flag_names.push_back(upper(column).substr(5));
+        if (upper(column).rfind(prefix, 0) == 0) {
+            report.flag_names.push_back(upper(column).substr(prefix.size()));
         }
     }
     if (report.flag_names.empty()) {
-        report.findings.push_back("no FLAG_ columns: the list has no flags");
+        report.findings.push_back("no " + prefix + " columns: the list has no flags");
     }
 
     zel::sql::ComponentList list;
@@ -141,15 +142,14 @@ int check(const CheckArguments& args) {
     db.set_wait_limit(std::chrono::milliseconds(
         static_cast<long long>(std::llround(args.login.wait_limit_seconds * 1000.0))));
 
-    // The login, timed: the first --init-sql statement, or a statement that
-    // is prepared but never executed. Both run under the wait limit.
+    // The login, timed: the --init-sql statements, or the question for the
+    // driver's and the server's names. Both run under the wait limit.
     std::string login_error;
     std::string login_sqlstate;
+    zel::sql::DriverInfo driver;
     const auto start = Clock::now();
     try {
-        if (args.login.init_sql.empty()) {
-            db.get_procedure("SELECT 1");
-        } else {
+        if (!args.login.init_sql.empty()) {
             run_init_sql(db, args.login);
         }
     } catch (const zel::sql::DatabaseError& e) {
@@ -158,15 +158,26 @@ int check(const CheckArguments& args) {
     } catch (const zel::Error& e) {
         login_error = e.get_message();
     }
+    // Asked also after a refused login without an SQLSTATE of its own: its
+    // refusal carries the SQLSTATE of the login.
+    if (db.is_connected() || login_error.empty() || login_sqlstate.empty()) {
+        try {
+            driver = db.get_driver_info();
+        } catch (const zel::sql::DatabaseError& e) {
+            if (login_error.empty()) {
+                login_error = e.get_message();
+            }
+            if (login_sqlstate.empty()) {
+                login_sqlstate = e.get_sqlstate();
+            }
+        } catch (const zel::Error& e) {
+            if (login_error.empty()) {
+                login_error = e.get_message();
+            }
+        }
+    }
     const double login_seconds = seconds_since(start);
     const bool connected = db.is_connected();
-
-    const auto probe_timeout = static_cast<unsigned long>(std::ceil(args.login.wait_limit_seconds));
-    const OdbcProbe probe =
-        probe_data_source(args.data_source, args.login.user, password, probe_timeout);
-    if (!connected && login_sqlstate.empty()) {
-        login_sqlstate = probe.sqlstate;
-    }
     const std::string refusal = connected ? std::string() : db.get_last_connect_error();
 
     std::unique_ptr<FacilityReport> facility;
@@ -187,10 +198,10 @@ int check(const CheckArguments& args) {
         } else if (!login_error.empty()) {
             out["init_sql_error"] = login_error;
         }
-        out["driver"] = {{"name", probe.driver_name},
-                         {"version", probe.driver_version},
-                         {"odbc_version", probe.driver_odbc_version}};
-        out["dbms"] = {{"name", probe.dbms_name}, {"version", probe.dbms_version}};
+        out["driver"] = {{"name", driver.driver_name},
+                         {"version", driver.driver_version},
+                         {"odbc_version", driver.odbc_version}};
+        out["dbms"] = {{"name", driver.dbms_name}, {"version", driver.dbms_version}};
         if (facility) {
             out["facility"] = {{"name", facility->facility},
                                {"view", facility->view},
@@ -213,9 +224,9 @@ int check(const CheckArguments& args) {
         return exit_problem;
     }
     std::cout << "login:       " << login_seconds << " s\n"
-              << "driver:      " << probe.driver_name << ' ' << probe.driver_version << " (ODBC "
-              << probe.driver_odbc_version << ")\n"
-              << "dbms:        " << probe.dbms_name << ' ' << probe.dbms_version << '\n';
+              << "driver:      " << driver.driver_name << ' ' << driver.driver_version << " (ODBC "
+              << driver.odbc_version << ")\n"
+              << "dbms:        " << driver.dbms_name << ' ' << driver.dbms_version << '\n';
     if (!login_error.empty()) {
         std::cout << "init-sql:    FAILED: " << login_error << '\n';
         return exit_problem;

@@ -5,46 +5,31 @@
 #ifndef ZEL_SQL_TOOL_COMPONENT_COLUMNS_H_
 #define ZEL_SQL_TOOL_COMPONENT_COLUMNS_H_
 
+#include <array>
 #include <string>
 
 #include <zel/sql.h>
 
 namespace zel_sql_tool {
 
-struct TextColumn {
-    const char* name;
-    std::string zel::sql::Component::*field;
-};
-
-struct PositionColumn {
-    const char* name;
-    double zel::sql::Component::*field;
-};
+using TextColumn = zel::sql::ComponentTextField;
+using PositionColumn = zel::sql::ComponentCoordinateField;
 
 // NAME first; the texts in the order of the view.
-inline constexpr TextColumn text_columns[] = {
-    {"NAME", &zel::sql::Component::name_},
-    {"REAL_NAME", &zel::sql::Component::real_name_},
-    {"NAME2", &zel::sql::Component::name2_},
-    {"SECTION", &zel::sql::Component::section_},
-    {"GROUP_", &zel::sql::Component::group_},
-    {"CLASS", &zel::sql::Component::class_},
-    {"TYPE_", &zel::sql::Component::type_},
-    {"FRIENDLY_NAME", &zel::sql::Component::friendly_name_},
-    {"LINK_NAME", &zel::sql::Component::link_name_},
-};
+inline constexpr const std::array<TextColumn, 9>& text_columns = zel::sql::component_text_fields;
 
 // S first: the coordinate along the beam, as accelerator tables list it.
-inline constexpr PositionColumn position_columns[] = {
-    {"S", &zel::sql::Component::s_},
-    {"X", &zel::sql::Component::x_},
-    {"Y", &zel::sql::Component::y_},
-    {"Z", &zel::sql::Component::z_},
+inline constexpr std::array<PositionColumn, 4> position_columns = {
+    zel::sql::component_coordinate_fields[3],
+    zel::sql::component_coordinate_fields[0],
+    zel::sql::component_coordinate_fields[1],
+    zel::sql::component_coordinate_fields[2],
 };
+static_assert(position_columns[0].member == &zel::sql::Component::s_);
 
 // The column of a flag: the view's column name.
 inline std::string flag_column(const std::string& flag_name) {
-    return "FLAG_" + flag_name;
+    return std::string(zel::sql::flag_column_prefix) + flag_name;
 }
 
 // A coordinate in 17 significant digits: read back, it is the same double.

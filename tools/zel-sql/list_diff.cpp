@@ -60,14 +60,14 @@ bool flag(const Component& c, int index) {
 
 void compare(const std::string& key, const Component& a, const ComponentList& list_a,
              const Component& b, const ComponentList& list_b, std::vector<FieldChange>& out) {
-    for (const TextColumn& column : text_columns) {
-        if (a.*column.field != b.*column.field) {
-            out.push_back({key, column.name, a.*column.field, b.*column.field});
+    for (const TextColumn& field : text_columns) {
+        if (a.*field.member != b.*field.member) {
+            out.push_back({key, field.column, a.*field.member, b.*field.member});
         }
     }
-    for (const PositionColumn& column : position_columns) {
-        if (backup_precision_number(a.*column.field) != backup_precision_number(b.*column.field)) {
-            out.push_back({key, column.name, shown(a.*column.field), shown(b.*column.field)});
+    for (const PositionColumn& field : position_columns) {
+        if (backup_precision_number(a.*field.member) != backup_precision_number(b.*field.member)) {
+            out.push_back({key, field.column, shown(a.*field.member), shown(b.*field.member)});
         }
     }
     for (std::size_t i = 0; i < list_a.flag_names_.size(); ++i) {

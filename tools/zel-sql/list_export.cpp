@@ -66,11 +66,11 @@ std::string csv_field(const std::string& text) {
 
 void write_csv(std::ostream& out, const ComponentList& list) {
     std::vector<std::string> row;
-    for (const TextColumn& column : text_columns) {
-        row.emplace_back(column.name);
+    for (const TextColumn& field : text_columns) {
+        row.emplace_back(field.column);
     }
-    for (const PositionColumn& column : position_columns) {
-        row.emplace_back(column.name);
+    for (const PositionColumn& field : position_columns) {
+        row.emplace_back(field.column);
     }
     for (const std::string& name : list.flag_names_) {
         row.push_back(flag_column(name));
@@ -78,11 +78,11 @@ void write_csv(std::ostream& out, const ComponentList& list) {
     csv_line(out, row);
     for (const Component& c : list.components_) {
         row.clear();
-        for (const TextColumn& column : text_columns) {
-            row.push_back(c.*column.field);
+        for (const TextColumn& field : text_columns) {
+            row.push_back(c.*field.member);
         }
-        for (const PositionColumn& column : position_columns) {
-            row.push_back(exact_number(c.*column.field));
+        for (const PositionColumn& field : position_columns) {
+            row.push_back(exact_number(c.*field.member));
         }
         for (std::size_t i = 0; i < list.flag_names_.size(); ++i) {
             row.emplace_back(has_flag(c, i) ? "1" : "0");
@@ -95,12 +95,12 @@ void write_json(std::ostream& out, const ComponentList& list, const ExportHeader
     nlohmann::ordered_json components = nlohmann::ordered_json::array();
     for (const Component& c : list.components_) {
         nlohmann::ordered_json row;
-        for (const TextColumn& column : text_columns) {
-            row[column.name] = c.*column.field;
+        for (const TextColumn& field : text_columns) {
+            row[field.column] = c.*field.member;
         }
-        for (const PositionColumn& column : position_columns) {
-            const double value = c.*column.field;
-            row[column.name] = std::isfinite(value) ? nlohmann::ordered_json(value) : nullptr;
+        for (const PositionColumn& field : position_columns) {
+            const double value = c.*field.member;
+            row[field.column] = std::isfinite(value) ? nlohmann::ordered_json(value) : nullptr;
         }
         nlohmann::ordered_json flags = nlohmann::ordered_json::object();
         for (std::size_t i = 0; i < list.flag_names_.size(); ++i) {
@@ -130,12 +130,12 @@ void write_tfs(std::ostream& out, const ComponentList& list, const ExportHeader&
 
     // MAD-X order: the name, the positions, then everything else.
     out << "* NAME";
-    for (const PositionColumn& column : position_columns) {
-        out << ' ' << column.name;
+    for (const PositionColumn& field : position_columns) {
+        out << ' ' << field.column;
     }
-    for (const TextColumn& column : text_columns) {
-        if (column.field != &Component::name_) {
-            out << ' ' << column.name;
+    for (const TextColumn& field : text_columns) {
+        if (field.member != &Component::name_) {
+            out << ' ' << field.column;
         }
     }
     for (const std::string& name : list.flag_names_) {
@@ -154,12 +154,12 @@ void write_tfs(std::ostream& out, const ComponentList& list, const ExportHeader&
     out << '\n';
     for (const Component& c : list.components_) {
         out << ' ' << tfs_string(c.name_, c.name_);
-        for (const PositionColumn& column : position_columns) {
-            out << ' ' << exact_number(c.*column.field);
+        for (const PositionColumn& field : position_columns) {
+            out << ' ' << exact_number(c.*field.member);
         }
-        for (const TextColumn& column : text_columns) {
-            if (column.field != &Component::name_) {
-                out << ' ' << tfs_string(c.*column.field, c.name_);
+        for (const TextColumn& field : text_columns) {
+            if (field.member != &Component::name_) {
+                out << ' ' << tfs_string(c.*field.member, c.name_);
             }
         }
         for (std::size_t i = 0; i < list.flag_names_.size(); ++i) {

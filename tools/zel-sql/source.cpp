@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include <zel/sql/component_view.h>
 #include <zel/sql/trust.h>
 
 namespace zel_sql_tool {
@@ -29,8 +30,8 @@ namespace {
 // The facility of a backup file named as read_from_db_with_backup names it.
 std::string facility_of_backup_file(const std::string& file) {
     const std::string stem = std::filesystem::path(file).filename().string();
-    const std::string prefix = "db_component_list_";
-    const std::string suffix = ".txt";
+    const std::string prefix(zel::sql::backup_file_prefix);
+    const std::string suffix(zel::sql::backup_file_suffix);
     if (stem.size() > prefix.size() + suffix.size() && stem.rfind(prefix, 0) == 0 &&
         stem.compare(stem.size() - suffix.size(), suffix.size(), suffix) == 0) {
         return stem.substr(prefix.size(), stem.size() - prefix.size() - suffix.size());

@@ -14,6 +14,7 @@
 #include "zel/export.h"
 #include "zel/sql/Cache.h"
 #include "zel/sql/DatabaseError.h"
+#include "zel/sql/DriverInfo.h"
 #include "zel/sql/Procedure.h"
 #include "zel/sql/Query.h"
 #include "zel/sql/QueryResult.h"
@@ -138,6 +139,17 @@ public:
     /// ..." for such a name; from send_query(), and "Fetch failed: <diagnostics>
     /// (<SQL text>)" when the driver reports an error instead of a row.
     std::vector<std::string> read_column_names(std::string_view table_name, std::string_view owner);
+
+    /// The names and versions of the driver and of the server behind it
+    /// (SQLGetInfo), connecting first if needed, as send_query() does, and
+    /// bounded by the wait limit.
+    /// @throws zel::sql::DatabaseError "Unable to connect to data source
+    /// \"<name>\": <the driver's reason>" (get_last_connect_error(); without
+    /// the colon when the driver gave none) with the SQLSTATE of the refused
+    /// login; "Unable to read the driver information (<info type>):
+    /// <diagnostics>" when the driver refuses to answer; "HYT00" when an answer
+    /// is overdue. zel::Error for a failed handle allocation.
+    DriverInfo get_driver_info();
 
     /// Every row of `sql` with every value as text, read from the database and
     /// stored in this data source's cache, or read from the cached copy when
