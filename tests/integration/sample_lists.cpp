@@ -45,10 +45,10 @@ std::vector<Component> expected_miran_components() {
     std::vector<Component> components;
     for (const nlohmann::json& row : miran_description().at("components")) {
         Component& c = components.emplace_back();
-        for (const detail::TextField& field : detail::text_fields) {
+        for (const ComponentTextField& field : component_text_fields) {
             c.*field.member = row.at(field.column).get<std::string>();
         }
-        for (const detail::CoordinateField& field : detail::coordinate_fields) {
+        for (const ComponentCoordinateField& field : component_coordinate_fields) {
             c.*field.member = row.at(field.column).get<double>();
         }
         c.flags_ = row.at("flags").get<std::vector<bool>>();
