@@ -20,9 +20,9 @@
 #include <utility>
 #include <vector>
 
+#include "odbc/column_reader.h"
 #include "odbc/odbc_rules.h"
 #include "odbc/query_statement.h"
-#include "odbc/whole_value.h"
 #include "text.h"
 #include "zel/Error.h"
 #include "zel/sql/Query.h"
@@ -32,14 +32,12 @@ namespace py = pybind11;
 namespace zel::python {
 namespace {
 
-using sql::odbc::succeeded;
+namespace odbc = sql::odbc;
+using odbc::succeeded;
 
 // About this many bytes of bound buffers per fetch: enough rows to make the
 // call overhead small, few enough to stay in the cache.
 constexpr std::size_t rowset_bytes = std::size_t{1} << 20;
-// A text column is bound when its values fit in this many bytes; larger or
-// unknown ones are read with SQLGetData, one row per fetch.
-constexpr SQLLEN max_width = 4096;
 
 enum class Kind { integer, real, text, binary };
 
@@ -55,13 +53,9 @@ struct Column {
     bool has_null = false;
     std::string bytes;
     std::vector<std::size_t> ends;
-
-    // The bound rowset buffers.
-    std::vector<char> buffer;
-    std::vector<SQLLEN> indicators;
 };
 
-using sql::odbc::throw_statement_error;
+using odbc::throw_statement_error;
 
 std::string column_text(std::size_t index, const Column& column) {
     return "Column " + std::to_string(index + 1) + " (\"" + column.name + "\")";
@@ -89,29 +83,20 @@ Kind kind_of(SQLSMALLINT type) {
     }
 }
 
-// Bytes for one bound value of a column of `kind` and declared size `size`:
-// texts four bytes per character in UTF-8, room for a sign, a decimal point
-// and an exponent, and the NUL; numbers, read as texts, at least 64, which
-// any int64 and any double written out shortest fit; 0 when not bound.
+// Bytes for one bound value of a column of `kind` and declared size `size`;
+// numbers are read as texts. 0 when not bound.
 SQLLEN width_for(Kind kind, SQLULEN size) {
     switch (kind) {
         case Kind::integer:
-            return 64;
+            return odbc::number_text_width(0);
         case Kind::real:
-            return size == 0 || size > static_cast<SQLULEN>(max_width - 16)
-                       ? 64
-                       : std::max<SQLLEN>(64, static_cast<SQLLEN>(size) + 16);
+            return odbc::number_text_width(size);
         case Kind::binary:
-            return size == 0 || size > static_cast<SQLULEN>(max_width)
-                       ? 0
-                       : std::max<SQLLEN>(1, static_cast<SQLLEN>(size));
+            return odbc::binary_width(size);
         case Kind::text:
             break;
     }
-    if (size == 0 || size > static_cast<SQLULEN>((max_width - 16) / 4)) {
-        return 0;
-    }
-    return std::max<SQLLEN>(32, static_cast<SQLLEN>(size) * 4 + 16);
+    return odbc::text_width(size);
 }
 
 // Numbers are read as the driver's texts and parsed here: drivers convert
@@ -186,93 +171,41 @@ std::vector<Column> describe_columns(sql::Query& query, SQLHSTMT statement, int 
 }
 
 // Fetches every row of an executed statement into the columns' compact
-// buffers. The bindings and statement attributes are undone when this object
-// dies: the Query must never write into freed buffers.
-class RowsetReader {
+// buffers through the library's column reader. Numbers are fetched many rows
+// at a time whatever the driver: a number longer than its buffer is an error
+// there, never completed.
+class RowsReader {
 public:
-    RowsetReader(SQLHSTMT statement, std::vector<Column>& columns, std::string sql)
-        : statement_(statement), columns_(columns), sql_(std::move(sql)) {
-        // Rows come many at a time only when no value can be longer than
-        // its buffer: numbers alone.
-        bool only_numbers = true;
-        std::size_t row_bytes = 0;
-        for (const Column& column : columns_) {
-            only_numbers =
-                only_numbers && (column.kind == Kind::integer || column.kind == Kind::real);
-            row_bytes += static_cast<std::size_t>(column.width) + sizeof(SQLLEN);
-        }
-        rows_ = only_numbers ? std::max<std::size_t>(1, rowset_bytes / row_bytes) : 1;
-        statuses_.resize(rows_);
-        set_attribute(SQL_ATTR_ROW_BIND_TYPE, SQL_BIND_BY_COLUMN);
-        set_attribute(SQL_ATTR_ROW_ARRAY_SIZE, rows_);
-        set_pointer(SQL_ATTR_ROW_STATUS_PTR, statuses_.data());
-        set_pointer(SQL_ATTR_ROWS_FETCHED_PTR, &fetched_);
-        for (std::size_t i = 0; i < columns_.size(); ++i) {
-            Column& column = columns_[i];
-            if (column.width == 0) {
-                continue;
-            }
-            column.buffer.resize(rows_ * static_cast<std::size_t>(column.width));
-            column.indicators.resize(rows_);
-            bound_ = true;
-            if (!succeeded(SQLBindCol(statement_, static_cast<SQLUSMALLINT>(i + 1),
-                                      c_type_of(column), column.buffer.data(), column.width,
-                                      column.indicators.data()))) {
-                throw_statement_error(statement_,
-                                      "Unable to bind to column " + std::to_string(i + 1) + ": ");
-            }
-        }
-    }
+    RowsReader(sql::Query& query, std::vector<Column>& columns)
+        : statement_(sql::detail::QueryStatementAccess::handle(query)),
+          sql_(sql::detail::QueryStatementAccess::sql(query)),
+          columns_(columns),
+          reader_(query, plans(columns), odbc::RowsetLimits{rowset_bytes, SIZE_MAX}) {}
 
-    RowsetReader(const RowsetReader&) = delete;
-    RowsetReader& operator=(const RowsetReader&) = delete;
-
-    ~RowsetReader() {
-        if (bound_) {
-            SQLFreeStmt(statement_, SQL_UNBIND);
-        }
-        SQLSetStmtAttr(statement_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
-        SQLSetStmtAttr(statement_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-        SQLSetStmtAttr(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
-    }
-
-    // Fetches and takes the next rowset; false at the end of the rows.
+    // Reads the next row; false at the end of the rows.
     bool next() {
-        fetched_ = 0;
-        const SQLRETURN code = SQLFetch(statement_);
-        if (code == SQL_NO_DATA) {
+        const std::size_t fetches = reader_.fetches();
+        if (!reader_.next_row()) {
             return false;
         }
-        if (!succeeded(code)) {
-            throw_statement_error(statement_, "Fetch failed: ", " (" + sql_ + ")");
-        }
-        if (code == SQL_SUCCESS_WITH_INFO) {
+        if (reader_.fetches() != fetches) {
             refuse_warnings();
         }
-        for (std::size_t row = 0; row < fetched_; ++row) {
-            const SQLUSMALLINT status = statuses_[row];
-            if (status != SQL_ROW_SUCCESS && status != SQL_ROW_SUCCESS_WITH_INFO) {
-                throw Error("Fetch failed: row " + std::to_string(rows_read_ + row + 1) +
-                            " came with status " + std::to_string(status) + " (" + sql_ + ")");
-            }
-            take_row(row);
-        }
-        rows_read_ += fetched_;
+        take_row();
         return true;
     }
 
 private:
-    void set_attribute(SQLINTEGER attribute, SQLULEN value) {
-        if (!succeeded(
-                SQLSetStmtAttr(statement_, attribute, reinterpret_cast<SQLPOINTER>(value), 0))) {
-            throw_statement_error(statement_, "Unable to set attribute: ");
+    static std::vector<odbc::ColumnPlan> plans(const std::vector<Column>& columns) {
+        std::vector<odbc::ColumnPlan> plans;
+        plans.reserve(columns.size());
+        for (const Column& column : columns) {
+            odbc::ColumnPlan& plan = plans.emplace_back();
+            plan.c_type = c_type_of(column);
+            plan.width = column.width;
+            plan.completes_cut_values = column.kind == Kind::text || column.kind == Kind::binary;
         }
-    }
-
-    void set_pointer(SQLINTEGER attribute, void* pointer) {
-        if (!succeeded(SQLSetStmtAttr(statement_, attribute, pointer, 0))) {
-            throw_statement_error(statement_, "Unable to set attribute: ");
-        }
+        return plans;
     }
 
     // A cut text (01004) is read again whole; any other warning of a fetch
@@ -289,102 +222,58 @@ private:
                 return;
             }
             if (std::memcmp(state, "01004", 5) != 0) {
-                throw_statement_error(statement_, "Fetch warned: ", " (" + sql_ + ")");
+                odbc::throw_statement_error(statement_, "Fetch warned: ", " (" + sql_ + ")");
             }
         }
     }
 
-    void take_row(std::size_t row) {
+    void take_row() {
         for (std::size_t i = 0; i < columns_.size(); ++i) {
             Column& column = columns_[i];
-            const int number = static_cast<int>(i + 1);
-            if (column.width == 0) {
-                take_unbound(i, number);
+            if (column.kind == Kind::integer || column.kind == Kind::real) {
+                take_number(i, column);
                 continue;
             }
-            const SQLLEN indicator = column.indicators[row];
-            const bool is_null = indicator == SQL_NULL_DATA;
+            const bool is_null = !reader_.append_value(i, column.bytes);
             column.nulls.push_back(static_cast<char>(is_null));
             column.has_null = column.has_null || is_null;
-            const char* const bound =
-                column.buffer.data() + row * static_cast<std::size_t>(column.width);
-            const SQLLEN room = column.width - (column.kind == Kind::binary ? 0 : 1);
-            const bool whole = indicator >= 0 && indicator <= room;
-            if (column.kind == Kind::integer || column.kind == Kind::real) {
-                std::int64_t value = 0;
-                if (!is_null) {
-                    std::string_view text(bound, whole ? static_cast<std::size_t>(indicator) : 0);
-                    if (!whole) {
-                        if (rows_ > 1) {
-                            throw Error(column_text(i, column) + " holds a number of more than " +
-                                        std::to_string(room) +
-                                        " characters; select it as text to read it");
-                        }
-                        long_number_.clear();
-                        complete(i, number, indicator, long_number_);
-                        text = long_number_;
-                    }
-                    if (column.kind == Kind::integer) {
-                        value = parse_integer(text, i, column);
-                    } else {
-                        const double real = parse_real(text, i, column);
-                        std::memcpy(&value, &real, sizeof(real));
-                    }
-                }
-                column.numbers.push_back(value);
-                continue;
-            }
-            if (!is_null) {
-                if (whole) {
-                    column.bytes.append(bound, static_cast<std::size_t>(indicator));
-                } else {
-                    complete(i, number, indicator, column.bytes);
-                }
-            }
             column.ends.push_back(column.bytes.size());
         }
     }
 
-    void take_unbound(std::size_t index, int number) {
-        Column& column = columns_[index];
-        const bool is_null =
-            !sql::odbc::append_whole_value(statement_, number, c_type_of(column), column.bytes);
+    void take_number(std::size_t index, Column& column) {
+        const odbc::BoundValue bound = reader_.bound_value(index);
+        const bool is_null = bound == odbc::BoundValue::null;
         column.nulls.push_back(static_cast<char>(is_null));
         column.has_null = column.has_null || is_null;
-        column.ends.push_back(column.bytes.size());
-    }
-
-    // A value longer than its buffer, or of a length the driver did not tell
-    // (SQL_NO_TOTAL): read again, whole, with SQLGetData; rows then come one
-    // at a time (texts are never fetched many rows at once). psqlODBC and sqliteodbc start
-    // SQLGetData of a bound column again at the value's beginning; a driver
-    // that does not is caught by the length check, never passed off as a
-    // shorter value.
-    void complete(std::size_t index, int number, SQLLEN bound_indicator, std::string& out) {
-        const Column& column = columns_[index];
-        const std::size_t start = out.size();
-        const bool not_null =
-            sql::odbc::append_whole_value(statement_, number, c_type_of(column), out);
-        const std::size_t length = out.size() - start;
-        if (!not_null ||
-            (bound_indicator >= 0 && length != static_cast<std::size_t>(bound_indicator))) {
-            throw Error(column_text(index, column) + " read " +
-                        (not_null ? std::to_string(length) + " bytes" : std::string("NULL")) +
-                        " with SQLGetData where the fetch announced " +
-                        (bound_indicator >= 0 ? std::to_string(bound_indicator) + " bytes"
-                                              : std::string("more than the buffer")));
+        std::int64_t value = 0;
+        if (!is_null) {
+            std::string_view text = reader_.bound_bytes(index);
+            if (bound == odbc::BoundValue::cut) {
+                if (!reader_.can_complete()) {
+                    throw Error(column_text(index, column) + " holds a number of more than " +
+                                std::to_string(column.width - 1) +
+                                " characters; select it as text to read it");
+                }
+                long_number_.clear();
+                reader_.append_value(index, long_number_);
+                text = long_number_;
+            }
+            if (column.kind == Kind::integer) {
+                value = parse_integer(text, index, column);
+            } else {
+                const double real = parse_real(text, index, column);
+                std::memcpy(&value, &real, sizeof(real));
+            }
         }
+        column.numbers.push_back(value);
     }
 
     SQLHSTMT statement_;
+    const std::string& sql_;
     std::vector<Column>& columns_;
-    std::string sql_;
-    std::size_t rows_ = 1;  // rows per fetch
+    odbc::ColumnReader reader_;
     std::string long_number_;
-    std::vector<SQLUSMALLINT> statuses_;
-    SQLULEN fetched_ = 0;
-    std::size_t rows_read_ = 0;
-    bool bound_ = false;
 };
 
 struct ReadResult {
@@ -403,13 +292,9 @@ ReadResult read_columns(sql::Database& database, const std::string& sql) {
     const SQLHSTMT statement = sql::detail::QueryStatementAccess::handle(query);
     result.columns = describe_columns(query, statement, count);
     {
-        RowsetReader reader(statement, result.columns, sql);
+        RowsReader reader(query, result.columns);
         while (reader.next()) {
         }
-    }
-    for (Column& column : result.columns) {
-        std::vector<char>().swap(column.buffer);
-        std::vector<SQLLEN>().swap(column.indicators);
     }
     result.rows = result.columns.front().nulls.size();
     return result;

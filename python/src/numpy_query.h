@@ -14,16 +14,16 @@
 // warning of the driver other than a cut text, or a cut text that cannot be
 // read again whole is an error.
 //
-// How rows are fetched: every column is bound to a buffer except texts of
-// unknown or large declared size, which are read with SQLGetData. A result
-// of numbers alone is fetched many rows at a time (SQL_ATTR_ROW_ARRAY_SIZE,
-// a rowset of about 1 MiB of buffers). A result with any text or binary
-// column is fetched one row at a time: a text can be longer than its
-// column's declared size (SQLite never checks it, PostgreSQL describes a
-// VARCHAR without length as 255 characters), and such a value is read again
-// whole with SQLGetData on its row. Within a rowset of several rows that
-// would need SQLSetPos, which sqliteodbc refuses on a forward-only cursor
-// and after which MariaDB Connector/ODBC fetches the positioned row again.
+// How rows are fetched: through the library's column reader
+// (src/odbc/column_reader.h). Every column is bound to a buffer except texts
+// of unknown or large declared size, which are read with SQLGetData. A result
+// of numbers alone is fetched many rows at a time (a rowset of about 1 MiB of
+// buffers); a number longer than its buffer is an error there. A result with
+// a text or binary column is fetched in row arrays only where the driver can
+// read a value longer than its buffer again in its own row (a text can be
+// longer than its column's declared size: SQLite never checks it, PostgreSQL
+// describes a VARCHAR without length as 255 characters); otherwise one row at
+// a time.
 //
 // The read runs without the GIL into compact buffers; the arrays are made
 // from them afterwards, the numbers without a copy.

@@ -7,14 +7,11 @@
 // same file, with odbc_rules.cpp, into themselves.
 //
 // Columns of a declared size up to about 1,000 characters are read through
-// bound character buffers; the others with SQLGetData. When every column is
-// bound and the driver can read a value again in any row of a rowset
-// (SQL_GD_BLOCK and SQLSetPos), each fetch fills a row array of at most
-// 256 KiB; otherwise one row per fetch. A value longer than its buffer, or
-// whose length the driver does not tell (SQL_NO_TOTAL), is read again whole
-// with SQLGetData, in a rowset after SQLSetPos to its row: no value is ever
-// cut. The bindings and the row array are undone before the function returns
-// or throws.
+// bound character buffers, the others with SQLGetData, through the library's
+// column reader (column_reader.h): row arrays where the driver can complete a
+// value in its row, values longer than their buffer read again whole, no
+// value ever cut, a NUL inside a value kept. The bindings and the row array
+// are undone before the function returns or throws.
 
 #include <optional>
 #include <string>
