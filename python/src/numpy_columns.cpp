@@ -28,8 +28,6 @@ using odbc::succeeded;
 // call overhead small, few enough to stay in the cache.
 constexpr std::size_t rowset_bytes = std::size_t{1} << 20;
 
-using odbc::throw_statement_error;
-
 Kind kind_of(SQLSMALLINT type) {
     switch (type) {
         case SQL_TINYINT:
@@ -112,21 +110,15 @@ double parse_real(std::string_view text, std::size_t index, const Column& column
     return value;
 }
 
-std::vector<Column> describe_columns(sql::Query& query, SQLHSTMT statement, int count) {
+std::vector<Column> describe_columns(sql::Query& query, int count) {
     std::vector<Column> columns(static_cast<std::size_t>(count));
     std::map<std::string, int> seen;
     for (int number = 1; number <= count; ++number) {
         Column& column = columns[static_cast<std::size_t>(number - 1)];
         column.name = query.get_column_name(number);
-        SQLSMALLINT type = 0;
-        SQLULEN size = 0;
-        if (!succeeded(SQLDescribeCol(statement, static_cast<SQLUSMALLINT>(number), nullptr, 0,
-                                      nullptr, &type, &size, nullptr, nullptr))) {
-            throw_statement_error(statement,
-                                  "Unable to describe column " + std::to_string(number) + ": ");
-        }
-        column.kind = kind_of(type);
-        column.width = width_for(column.kind, size);
+        const odbc::ColumnDescription described = odbc::describe_column(query, number);
+        column.kind = kind_of(described.sql_type);
+        column.width = width_for(column.kind, described.size);
         // One array per name: a second column of the same name would hide
         // the first.
         const auto [earlier, fresh] = seen.emplace(column.name, number);
@@ -257,8 +249,7 @@ ReadResult read_columns(sql::Query& query) {
     if (count <= 0) {
         return result;
     }
-    const SQLHSTMT statement = sql::detail::QueryStatementAccess::handle(query);
-    result.columns = describe_columns(query, statement, count);
+    result.columns = describe_columns(query, count);
     {
         RowsReader reader(query, result.columns);
         while (reader.next()) {

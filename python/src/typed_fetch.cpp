@@ -147,13 +147,9 @@ TypedFetch::TypedFetch(sql::Query& query) {
     kinds_.resize(static_cast<std::size_t>(count));
     std::vector<odbc::ColumnPlan> plans(static_cast<std::size_t>(count));
     for (int column = 1; column <= count; ++column) {
-        SQLSMALLINT sql_type = 0;
-        SQLULEN size = 0;
-        if (!odbc::succeeded(SQLDescribeCol(statement, static_cast<SQLUSMALLINT>(column), nullptr,
-                                            0, nullptr, &sql_type, &size, nullptr, nullptr))) {
-            throw_statement_error(statement,
-                                  "Unable to describe column " + std::to_string(column) + ": ");
-        }
+        const odbc::ColumnDescription described = odbc::describe_column(query, column);
+        const SQLSMALLINT sql_type = described.sql_type;
+        const SQLULEN size = described.size;
         SQLLEN is_unsigned = SQL_FALSE;
         if (sql_type == SQL_BIGINT && !odbc::succeeded(SQLColAttribute(
                                           statement, static_cast<SQLUSMALLINT>(column),

@@ -231,6 +231,16 @@ std::vector<unsigned char> read_chunked_binary(SQLHSTMT statement, int column, b
 
 // --- fetching bound rows ---------------------------------------------------
 
+ColumnDescription describe_column(Query& query, int column) {
+    const SQLHSTMT statement = detail::QueryStatementAccess::handle(query);
+    ColumnDescription description;
+    if (!succeeded(SQLDescribeCol(statement, to_odbc_number(column), nullptr, 0, nullptr,
+                                  &description.sql_type, &description.size, nullptr, nullptr))) {
+        throw_statement_error(statement, "Unable to describe column " + number_text(column) + ": ");
+    }
+    return description;
+}
+
 struct ColumnReader::Column {
     ColumnPlan plan;
     std::vector<char> bytes;         // one value of `plan.width` bytes per row of the rowset

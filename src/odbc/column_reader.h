@@ -5,8 +5,8 @@
 // values with SQLGetData: the text rows of the query cache, the Python typed
 // rows and NumPy columns, and the chunked reads of StatementHandle behind
 // Query::get_column_as_string and Query::get_column_as_binary. Internal: not
-// installed. The Python module and the benchmarks compile this same file,
-// with odbc_rules.cpp, into themselves.
+// installed. The Python module, the benchmarks and the integration tests
+// compile this same file, with odbc_rules.cpp, into themselves.
 //
 // It owns:
 // - the width of a bound buffer for a column of a declared size, and the
@@ -105,6 +105,19 @@ std::string read_chunked_text(SQLHSTMT statement, int column, bool* was_null);
 std::vector<unsigned char> read_chunked_binary(SQLHSTMT statement, int column, bool* was_null);
 
 // --- fetching bound rows ---------------------------------------------------
+
+/// What the driver declares of a result column.
+struct ColumnDescription {
+    SQLSMALLINT sql_type = 0;
+    /// Characters, digits or bytes, by type; 0 when unknown.
+    SQLULEN size = 0;
+};
+
+/// Column `column` (1-based) of the executed `query`, as SQLDescribeCol
+/// gives it.
+/// @throws zel::sql::DatabaseError "Unable to describe column <n>:
+/// <diagnostics>".
+ColumnDescription describe_column(Query& query, int column);
 
 /// How one result column is read.
 struct ColumnPlan {

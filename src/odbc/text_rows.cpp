@@ -1,8 +1,5 @@
 #include "odbc/text_rows.h"
 
-#include <sql.h>
-#include <sqlext.h>
-
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -10,8 +7,6 @@
 #include <vector>
 
 #include "odbc/column_reader.h"
-#include "odbc/odbc_rules.h"
-#include "odbc/query_statement.h"
 
 namespace zel::sql::detail {
 
@@ -19,17 +14,10 @@ namespace {
 
 // Every column as text, bound where its declared size fits.
 std::vector<odbc::ColumnPlan> text_plans(Query& query, int columns) {
-    const SQLHSTMT statement = QueryStatementAccess::handle(query);
     std::vector<odbc::ColumnPlan> plans(static_cast<std::size_t>(columns));
     for (int column = 1; column <= columns; ++column) {
-        SQLSMALLINT type = 0;
-        SQLULEN size = 0;
-        if (!odbc::succeeded(SQLDescribeCol(statement, static_cast<SQLUSMALLINT>(column), nullptr,
-                                            0, nullptr, &type, &size, nullptr, nullptr))) {
-            odbc::throw_statement_error(
-                statement, "Unable to describe column " + std::to_string(column) + ": ");
-        }
-        plans[static_cast<std::size_t>(column - 1)].width = odbc::text_width(size);
+        plans[static_cast<std::size_t>(column - 1)].width =
+            odbc::text_width(odbc::describe_column(query, column).size);
     }
     return plans;
 }

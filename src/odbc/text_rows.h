@@ -2,9 +2,9 @@
 #define ZEL_SQL_ODBC_TEXT_ROWS_H_
 
 // Reading every row of an executed statement, each value whole as text: what
-// the query cache stores and what the Python module's query() returns.
-// Internal: not installed. The Python module and the benchmarks compile this
-// same file, with odbc_rules.cpp, into themselves.
+// the query cache stores. Internal: not installed. The benchmarks and the
+// integration tests compile this same file, with column_reader.cpp and
+// odbc_rules.cpp, into themselves.
 //
 // Columns of a declared size up to about 1,000 characters are read through
 // bound character buffers, the others with SQLGetData, through the library's
