@@ -232,6 +232,23 @@ TEST_P(BoundReaderTest, ARowThatFailsIsADatabaseErrorWithTheDiagnostics) {
     EXPECT_EQ(fake_odbc::count(Fn::free_stmt), 1);
 }
 
+// A bind that fails is a DatabaseError, and the columns bound before it are
+// unbound again: no later fetch writes into the reader's freed buffers.
+TEST_P(BoundReaderTest, AFailedBindUndoesTheBindingsBeforeIt) {
+    fake_odbc::ResultSet result(2);
+    result.sizes({declared, declared}).row({fake_odbc::text("a"), fake_odbc::text("b")});
+    fake_odbc::set_result_set_for(sql, result);
+    fake_odbc::set_result_at(Fn::bind_col, 2, SQL_ERROR, {{"out of memory", "HY001"}});
+    Query query(sql, connection_->conn);
+    const auto error = database_error([&] { entry().read(query); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->get_message(), "Unable to bind to column 2: out of memory");
+    EXPECT_EQ(fake_odbc::count(Fn::free_stmt), 1);
+    const auto rows_per_fetch = fake_odbc::statement_attribute(
+        fake_odbc::last_handle(SQL_HANDLE_STMT), SQL_ATTR_ROW_ARRAY_SIZE);
+    EXPECT_TRUE(!rows_per_fetch || *rows_per_fetch == 1);
+}
+
 // A driver whose SQLGetData does not give the cut value again, whole, is
 // caught by the length check, never passed off as a shorter value.
 TEST_P(BoundReaderTest, ACompletionOfAnotherLengthThanAnnouncedIsAnError) {
