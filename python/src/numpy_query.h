@@ -8,25 +8,11 @@
 // column holds a NULL; the other numeric columns (REAL, FLOAT, DOUBLE,
 // DECIMAL, NUMERIC) float64 with NaN for NULL; every other column an object
 // array of str (binary columns: bytes), None for NULL. No value is cut or
-// made up: numbers are read as the driver's texts and parsed here, and a text
-// that is not a number of its column's kind, an integer beyond int64 (or, beside
-// a NULL, beyond what float64 holds exactly), a number beyond float64, a
-// warning of the driver other than a cut text, or a cut text that cannot be
-// read again whole is an error.
+// made up: an integer that float64 cannot hold exactly beside a NULL is an
+// error too.
 //
-// How rows are fetched: every column is bound to a buffer except texts of
-// unknown or large declared size, which are read with SQLGetData. A result
-// of numbers alone is fetched many rows at a time (SQL_ATTR_ROW_ARRAY_SIZE,
-// a rowset of about 1 MiB of buffers). A result with any text or binary
-// column is fetched one row at a time: a text can be longer than its
-// column's declared size (SQLite never checks it, PostgreSQL describes a
-// VARCHAR without length as 255 characters), and such a value is read again
-// whole with SQLGetData on its row. Within a rowset of several rows that
-// would need SQLSetPos, which sqliteodbc refuses on a forward-only cursor
-// and after which MariaDB Connector/ODBC fetches the positioned row again.
-//
-// The read runs without the GIL into compact buffers; the arrays are made
-// from them afterwards, the numbers without a copy.
+// The rows are read without the GIL into compact buffers (numpy_columns.h);
+// the arrays are made from them afterwards, the numbers without a copy.
 
 #include <pybind11/pybind11.h>
 

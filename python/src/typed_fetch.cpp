@@ -3,21 +3,16 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
+#include "odbc/column_reader.h"
 #include "odbc/odbc_rules.h"
 #include "odbc/query_statement.h"
-#include "odbc/whole_value.h"
-#include "zel/Error.h"
 
 namespace zel::python {
 namespace {
 
 namespace odbc = sql::odbc;
-
-// A character column whose values as text fit in this many bytes is bound;
-// a column of unknown or larger declared size is read with SQLGetData alone,
-// since drivers differ in what SQLGetData gives for a bound column's cut value.
-constexpr SQLLEN max_width = 4096;
 
 using odbc::throw_statement_error;
 
@@ -100,19 +95,12 @@ SQLLEN width_for(ValueKind kind, SQLULEN size) {
         case ValueKind::timestamp:
             return sizeof(SQL_TIMESTAMP_STRUCT);
         case ValueKind::binary:
-            return size == 0 || size > static_cast<SQLULEN>(max_width)
-                       ? 0
-                       : std::max<SQLLEN>(16, static_cast<SQLLEN>(size));
+            return odbc::binary_width(size);
         case ValueKind::decimal:
         case ValueKind::text:
             break;
     }
-    // As text: four bytes per character in UTF-8, room for a sign, a decimal
-    // point and an exponent, and the terminating NUL.
-    if (size == 0 || size > static_cast<SQLULEN>((max_width - 16) / 4)) {
-        return 0;
-    }
-    return std::max<SQLLEN>(32, static_cast<SQLLEN>(size) * 4 + 16);
+    return odbc::text_width(size);
 }
 
 void push_null(ColumnValues& out) {
@@ -150,88 +138,58 @@ void ColumnValues::clear() {
     ends.clear();
 }
 
-struct TypedFetch::Column {
-    ValueKind kind = ValueKind::text;
-    SQLSMALLINT c_type = SQL_C_CHAR;
-    SQLLEN width = 0;  // 0: not bound, read with SQLGetData
-    std::vector<char> buffer;
-    SQLLEN indicator = 0;
-};
-
-TypedFetch::TypedFetch(sql::Query& query)
-    : query_(query), statement_(sql::detail::QueryStatementAccess::handle(query)) {
+TypedFetch::TypedFetch(sql::Query& query) {
     const int count = query.get_num_result_columns();
     if (count <= 0) {
         return;
     }
-    columns_.resize(static_cast<std::size_t>(count));
+    const SQLHSTMT statement = sql::detail::QueryStatementAccess::handle(query);
+    kinds_.resize(static_cast<std::size_t>(count));
+    std::vector<odbc::ColumnPlan> plans(static_cast<std::size_t>(count));
     for (int column = 1; column <= count; ++column) {
-        Column& described = columns_[static_cast<std::size_t>(column - 1)];
-        SQLSMALLINT sql_type = 0;
-        SQLULEN size = 0;
-        if (!odbc::succeeded(SQLDescribeCol(statement_, static_cast<SQLUSMALLINT>(column), nullptr,
-                                            0, nullptr, &sql_type, &size, nullptr, nullptr))) {
-            throw_statement_error(statement_,
-                                  "Unable to describe column " + std::to_string(column) + ": ");
-        }
+        const odbc::ColumnDescription described = odbc::describe_column(query, column);
+        const SQLSMALLINT sql_type = described.sql_type;
+        const SQLULEN size = described.size;
         SQLLEN is_unsigned = SQL_FALSE;
         if (sql_type == SQL_BIGINT && !odbc::succeeded(SQLColAttribute(
-                                          statement_, static_cast<SQLUSMALLINT>(column),
+                                          statement, static_cast<SQLUSMALLINT>(column),
                                           SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &is_unsigned))) {
-            throw_statement_error(statement_,
+            throw_statement_error(statement,
                                   "Unable to describe column " + std::to_string(column) + ": ");
         }
-        described.kind = kind_of(sql_type, is_unsigned == SQL_TRUE);
-        described.c_type = c_type_of(described.kind);
-        described.width = width_for(described.kind, size);
+        const ValueKind kind = kind_of(sql_type, is_unsigned == SQL_TRUE);
+        kinds_[static_cast<std::size_t>(column - 1)] = kind;
+        odbc::ColumnPlan& plan = plans[static_cast<std::size_t>(column - 1)];
+        plan.c_type = c_type_of(kind);
+        plan.width = width_for(kind, size);
     }
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
-        Column& column = columns_[i];
-        if (column.width == 0) {
-            continue;
-        }
-        column.buffer.resize(static_cast<std::size_t>(column.width));
-        bound_ = true;
-        if (!odbc::succeeded(SQLBindCol(statement_, static_cast<SQLUSMALLINT>(i + 1), column.c_type,
-                                        column.buffer.data(), column.width, &column.indicator))) {
-            throw_statement_error(statement_,
-                                  "Unable to bind to column " + std::to_string(i + 1) + ": ");
-        }
-    }
+    reader_.emplace(query, std::move(plans));
 }
 
 std::size_t TypedFetch::columns() const noexcept {
-    return columns_.size();
+    return kinds_.size();
 }
 
-TypedFetch::~TypedFetch() {
-    // The caller's Query must never write into freed buffers at a later fetch.
-    if (bound_) {
-        SQLFreeStmt(statement_, SQL_UNBIND);
-    }
-}
+TypedFetch::~TypedFetch() = default;
 
 bool TypedFetch::read_chunk(RowChunk& chunk, std::size_t max_rows, std::size_t max_bytes) {
     chunk.rows = 0;
-    chunk.columns.resize(columns_.size());
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
+    chunk.columns.resize(kinds_.size());
+    for (std::size_t i = 0; i < kinds_.size(); ++i) {
         chunk.columns[i].clear();
-        chunk.columns[i].kind = columns_[i].kind;
+        chunk.columns[i].kind = kinds_[i];
     }
-    if (columns_.empty() || finished_) {
+    if (!reader_) {
         return false;
     }
-    const std::size_t row_bytes = columns_.size() * (sizeof(std::int64_t) + 1);
+    const std::size_t row_bytes = kinds_.size() * (sizeof(std::int64_t) + 1);
     std::size_t used = 0;
     while (chunk.rows < max_rows && used < max_bytes) {
-        // fetch_checked marks every wait for the database for bounded waiting
-        // and reports a failed fetch with the driver's diagnostics.
-        if (!query_.fetch_checked()) {
-            finished_ = true;
+        if (!reader_->next_row()) {
             break;
         }
         used += row_bytes;
-        for (std::size_t i = 0; i < columns_.size(); ++i) {
+        for (std::size_t i = 0; i < kinds_.size(); ++i) {
             ColumnValues& out = chunk.columns[i];
             const std::size_t before = out.bytes.size();
             append_value(i, out);
@@ -243,19 +201,26 @@ bool TypedFetch::read_chunk(RowChunk& chunk, std::size_t max_rows, std::size_t m
 }
 
 void TypedFetch::append_value(std::size_t index, ColumnValues& out) {
-    const Column& column = columns_[index];
-    const int number = static_cast<int>(index + 1);
-    if (column.width == 0) {
-        read_whole(number, column.c_type, out);
-        return;
+    switch (out.kind) {
+        case ValueKind::decimal:
+        case ValueKind::text:
+        case ValueKind::binary:
+            if (!reader_->append_value(index, out.bytes)) {
+                push_null(out);
+                return;
+            }
+            out.ends.push_back(out.bytes.size());
+            out.is_null.push_back(0);
+            return;
+        default:
+            break;
     }
-    const SQLLEN indicator = column.indicator;
-    if (indicator == SQL_NULL_DATA) {
+    if (reader_->bound_value(index) == odbc::BoundValue::null) {
         push_null(out);
         return;
     }
-    const char* data = column.buffer.data();
-    switch (column.kind) {
+    const char* data = reader_->bound_bytes(index).data();
+    switch (out.kind) {
         case ValueKind::integer:
         case ValueKind::unsigned_integer: {
             std::int64_t value = 0;
@@ -300,42 +265,9 @@ void TypedFetch::append_value(std::size_t index, ColumnValues& out) {
         }
         case ValueKind::decimal:
         case ValueKind::text:
-        case ValueKind::binary: {
-            const SQLLEN terminator = column.c_type == SQL_C_CHAR ? 1 : 0;
-            if (indicator >= 0 && indicator + terminator <= column.width) {
-                out.bytes.append(data, static_cast<std::size_t>(indicator));
-                out.ends.push_back(out.bytes.size());
-                out.is_null.push_back(0);
-                return;
-            }
-            // Longer than the buffer, or of a length the driver did not tell
-            // (SQL_NO_TOTAL): read again, whole, with SQLGetData, which
-            // psqlODBC and sqliteodbc start again at the value's beginning.
-            // A driver that does not is caught by the length check, never
-            // passed off as a shorter value.
-            const std::size_t start = out.bytes.size();
-            read_whole(number, column.c_type, out);
-            const bool read_null = out.is_null.back() != 0;
-            const std::size_t length = out.bytes.size() - start;
-            if (read_null || (indicator >= 0 && length != static_cast<std::size_t>(indicator))) {
-                throw Error("Column " + std::to_string(number) + " read " +
-                            (read_null ? std::string("NULL") : std::to_string(length) + " bytes") +
-                            " with SQLGetData where the fetch announced " +
-                            (indicator >= 0 ? std::to_string(indicator) + " bytes"
-                                            : std::string("more than the buffer")));
-            }
-            return;
-        }
+        case ValueKind::binary:
+            break;
     }
-    out.is_null.push_back(0);
-}
-
-void TypedFetch::read_whole(int column, SQLSMALLINT c_type, ColumnValues& out) {
-    if (!odbc::append_whole_value(statement_, column, c_type, out.bytes)) {
-        push_null(out);
-        return;
-    }
-    out.ends.push_back(out.bytes.size());
     out.is_null.push_back(0);
 }
 

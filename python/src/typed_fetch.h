@@ -9,25 +9,22 @@
 // integers, REAL/FLOAT/DOUBLE as double, dates and times as the ODBC
 // structures, DECIMAL/NUMERIC and character columns as text, binary columns
 // as bytes. Columns of a fixed C size and character or binary columns of a
-// small declared size are bound, one row per fetch; the others are read with
-// SQLGetData. A bound value longer than its buffer, or of a length the driver
-// does not tell, is read again whole with SQLGetData: no value is ever cut.
-//
-// Row arrays are not used: a value longer than its column's declared size
-// (SQLite never checks it) could then be completed only after SQLSetPos to
-// its row, which sqliteodbc refuses on a forward-only cursor and after which
-// MariaDB Connector/ODBC's next fetch starts again at that row. One fetch per
-// row costs one driver call where a reader that fetches each value on its own
-// (pyodbc) makes one per column.
+// small declared size are bound; the others are read with SQLGetData. The
+// binding, the row arrays and the completion of a value longer than its
+// buffer are those of the library's column reader (src/odbc/column_reader.h):
+// no value is ever cut, and rows come in row arrays where the driver can
+// complete a value in its row.
 
 #include <sql.h>
 #include <sqlext.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "odbc/column_reader.h"
 #include "zel/sql/Query.h"
 
 namespace zel::python {
@@ -90,16 +87,10 @@ public:
     bool read_chunk(RowChunk& chunk, std::size_t max_rows, std::size_t max_bytes);
 
 private:
-    struct Column;
-
     void append_value(std::size_t index, ColumnValues& out);
-    void read_whole(int column, SQLSMALLINT c_type, ColumnValues& out);
 
-    sql::Query& query_;
-    SQLHSTMT statement_;
-    std::vector<Column> columns_;
-    bool bound_ = false;
-    bool finished_ = false;
+    std::vector<ValueKind> kinds_;
+    std::optional<sql::odbc::ColumnReader> reader_;
 };
 
 }  // namespace zel::python

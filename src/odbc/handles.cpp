@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "odbc/bounded_wait.h"
+#include "odbc/column_reader.h"
 #include "odbc/odbc_rules.h"
 #include "util/string.h"
 #include "zel/Error.h"
@@ -13,18 +14,7 @@ namespace {
 using odbc::require_allocated;
 using odbc::succeeded;
 
-// The diagnostics that a failed statement operation left on its handle.
-odbc::Diagnostics statement_diagnostics(SQLHSTMT handle) {
-    return odbc::collect_diagnostics(SQL_HANDLE_STMT, handle);
-}
-
-// The error of a failed statement operation: its message is `before`, the
-// diagnostic text of the statement and `after`.
-DatabaseError statement_error(SQLHSTMT handle, const std::string& before,
-                              const std::string& after = std::string()) {
-    const odbc::Diagnostics diagnostics = statement_diagnostics(handle);
-    return odbc::database_error(util::cat(before, diagnostics.text, after), diagnostics);
-}
+using odbc::throw_statement_error;
 
 // ODBC takes column and parameter numbers as 16-bit unsigned values; the low
 // 16 bits of the int are kept.
@@ -183,7 +173,7 @@ bool StatementHandle::fetch_checked(const std::string& statement) {
     if (code == SQL_NO_DATA) {
         return false;
     }
-    throw statement_error(handle_, "Fetch failed: ", util::cat(" (", statement, ")"));
+    throw_statement_error(handle_, "Fetch failed: ", util::cat(" (", statement, ")"));
 }
 
 void StatementHandle::execute(const std::string& statement) {
@@ -192,7 +182,7 @@ void StatementHandle::execute(const std::string& statement) {
     const SQLRETURN code = SQLExecDirect(handle_, odbc::sql_text(statement),
                                          static_cast<SQLINTEGER>(statement.size()));
     if (!succeeded(code) && code != SQL_NEED_DATA) {
-        throw statement_error(handle_, util::cat("Error executing '", statement, "': "));
+        throw_statement_error(handle_, util::cat("Error executing '", statement, "': "));
     }
 }
 
@@ -203,7 +193,7 @@ void StatementHandle::send_query(const std::string& query) {
     const SQLRETURN code =
         SQLExecDirect(handle_, odbc::sql_text(query), static_cast<SQLINTEGER>(query.size()));
     if (!succeeded(code)) {
-        throw statement_error(handle_, "Query failed: ", util::cat(" (", query, ")"));
+        throw_statement_error(handle_, "Query failed: ", util::cat(" (", query, ")"));
     }
 }
 
@@ -212,7 +202,7 @@ void StatementHandle::set_attribute(AttributeType attr_type, SQLPOINTER value_pt
     require_allocated(is_allocated_, "Unallocated SQL statement");
     if (!succeeded(
             SQLSetStmtAttr(handle_, static_cast<SQLINTEGER>(attr_type), value_ptr, str_len))) {
-        throw statement_error(handle_, "Unable to set attribute: ");
+        throw_statement_error(handle_, "Unable to set attribute: ");
     }
 }
 
@@ -221,7 +211,7 @@ void StatementHandle::bind_column(int column, CDataType datatype, SQLPOINTER buf
     require_allocated(is_allocated_, "Unallocated SQL statement");
     if (!succeeded(SQLBindCol(handle_, to_odbc_number(column), static_cast<SQLSMALLINT>(datatype),
                               buf, buf_len, ret_len))) {
-        throw statement_error(handle_, util::cat("Unable to bind to column ", column, ": "));
+        throw_statement_error(handle_, util::cat("Unable to bind to column ", column, ": "));
     }
 }
 
@@ -235,7 +225,7 @@ void StatementHandle::bind_parameter(SQLUSMALLINT param_idx, ParameterType param
             handle_, param_idx, static_cast<SQLSMALLINT>(param_type),
             static_cast<SQLSMALLINT>(c_data_type), static_cast<SQLSMALLINT>(sql_data_type),
             sql_data_type_length_or_precision, decimal_digits, buf, buf_len, ret_len))) {
-        throw statement_error(handle_, util::cat("Unable to bind SQL parameter ", param_idx, ": "));
+        throw_statement_error(handle_, util::cat("Unable to bind SQL parameter ", param_idx, ": "));
     }
 }
 
@@ -243,88 +233,29 @@ void StatementHandle::get_data(int column, SQLSMALLINT datatype, SQLPOINTER buf,
                                SQLLEN* ret_len) {
     require_allocated(is_allocated_, "Unallocated SQL statement");
     if (!succeeded(SQLGetData(handle_, to_odbc_number(column), datatype, buf, buf_len, ret_len))) {
-        throw statement_error(handle_, util::cat("Unable to get data from column ", column, ": "));
+        throw_statement_error(handle_, util::cat("Unable to get data from column ", column, ": "));
     }
 }
 
 std::string StatementHandle::get_data_as_string(int column, bool* was_null) {
     require_allocated(is_allocated_, "Unallocated SQL statement");
-    std::string str;
-    if (was_null != nullptr) {
-        *was_null = false;
-    }
-    char buf[1024];
-    constexpr SQLLEN buf_len = sizeof(buf);
-    for (;;) {
-        SQLLEN data_len_or_indicator = 0;
-        const SQLRETURN code = SQLGetData(handle_, to_odbc_number(column), SQL_C_CHAR, buf, buf_len,
-                                          &data_len_or_indicator);
-        if (succeeded(code)) {
-            if (data_len_or_indicator == SQL_NULL_DATA) {
-                if (was_null != nullptr) {
-                    *was_null = true;
-                }
-                return str;
-            }
-            // The driver terminates every piece; the reported length is that of
-            // the whole remainder, so the piece ends at its first NUL.
-            buf[buf_len - 1] = '\0';
-            str.append(buf);
-        } else if (code == SQL_NO_DATA) {
-            return str;
-        } else {
-            throw Error(util::cat("Error while retrieving data from column ", column));
-        }
-    }
+    return odbc::read_chunked_text(handle_, column, was_null);
 }
 
 std::vector<unsigned char> StatementHandle::get_data_as_binary(int column, bool* was_null) {
     require_allocated(is_allocated_, "Unallocated SQL statement");
-    constexpr std::size_t chunk_len = 4096;
-    std::vector<unsigned char> blob;
-    std::size_t good_data_len = 0;
-    if (was_null != nullptr) {
-        *was_null = false;
-    }
-    for (;;) {
-        blob.resize(good_data_len + chunk_len);
-        SQLLEN data_len_or_indicator = 0;
-        const SQLRETURN code =
-            SQLGetData(handle_, to_odbc_number(column), SQL_C_BINARY, blob.data() + good_data_len,
-                       static_cast<SQLLEN>(chunk_len), &data_len_or_indicator);
-        if (succeeded(code)) {
-            if (data_len_or_indicator == SQL_NULL_DATA) {
-                if (was_null != nullptr) {
-                    *was_null = true;
-                }
-                break;
-            }
-            if (data_len_or_indicator == SQL_NO_TOTAL ||
-                data_len_or_indicator > static_cast<SQLLEN>(chunk_len)) {
-                good_data_len += chunk_len;
-            } else {
-                good_data_len += static_cast<std::size_t>(data_len_or_indicator);
-            }
-        } else if (code == SQL_NO_DATA) {
-            break;
-        } else {
-            throw statement_error(
-                handle_, util::cat("Error while retrieving data from column ", column, ": "));
-        }
-    }
-    blob.resize(good_data_len);
-    return blob;
+    return odbc::read_chunked_binary(handle_, column, was_null);
 }
 
 std::string StatementHandle::get_error_message() const {
-    return statement_diagnostics(handle_).text;
+    return odbc::collect_diagnostics(SQL_HANDLE_STMT, handle_).text;
 }
 
 int StatementHandle::get_num_result_columns() {
     require_allocated(is_allocated_, "Unallocated SQL statement");
     SQLSMALLINT count = 0;
     if (!succeeded(SQLNumResultCols(handle_, &count))) {
-        throw statement_error(handle_, "Unable to count result columns: ");
+        throw_statement_error(handle_, "Unable to count result columns: ");
     }
     return count;
 }
@@ -345,7 +276,7 @@ std::string StatementHandle::get_column_name(int column) {
                            static_cast<SQLSMALLINT>(name.size()), &name_len, &data_type,
                            &column_size, &decimal_digits, &nullable);
         if (!succeeded(code)) {
-            throw statement_error(handle_, util::cat("Unable to describe column ", column, ": "));
+            throw_statement_error(handle_, util::cat("Unable to describe column ", column, ": "));
         }
         const auto length = static_cast<std::size_t>(name_len < 0 ? 0 : name_len);
         if (length < name.size() || name.size() >= 32767) {

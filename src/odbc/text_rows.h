@@ -2,24 +2,22 @@
 #define ZEL_SQL_ODBC_TEXT_ROWS_H_
 
 // Reading every row of an executed statement, each value whole as text: what
-// the query cache stores and what the Python module's query() returns.
-// Internal: not installed. The Python module and the benchmarks compile this
-// same file, with odbc_rules.cpp, into themselves.
+// the query cache stores. Internal: not installed. The benchmarks and the
+// integration tests compile this same file, with column_reader.cpp and
+// odbc_rules.cpp, into themselves.
 //
 // Columns of a declared size up to about 1,000 characters are read through
-// bound character buffers; the others with SQLGetData. When every column is
-// bound and the driver can read a value again in any row of a rowset
-// (SQL_GD_BLOCK and SQLSetPos), each fetch fills a row array of at most
-// 256 KiB; otherwise one row per fetch. A value longer than its buffer, or
-// whose length the driver does not tell (SQL_NO_TOTAL), is read again whole
-// with SQLGetData, in a rowset after SQLSetPos to its row: no value is ever
-// cut. The bindings and the row array are undone before the function returns
-// or throws.
+// bound character buffers, the others with SQLGetData, through the library's
+// column reader (column_reader.h): row arrays where the driver can complete a
+// value in its row, values longer than their buffer read again whole, no
+// value ever cut, a NUL inside a value kept. The bindings and the row array
+// are undone before the function returns or throws.
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "util/internal_api.h"
 #include "zel/sql/Query.h"
 
 namespace zel::sql::detail {
@@ -30,7 +28,7 @@ using TextRow = std::vector<std::optional<std::string>>;
 /// The column names of `query` as the driver names them; empty for a
 /// statement without a result set.
 /// @throws zel::sql::DatabaseError when the driver cannot describe a column.
-std::vector<std::string> read_column_names(Query& query);
+ZEL_SQL_INTERNAL_API std::vector<std::string> read_column_names(Query& query);
 
 /// Fetches every remaining row of `query`, which has `columns` result columns,
 /// reading each value whole as text. A fetch that fails is an error, never a
@@ -39,7 +37,7 @@ std::vector<std::string> read_column_names(Query& query);
 /// bound columns of its own.
 /// @throws zel::sql::DatabaseError for a failed describe, bind, fetch or read;
 /// zel::Error when a completed value's length differs from the fetch's.
-std::vector<TextRow> read_text_rows(Query& query, int columns);
+ZEL_SQL_INTERNAL_API std::vector<TextRow> read_text_rows(Query& query, int columns);
 
 }  // namespace zel::sql::detail
 

@@ -166,6 +166,8 @@ const char* name_of(Fn fn) {
             return "SQLGetInfo";
         case Fn::get_functions:
             return "SQLGetFunctions";
+        case Fn::col_attribute:
+            return "SQLColAttribute";
         case Fn::set_pos:
             return "SQLSetPos";
     }

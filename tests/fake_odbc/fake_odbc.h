@@ -9,7 +9,7 @@
 /// SQLFreeHandle, SQLSetEnvAttr, SQLSetConnectAttr, SQLGetConnectAttr,
 /// SQLSetStmtAttr, SQLConnect, SQLDisconnect, SQLExecDirect, SQLFetch,
 /// SQLCancel, SQLGetData, SQLBindCol, SQLBindParameter, SQLGetDiagRec,
-/// SQLNumResultCols, SQLDescribeCol). A test
+/// SQLNumResultCols, SQLDescribeCol, SQLColAttribute for SQL_DESC_UNSIGNED). A test
 /// executable links the library's objects against it instead of libodbc.
 ///
 /// What the fake does:
@@ -96,6 +96,7 @@ enum class Fn {
     set_pos,           ///< SQLSetPos
     get_info,          ///< SQLGetInfo
     get_functions,     ///< SQLGetFunctions
+    col_attribute,     ///< SQLColAttribute (SQL_DESC_UNSIGNED only: every column is signed)
 };
 
 /// "SQLAllocHandle" and so on.

@@ -924,4 +924,24 @@ SQLRETURN SQL_API SQLGetFunctions(SQLHDBC ConnectionHandle, SQLUSMALLINT Functio
                });
 }
 
+SQLRETURN SQL_API SQLColAttribute(SQLHSTMT StatementHandle, SQLUSMALLINT ColumnNumber,
+                                  SQLUSMALLINT FieldIdentifier, SQLPOINTER CharacterAttribute,
+                                  SQLSMALLINT BufferLength, SQLSMALLINT* StringLength,
+                                  SQLLEN* NumericAttribute) {
+    Call call =
+        make_call(Fn::col_attribute, {pointer_arg(StatementHandle), number_arg(ColumnNumber),
+                                      number_arg(FieldIdentifier), pointer_arg(CharacterAttribute),
+                                      number_arg(BufferLength), pointer_arg(StringLength),
+                                      pointer_arg(NumericAttribute)});
+    return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true,
+               [&](HandleState* h, Call&) -> SQLRETURN {
+                   if (FieldIdentifier != SQL_DESC_UNSIGNED || NumericAttribute == nullptr) {
+                       return fake_odbc::detail::fail(h, "HY091",
+                                                      "Invalid descriptor field identifier");
+                   }
+                   *NumericAttribute = SQL_FALSE;
+                   return SQL_SUCCESS;
+               });
+}
+
 }  // extern "C"
