@@ -90,7 +90,8 @@ ZEL_SQL_INTERNAL_API const DriverQuirk* driver_quirk(std::string_view driver_nam
 /// @throws zel::sql::DatabaseError "Error while retrieving data from column
 /// <n>: <diagnostics>" when a call fails; `out` then keeps what was read
 /// before.
-ZEL_SQL_INTERNAL_API bool append_whole_value(SQLHSTMT statement, int column, SQLSMALLINT c_type, std::string& out);
+ZEL_SQL_INTERNAL_API bool append_whole_value(SQLHSTMT statement, int column, SQLSMALLINT c_type,
+                                             std::string& out);
 
 /// The chunked character read of StatementHandle::get_data_as_string: pieces
 /// of a 1,024-byte buffer, each kept up to its first NUL, until SQL_NO_DATA.
@@ -103,7 +104,8 @@ ZEL_SQL_INTERNAL_API std::string read_chunked_text(SQLHSTMT statement, int colum
 /// SQL_NO_DATA.
 /// @throws zel::sql::DatabaseError "Error while retrieving data from column
 /// <n>: <diagnostics>" when a call fails.
-ZEL_SQL_INTERNAL_API std::vector<unsigned char> read_chunked_binary(SQLHSTMT statement, int column, bool* was_null);
+ZEL_SQL_INTERNAL_API std::vector<unsigned char> read_chunked_binary(SQLHSTMT statement, int column,
+                                                                    bool* was_null);
 
 // --- fetching bound rows ---------------------------------------------------
 
