@@ -41,7 +41,7 @@ void check_folder_trusted(const std::string& folder) {
 }  // namespace
 
 QueryResult CacheFiles::load(const Cache& cache, const std::string& sql,
-                             const std::string& data_source) {
+                             const std::string& data_source, DigestThread digest_thread) {
     const std::string file_name = cache.get_full_file_name(sql);
     // The copy is read by plain reads into memory, never mapped: a file cut
     // short by someone else while it is read must give an error, not SIGBUS.
@@ -69,7 +69,8 @@ QueryResult CacheFiles::load(const Cache& cache, const std::string& sql,
     }
     CachedQuery cached;
     try {
-        cached = read_cache_payload(std::string_view(bytes).substr(cache_header_size));
+        cached =
+            read_cache_payload(std::string_view(bytes).substr(cache_header_size), digest_thread);
     } catch (const PayloadError& e) {
         fail(file_name, e.what());
     } catch (const std::bad_alloc&) {

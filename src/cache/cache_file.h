@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "cache/cache_payload.h"
 #include "zel/sql/Cache.h"
 #include "zel/sql/QueryResult.h"
 
@@ -16,12 +17,14 @@ namespace zel::sql::detail {
 class CacheFiles {
 public:
     /// The result cached for exactly `sql`, stored through `data_source`, with
-    /// from_cache true and message empty.
+    /// from_cache true and message empty. A large copy's check sum is taken
+    /// on a thread of its own only when `digest_thread` allows it.
     /// @throws zel::Error naming the cache file: a file that cannot be opened,
     /// a wrong header, an unknown format version, a damaged or truncated
     /// payload, another query's or another data source's copy.
     static QueryResult load(const Cache& cache, const std::string& sql,
-                            const std::string& data_source);
+                            const std::string& data_source,
+                            DigestThread digest_thread = DigestThread::caller);
 
     /// Replaces the cache file of `sql` atomically with `result` (column
     /// names, rows and stored_at), creating the cache folder first. A reader
