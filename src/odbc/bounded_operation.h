@@ -56,19 +56,20 @@ void finish(const Attempt& attempt);
 /// Runs `operation(Database&, Result&)` under `db`'s wait limit on a result
 /// of its own, which becomes `target` when the operation returns or throws,
 /// so that a failure leaves `target` as the operation left it, just as when
-/// it runs on `target` itself. After a timeout `target` is left as it was.
+/// it runs on `target` itself. The operation starts from `target`'s contents,
+/// moved, so that a reload reuses the memory of the last load (a cleared
+/// vector keeps its capacity) rather than growing a new one on the helper.
+/// After a timeout `target` is a new, empty Result.
 /// `operation` is copied: it must not refer to the caller's objects.
 /// @throws what the operation threw, the timeout, or zel::Error when no
 /// helper thread can be started.
 template <typename Result, typename Operation>
 void run_bounded_into(Database& db, Result& target, Operation operation) {
     // The helper may outlive this call, so what it builds is shared with it.
-    auto result = std::make_shared<Result>();
+    auto result = std::make_shared<Result>(std::move(target));
     const Attempt attempt = BoundedOperation::attempt(
         db, [result, operation](Database& on) { operation(on, *result); });
-    if (attempt.outcome != AttemptOutcome::timed_out) {
-        target = std::move(*result);
-    }
+    target = attempt.outcome == AttemptOutcome::timed_out ? Result{} : std::move(*result);
     finish(attempt);
 }
 

@@ -95,8 +95,7 @@ TEST_F(GivenUpStatementTest, StatementsOfTheGivenUpConnectionThrowAndFreeNothing
               [&] { number = destroyed_while_blocked->get_column_as_double(1, nullptr); }},
              {"get_column_as_string",
               [&] { destroyed_while_blocked->get_column_as_string(1, nullptr); }},
-             {"get_num_result_columns",
-              [&] { destroyed_while_blocked->get_num_result_columns(); }},
+             {"get_num_result_columns", [&] { destroyed_while_blocked->get_num_result_columns(); }},
              {"exec", [&] { procedure->exec(); }},
          }) {
         EXPECT_EQ(error_of(action), given_up_message) << what;
