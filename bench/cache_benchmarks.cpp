@@ -146,6 +146,7 @@ void register_cache_benchmarks(const DataSource& source, const std::string& work
     timed(benchmark::RegisterBenchmark(
         (prefix + "db_read_and_store").c_str(), [db, sql](benchmark::State& state) {
             std::size_t rows = 0;
+            const ProcessCpu cpu;
             for (auto _ : state) {
                 const QueryResult result = db->read_with_cache(sql);
                 if (result.from_cache || !result.message.empty()) {
@@ -154,6 +155,7 @@ void register_cache_benchmarks(const DataSource& source, const std::string& work
                 }
                 rows = result.rows.size();
             }
+            cpu.report(state);
             expect_rows(state, rows);
         }));
 
@@ -165,6 +167,7 @@ void register_cache_benchmarks(const DataSource& source, const std::string& work
         (prefix + "db_read_and_store_unbounded").c_str(),
         [unbounded_db, sql](benchmark::State& state) {
             std::size_t rows = 0;
+            const ProcessCpu cpu;
             for (auto _ : state) {
                 const QueryResult result = unbounded_db->read_with_cache(sql);
                 if (result.from_cache || !result.message.empty()) {
@@ -173,6 +176,7 @@ void register_cache_benchmarks(const DataSource& source, const std::string& work
                 }
                 rows = result.rows.size();
             }
+            cpu.report(state);
             expect_rows(state, rows);
         }));
 
