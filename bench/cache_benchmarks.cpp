@@ -147,6 +147,7 @@ void register_cache_benchmarks(const DataSource& source, const std::string& work
     timed(benchmark::RegisterBenchmark(
         (prefix + "db_read_and_store").c_str(), [db, sql](benchmark::State& state) {
             std::size_t rows = 0;
+            const ProcessCpu cpu;
             for (auto _ : state) {
                 const QueryResult result = db->read_with_cache(sql);
                 if (result.from_cache || !result.message.empty()) {
@@ -155,6 +156,7 @@ void register_cache_benchmarks(const DataSource& source, const std::string& work
                 }
                 rows = result.rows.size();
             }
+            cpu.report(state);
             expect_rows(state, rows);
         }));
 
@@ -166,6 +168,7 @@ void register_cache_benchmarks(const DataSource& source, const std::string& work
         (prefix + "db_read_and_store_unbounded").c_str(),
         [unbounded_db, sql](benchmark::State& state) {
             std::size_t rows = 0;
+            const ProcessCpu cpu;
             for (auto _ : state) {
                 const QueryResult result = unbounded_db->read_with_cache(sql);
                 if (result.from_cache || !result.message.empty()) {
@@ -174,6 +177,7 @@ void register_cache_benchmarks(const DataSource& source, const std::string& work
                 }
                 rows = result.rows.size();
             }
+            cpu.report(state);
             expect_rows(state, rows);
         }));
 

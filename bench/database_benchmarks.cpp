@@ -205,9 +205,11 @@ void register_database_benchmarks(const DataSource& source, const std::string& w
     timed(benchmark::RegisterBenchmark((prefix + "read_from_db").c_str(),
                                        [db](benchmark::State& state) {
                                            ComponentList list;
+                                           const ProcessCpu cpu;
                                            for (auto _ : state) {
                                                list.read_from_db(*db, large_facility);
                                            }
+                                           cpu.report(state);
                                            expect_rows(state, list.components_.size());
                                        }));
 
@@ -218,9 +220,11 @@ void register_database_benchmarks(const DataSource& source, const std::string& w
     timed(benchmark::RegisterBenchmark((prefix + "read_from_db_unbounded").c_str(),
                                        [unbounded_db](benchmark::State& state) {
                                            ComponentList list;
+                                           const ProcessCpu cpu;
                                            for (auto _ : state) {
                                                list.read_from_db(*unbounded_db, large_facility);
                                            }
+                                           cpu.report(state);
                                            expect_rows(state, list.components_.size());
                                        }));
 

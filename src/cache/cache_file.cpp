@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "util/error_text.h"
 #include "util/file.h"
 #include "util/string.h"
 #include "util/trusted_file.h"
@@ -49,7 +50,7 @@ void check_folder_trusted(const std::string& folder) {
 
 }  // namespace
 
-std::optional<CachedQuery> CacheFiles::read(const std::string& file_name) {
+std::optional<CachedQuery> CacheFiles::read(const std::string& file_name, DigestThread digest_thread) {
     using Kind = CacheCopyError::Kind;
     // The copy is read by plain reads into memory, never mapped: a file cut
     // short by someone else while it is read must give an error, not SIGBUS.
@@ -84,7 +85,8 @@ std::optional<CachedQuery> CacheFiles::read(const std::string& file_name) {
     }
     CachedQuery cached;
     try {
-        cached = read_cache_payload(std::string_view(bytes).substr(cache_header_size));
+        cached =
+            read_cache_payload(std::string_view(bytes).substr(cache_header_size), digest_thread);
     } catch (const PayloadError& e) {
         fail(file_name, Kind::damaged, e.what(), e.reason());
     } catch (const std::bad_alloc&) {
@@ -95,9 +97,9 @@ std::optional<CachedQuery> CacheFiles::read(const std::string& file_name) {
 }
 
 QueryResult CacheFiles::load(const Cache& cache, const std::string& sql,
-                             const std::string& data_source) {
+                             const std::string& data_source, DigestThread digest_thread) {
     const std::string file_name = cache.get_full_file_name(sql);
-    std::optional<CachedQuery> cached = read(file_name);
+    std::optional<CachedQuery> cached = read(file_name, digest_thread);
     if (!cached) {
         throw Error(util::cat("Cannot open input file \"", file_name, "\""));
     }

@@ -18,19 +18,24 @@ namespace zel::sql::detail {
 class CacheFiles {
 public:
     /// The result cached for exactly `sql`, stored through `data_source`, with
-    /// from_cache true and message empty.
+    /// from_cache true and message empty. A large copy's check sum is taken
+    /// on a thread of its own only when `digest_thread` allows it.
     /// @throws zel::Error naming the cache file: a file that cannot be opened,
     /// a wrong header, an unknown format version, a damaged or truncated
     /// payload, another query's or another data source's copy.
     static QueryResult load(const Cache& cache, const std::string& sql,
-                            const std::string& data_source);
+                            const std::string& data_source,
+                            DigestThread digest_thread = DigestThread::caller);
 
     /// What the cache file `file_name` holds, read under the trust rule of
     /// the files the library falls back on and checked as load() checks it,
     /// save for its query and data source. std::nullopt when there is no file
     /// of that name.
     /// @throws CacheCopyError naming the file, with load()'s messages.
-    static std::optional<CachedQuery> read(const std::string& file_name);
+    /// The payload's digest is computed on the calling thread unless
+    /// `digest_thread` allows a thread of its own (see read_cache_payload).
+    static std::optional<CachedQuery> read(const std::string& file_name,
+                                           DigestThread digest_thread = DigestThread::caller);
 
     /// Replaces the cache file of `sql` atomically with `result` (column
     /// names, rows and stored_at), creating the cache folder first. A reader

@@ -272,7 +272,7 @@ void write_cache_payload(const std::string& sql, const std::string& data_source,
     out.finish();
 }
 
-CachedQuery read_cache_payload(std::string_view payload) {
+CachedQuery read_cache_payload(std::string_view payload, DigestThread digest_thread) {
     const std::uint64_t file_size = cache_header_size + payload.size();
     if (payload.size() < version_size) {
         PayloadReader::damaged(util::cat("the file has ", file_size, " bytes"));
@@ -305,7 +305,7 @@ CachedQuery read_cache_payload(std::string_view payload) {
         }
         return decode_fields(body);
     };
-    if (body.size() < parallel_digest_size) {
+    if (digest_thread == DigestThread::caller || body.size() < parallel_digest_size) {
         return check_then_decode();
     }
     // A large copy: the digest is taken on a thread of its own while the

@@ -50,12 +50,21 @@ void write_cache_payload(const std::string& sql, const std::string& data_source,
                          const QueryResult& result,
                          const std::function<void(std::string_view)>& write);
 
+/// Where the check sum of a payload is taken.
+enum class DigestThread {
+    caller,         ///< on the calling thread, before the fields are decoded
+    own_for_large,  ///< a payload of 1 MiB or more on a thread of its own,
+                    ///< while the fields are decoded
+};
+
 /// Decodes a payload (the cache file without its header). Never allocates
 /// more than the payload's own size allows: every length and count is checked
 /// against the bytes that are left before anything is allocated for it.
+/// No thread is started unless `digest_thread` allows it.
 /// @throws PayloadError for an unknown format version, a payload whose size,
 /// check sum or structure is wrong.
-CachedQuery read_cache_payload(std::string_view payload);
+CachedQuery read_cache_payload(std::string_view payload,
+                               DigestThread digest_thread = DigestThread::caller);
 
 }  // namespace zel::sql::detail
 

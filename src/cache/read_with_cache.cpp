@@ -1,15 +1,16 @@
 // Reading any query through the cache of its data source: every successful
 // read is stored, and the last good copy answers when the database cannot.
 
+#include "cache/read_with_cache.h"
+
 #include <chrono>
 #include <cstdint>
-#include <exception>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "cache/cache_file.h"
+#include "odbc/bounded_operation.h"
 #include "odbc/join_errors.h"
 #include "odbc/text_rows.h"
 #include "util/string.h"
@@ -47,16 +48,23 @@ bool is_fresh(const QueryResult& cached, std::chrono::seconds max_age) {
 
 }  // namespace
 
-QueryResult Database::read_with_cache(const std::string& sql, CachePolicy policy,
-                                      std::chrono::seconds max_age) {
+namespace detail {
+
+QueryResult read_with_cache(Database& db, const std::string& sql, CachePolicy policy,
+                            std::chrono::seconds max_age) {
+    const Cache& cache = db.get_cache();
+    const std::string& data_source = db.get_data_source();
+    // Threads only where the caller allowed bounded waiting.
+    const DigestThread digest_thread =
+        db.get_wait_limit().count() > 0 ? DigestThread::own_for_large : DigestThread::caller;
     if (policy == CachePolicy::cache_only) {
-        return detail::CacheFiles::load(cache_, sql, data_source_);
+        return CacheFiles::load(cache, sql, data_source, digest_thread);
     }
     std::optional<QueryResult> cached;
     std::optional<std::string> cache_error;
     const auto load_cached = [&] {
         try {
-            cached = detail::CacheFiles::load(cache_, sql, data_source_);
+            cached = CacheFiles::load(cache, sql, data_source, digest_thread);
         } catch (const Error& e) {
             cache_error = e.get_message();
         }
@@ -70,30 +78,27 @@ QueryResult Database::read_with_cache(const std::string& sql, CachePolicy policy
 
     QueryResult result;
     try {
-        // Under the wait limit the helper reads into a result of its own.
-        auto read = std::make_shared<QueryResult>();
-        const std::exception_ptr failure =
-            run_bounded([read, sql](Database& db) { *read = read_from_database(db, sql); });
-        if (failure) {
-            std::rethrow_exception(failure);
-        }
-        result = std::move(*read);
+        // Under the wait limit the helper reads into a result of its own,
+        // which is moved here when it ends.
+        result = run_bounded<QueryResult>(
+            db, [sql](Database& on) { return read_from_database(on, sql); });
     } catch (const Error& db_error) {
         if (!cached && !cache_error) {
             load_cached();
         }
         if (!cached) {
-            detail::throw_joined_errors(db_error, Error(*cache_error));
+            throw_joined_errors(db_error, Error(*cache_error));
         }
         cached->message = db_error.get_message();
         return std::move(*cached);
     }
     try {
-        detail::CacheFiles::store(cache_, sql, data_source_, result);
+        CacheFiles::store(cache, sql, data_source, result);
     } catch (const Error& e) {
         result.message = e.get_message();
     }
     return result;
 }
 
+}  // namespace detail
 }  // namespace zel::sql

@@ -4,12 +4,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <exception>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "component_list/component_view.h"
+#include "odbc/bounded_operation.h"
 #include "odbc/join_errors.h"
 #include "util/string.h"
 #include "zel/Error.h"
@@ -117,15 +116,11 @@ void ComponentList::read_from_db(Database& db, const std::string& machine) {
     if (db.get_wait_limit().count() > 0) {
         // The helper fills a list of its own: after a timeout it may still be
         // writing to it. When it ends, its list is this one's, whatever state
-        // a failure left it in.
+        // a failure left it in; after a timeout this one stays empty.
         clear();
-        auto loaded = std::make_shared<ComponentList>();
-        const std::exception_ptr failure = db.run_bounded(
-            [loaded, machine](Database& helper_db) { loaded->read_from_db(helper_db, machine); });
-        *this = std::move(*loaded);
-        if (failure) {
-            std::rethrow_exception(failure);
-        }
+        detail::run_bounded_into(db, *this, [machine](Database& on, ComponentList& loaded) {
+            loaded.read_from_db(on, machine);
+        });
         return;
     }
     util::check_no_nul(machine, "Invalid facility name");

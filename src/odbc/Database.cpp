@@ -4,6 +4,8 @@
 #include <memory>
 #include <utility>
 
+#include "cache/read_with_cache.h"
+#include "odbc/bounded_operation.h"
 #include "odbc/bounded_wait.h"
 #include "odbc/odbc_rules.h"
 #include "util/string.h"
@@ -58,18 +60,6 @@ void check_dictionary_name(std::string_view name, std::string_view what) {
     }
 }
 
-void rethrow_if_failed(const std::exception_ptr& error) {
-    if (error) {
-        std::rethrow_exception(error);
-    }
-}
-
-// "15 s" for whole seconds, "1500 ms" otherwise.
-std::string limit_text(std::chrono::milliseconds limit) {
-    return limit.count() % 1000 == 0 ? util::cat(limit.count() / 1000, " s")
-                                     : util::cat(limit.count(), " ms");
-}
-
 // One text of SQLGetInfo, whatever its length.
 std::string read_info_text(SQLHDBC conn, SQLUSMALLINT type, const char* type_name) {
     std::string text(256, '\0');
@@ -93,18 +83,6 @@ std::string read_info_text(SQLHDBC conn, SQLUSMALLINT type, const char* type_nam
         }
         text.assign(std::min<std::size_t>(size + 1, 32767), '\0');
     }
-}
-
-std::string step_text(detail::WaitStep step, const std::string& data_source) {
-    switch (step) {
-        case detail::WaitStep::connect:
-            return util::cat("connect to ", data_source);
-        case detail::WaitStep::execute:
-            return util::cat("statement on ", data_source);
-        case detail::WaitStep::fetch:
-            break;
-    }
-    return util::cat("fetch from ", data_source);
 }
 
 }  // namespace
@@ -164,56 +142,13 @@ void Database::set_wait_limit(std::chrono::milliseconds limit) {
     wait_limit_ = limit;
 }
 
-std::exception_ptr Database::run_bounded(const std::function<void(Database&)>& operation) {
-    if (wait_limit_.count() == 0) {
-        operation(*this);
-        return nullptr;
-    }
-    // The helper works on a Database of its own that has taken over the
-    // handles, so that after a timeout nothing it touches belongs to the
-    // caller. It runs with no limit of its own.
-    auto helper_db = std::make_shared<Database>(data_source_, user_, password_);
-    helper_db->wait_limit_ = std::chrono::milliseconds(0);
-    helper_db->env_handle_ = std::move(env_handle_);
-    helper_db->conn_handle_ = std::move(conn_handle_);
-    helper_db->connected_ = connected_;
-    helper_db->last_connect_error_ = last_connect_error_;
-    connected_ = false;
-
-    const auto take_back = [this, &helper_db] {
-        env_handle_ = std::move(helper_db->env_handle_);
-        conn_handle_ = std::move(helper_db->conn_handle_);
-        connected_ = helper_db->connected_;
-        last_connect_error_ = std::move(helper_db->last_connect_error_);
-        helper_db->connected_ = false;
-    };
-    detail::BoundedOutcome outcome;
-    try {
-        outcome = detail::run_with_wait_limit([helper_db, operation] { operation(*helper_db); },
-                                              wait_limit_);
-    } catch (const Error&) {
-        take_back();  // no helper started: the handles never left this thread
-        throw;
-    }
-    if (!outcome.finished) {
-        // The helper keeps the hung connection's handles and frees them once,
-        // when it ends; this Database connects anew next time.
-        throw DatabaseError(
-            util::cat("The database did not answer within ", limit_text(wait_limit_), " (",
-                      step_text(outcome.overdue, data_source_), ")"),
-            "HYT00", 0);
-    }
-    take_back();
-    return outcome.error;
-}
-
 Query Database::send_query(const std::string& query) {
-    rethrow_if_failed(run_bounded([](Database& db) { db.prepare_connection(); }));
+    detail::run_bounded_void(*this, [](Database& db) { db.prepare_connection(); });
     return Query(query, conn_handle_);
 }
 
 Procedure Database::get_procedure(std::string procedure) {
-    rethrow_if_failed(run_bounded([](Database& db) { db.prepare_connection(); }));
+    detail::run_bounded_void(*this, [](Database& db) { db.prepare_connection(); });
     return Procedure(std::move(procedure), conn_handle_);
 }
 
@@ -222,11 +157,11 @@ std::vector<std::string> Database::read_column_names(std::string_view table_name
     check_dictionary_name(table_name, "table");
     check_dictionary_name(owner, "owner");
     if (wait_limit_.count() > 0) {
-        auto names = std::make_shared<std::vector<std::string>>();
-        rethrow_if_failed(
-            run_bounded([names, table = std::string(table_name), owner = std::string(owner)](
-                            Database& db) { *names = db.read_column_names(table, owner); }));
-        return std::move(*names);
+        // On the helper, whose own limit is 0, this call runs unbounded.
+        return detail::run_bounded<std::vector<std::string>>(
+            *this, [table = std::string(table_name), owner = std::string(owner)](Database& db) {
+                return db.read_column_names(table, owner);
+            });
     }
     const std::string sql = util::cat(
         "SELECT COLUMN_NAME FROM ALL_TAB_COLUMNS WHERE UPPER(OWNER) = '",
@@ -249,9 +184,9 @@ std::vector<std::string> Database::read_column_names(std::string_view table_name
 
 DriverInfo Database::get_driver_info() {
     if (wait_limit_.count() > 0) {
-        auto info = std::make_shared<DriverInfo>();
-        rethrow_if_failed(run_bounded([info](Database& db) { *info = db.get_driver_info(); }));
-        return std::move(*info);
+        // On the helper, whose own limit is 0, this call runs unbounded.
+        return detail::run_bounded<DriverInfo>(*this,
+                                               [](Database& db) { return db.get_driver_info(); });
     }
     prepare_connection();
     if (!connected_) {
@@ -273,6 +208,12 @@ DriverInfo Database::get_driver_info() {
     info.dbms_name = read_info_text(conn_handle_(), SQL_DBMS_NAME, "SQL_DBMS_NAME");
     info.dbms_version = read_info_text(conn_handle_(), SQL_DBMS_VER, "SQL_DBMS_VER");
     return info;
+}
+
+QueryResult Database::read_with_cache(const std::string& sql, CachePolicy policy,
+                                      std::chrono::seconds max_age) {
+    // The cache layer reads through this Database; this is its public entry.
+    return detail::read_with_cache(*this, sql, policy, max_age);
 }
 
 }  // namespace zel::sql

@@ -2,10 +2,14 @@
 
 #include <utility>
 
+#include "odbc/connection_state.h"
+
 namespace zel::sql {
 
 Query::Query(const std::string& query, const ConnectionHandle& connection_handle)
-    : connection_(connection_handle()), query_(query) {
+    : connection_(connection_handle()),
+      connection_state_(detail::state_of(connection_handle)),
+      query_(query) {
     statement_.alloc(connection_handle);
     statement_.send_query(query_);
 }
@@ -13,13 +17,18 @@ Query::Query(const std::string& query, const ConnectionHandle& connection_handle
 Query::Query(Query&& other) noexcept
     : statement_(std::move(other.statement_)),
       connection_(other.connection_),
+      connection_state_(std::move(other.connection_state_)),
       query_(std::move(other.query_)),
       column_info_(std::move(other.column_info_)) {}
 
 Query& Query::operator=(Query&& other) noexcept {
     if (this != &other) {
+        if (detail::is_inert(connection_state_)) {
+            detail::forget(statement_);
+        }
         statement_ = std::move(other.statement_);
         connection_ = other.connection_;
+        connection_state_ = std::move(other.connection_state_);
         query_ = std::move(other.query_);
         column_info_ = std::move(other.column_info_);
     }
@@ -27,6 +36,10 @@ Query& Query::operator=(Query&& other) noexcept {
 }
 
 Query::~Query() {
+    if (detail::is_inert(connection_state_)) {
+        // The helper that owns the connection frees this statement with it.
+        detail::forget(statement_);
+    }
     if (statement_.is_allocated()) {
         statement_.cancel();
     }
@@ -36,6 +49,7 @@ Query::~Query() {
 }
 
 void Query::bind_column(int column, CDataType datatype, SQLPOINTER buf, SQLLEN buf_len) {
+    detail::check_usable(connection_state_);
     ColumnInfo& info = column_info_.try_emplace(column, ColumnInfo{}).first->second;
     info.datatype = datatype;
     info.buf = buf;
@@ -44,33 +58,40 @@ void Query::bind_column(int column, CDataType datatype, SQLPOINTER buf, SQLLEN b
 }
 
 bool Query::fetch() {
+    detail::check_usable(connection_state_);
     return statement_.fetch();
 }
 
 bool Query::fetch_checked() {
+    detail::check_usable(connection_state_);
     return statement_.fetch_checked(query_);
 }
 
 unsigned long Query::get_bytes_read(int column) const {
+    detail::check_usable(connection_state_);
     const SQLLEN bytes_read = column_info_.at(column).bytes_read;
     return bytes_read == SQL_NULL_DATA ? 0UL : static_cast<unsigned long>(bytes_read);
 }
 
 bool Query::is_null(int column) const {
+    detail::check_usable(connection_state_);
     return column_info_.at(column).bytes_read == SQL_NULL_DATA;
 }
 
 bool Query::get_column(int column, SQLPOINTER buf, SQLLEN buf_len, SQLSMALLINT datatype) {
+    detail::check_usable(connection_state_);
     SQLLEN indicator = 0;
     statement_.get_data(column, datatype, buf, buf_len, &indicator);
     return indicator != SQL_NULL_DATA;
 }
 
 std::vector<unsigned char> Query::get_column_as_binary(int column, bool* was_null) {
+    detail::check_usable(connection_state_);
     return statement_.get_data_as_binary(column, was_null);
 }
 
 double Query::get_column_as_double(int column, bool* was_null) {
+    detail::check_usable(connection_state_);
     double value = 0.0;
     const bool not_null =
         get_column(column, &value, sizeof(value), static_cast<SQLSMALLINT>(CDataType::c_double));
@@ -81,6 +102,7 @@ double Query::get_column_as_double(int column, bool* was_null) {
 }
 
 int32_t Query::get_column_as_int32_t(int column, bool* was_null) {
+    detail::check_usable(connection_state_);
     int32_t value = 0;
     const bool not_null =
         get_column(column, &value, sizeof(value), static_cast<SQLSMALLINT>(CDataType::c_slong));
@@ -91,14 +113,17 @@ int32_t Query::get_column_as_int32_t(int column, bool* was_null) {
 }
 
 std::string Query::get_column_as_string(int column, bool* was_null) {
+    detail::check_usable(connection_state_);
     return statement_.get_data_as_string(column, was_null);
 }
 
 int Query::get_num_result_columns() {
+    detail::check_usable(connection_state_);
     return statement_.get_num_result_columns();
 }
 
 std::string Query::get_column_name(int column) {
+    detail::check_usable(connection_state_);
     return statement_.get_column_name(column);
 }
 

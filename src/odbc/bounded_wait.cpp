@@ -52,6 +52,10 @@ void note_wait(WaitStep step) {
     call->mark(step);
 }
 
+bool is_bounded_helper() noexcept {
+    return current_call != nullptr;
+}
+
 BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::milliseconds limit) {
     auto call = std::make_shared<BoundedCall>();
     call->mark(WaitStep::connect);

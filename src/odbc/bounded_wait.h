@@ -28,6 +28,9 @@ enum class WaitStep { connect, execute, fetch };
 /// helper stops at its next call instead of using a connection nobody wants.
 void note_wait(WaitStep step);
 
+/// True on the helper thread of a bounded operation while it runs.
+bool is_bounded_helper() noexcept;
+
 /// How a bounded operation ended.
 struct BoundedOutcome {
     /// false: `limit` passed without an answer; the helper runs on detached.

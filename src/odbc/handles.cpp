@@ -1,9 +1,12 @@
 #include "zel/sql/handles.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include "odbc/bounded_wait.h"
 #include "odbc/column_reader.h"
+#include "odbc/connection_state.h"
 #include "odbc/odbc_rules.h"
 #include "util/string.h"
 #include "zel/Error.h"
@@ -86,6 +89,7 @@ ConnectionHandle::ConnectionHandle(ConnectionHandle&& other) noexcept {
 ConnectionHandle& ConnectionHandle::operator=(ConnectionHandle&& other) noexcept {
     if (this != &other) {
         take_over(*this, handle_, is_allocated_, other.handle_, other.is_allocated_);
+        state_ = std::move(other.state_);
     }
     return *this;
 }
@@ -96,6 +100,7 @@ ConnectionHandle::~ConnectionHandle() {
 
 void ConnectionHandle::free() noexcept {
     release(SQL_HANDLE_DBC, handle_, is_allocated_);
+    state_.reset();
 }
 
 void ConnectionHandle::alloc(const EnvironmentHandle& env_handle) {
@@ -105,10 +110,12 @@ void ConnectionHandle::alloc(const EnvironmentHandle& env_handle) {
     if (!env_handle.is_allocated()) {
         throw Error("SQL environment handle is not allocated");
     }
+    auto state = std::make_shared<detail::ConnectionState>();
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, env_handle(), &handle_))) {
         throw Error("Unable to allocate SQL connection handle");
     }
     is_allocated_ = true;
+    state_ = std::move(state);
     // A driver that cannot honour the login time-out still connects.
     SQLSetConnectAttr(handle_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5), 0);
 }

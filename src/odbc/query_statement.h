@@ -8,12 +8,17 @@
 
 #include <string>
 
+#include "odbc/connection_state.h"
 #include "zel/sql/Query.h"
 
 namespace zel::sql::detail {
 
 struct QueryStatementAccess {
-    static SQLHSTMT handle(const Query& query) { return query.statement_(); }
+    /// @throws zel::Error when the Query's connection was given up.
+    static SQLHSTMT handle(const Query& query) {
+        check_usable(query.connection_state_);
+        return query.statement_();
+    }
     static SQLHDBC connection(const Query& query) { return query.connection_; }
     static const std::string& sql(const Query& query) { return query.query_; }
 };

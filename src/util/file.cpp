@@ -14,9 +14,10 @@
 #include <cstring>
 #include <utility>
 
+#include "util/error_text.h"
 #include "util/hex.h"
+#include "util/path.h"
 #include "util/string.h"
-#include "util/trusted_file.h"
 
 namespace zel::util {
 namespace {
@@ -112,14 +113,6 @@ int create_temp_file(const std::string& target, mode_t mode, std::string& temp_n
 }
 
 }  // namespace
-
-std::string folder_of(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 bool is_stale_temp_file(const std::string& folder, const std::string& name,
                         const std::string& name_prefix) {

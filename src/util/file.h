@@ -94,10 +94,6 @@ private:
     Mode mode_;
 };
 
-/// The folder part of `path`: "." for a bare file name, "/" for a file in the
-/// root folder.
-std::string folder_of(const std::string& path);
-
 /// True when `name`, an entry of a folder, is the temporary file of a writer
 /// (".<file name>.tmp.<pid>.<suffix>") that died: its process no longer
 /// exists, or it is older than an hour. Only a regular file of the effective

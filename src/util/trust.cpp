@@ -3,6 +3,7 @@
 
 #include "zel/sql/trust.h"
 
+#include "util/error_text.h"
 #include "util/string.h"
 #include "util/trusted_file.h"
 #include "zel/Error.h"

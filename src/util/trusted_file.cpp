@@ -10,7 +10,8 @@
 #include <memory>
 #include <utility>
 
-#include "util/file.h"
+#include "util/error_text.h"
+#include "util/path.h"
 #include "util/string.h"
 
 namespace zel::util {
@@ -175,12 +176,6 @@ bool ReadableFile::read_all(std::string& bytes, std::string& why) {
         }
         done += static_cast<std::size_t>(got);
     }
-}
-
-std::string error_text(int error_number) {
-    char buffer[256];
-    // The GNU strerror_r returns its text, which may or may not be `buffer`.
-    return ::strerror_r(error_number, buffer, sizeof(buffer));
 }
 
 }  // namespace zel::util

@@ -86,9 +86,6 @@ private:
     int error_ = 0;
 };
 
-/// The system's text for `error_number` (strerror).
-std::string error_text(int error_number);
-
 }  // namespace zel::util
 
 #endif  // ZEL_SQL_UTIL_TRUSTED_FILE_H_

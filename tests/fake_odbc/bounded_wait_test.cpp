@@ -151,6 +151,7 @@ TEST_F(BoundedWaitTest, HungLoginIsGivenUpAndTheNextCallLogsInOnNewHandles) {
     expect_timeout([&] { db.send_query("SELECT 1 FROM DUAL"); }, "connect to accel");
     ASSERT_TRUE(fake_odbc::wait_for_blocked_call(patience));
     const SQLHANDLE hung_dbc = fake_odbc::last_handle(SQL_HANDLE_DBC);
+    const SQLHANDLE hung_env = fake_odbc::last_handle(SQL_HANDLE_ENV);
 
     db.set_wait_limit(patience);  // the next login is not timed, as above
     { db.send_query("SELECT 1 FROM DUAL"); }
@@ -158,8 +159,9 @@ TEST_F(BoundedWaitTest, HungLoginIsGivenUpAndTheNextCallLogsInOnNewHandles) {
     EXPECT_NE(fake_odbc::last_handle(SQL_HANDLE_DBC), hung_dbc);
 
     fake_odbc::release_blocked_call();
+    // The environment is freed last: once it is, the helper is done.
     ASSERT_TRUE(fake_odbc::wait_for_calls(
-        [hung_dbc](const std::vector<Call>& log) { return is_freed(log, hung_dbc); }, patience));
+        [hung_env](const std::vector<Call>& log) { return is_freed(log, hung_env); }, patience));
     const Uses freed = uses_of(fake_odbc::calls(), Fn::free_handle, hung_dbc);
     EXPECT_EQ(freed.count, 1);
     EXPECT_TRUE(freed.all_from_helpers);

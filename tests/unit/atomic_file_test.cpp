@@ -9,6 +9,7 @@
 
 #include "test_support.h"
 #include "util/file.h"
+#include "util/path.h"
 
 namespace zel::util {
 namespace {

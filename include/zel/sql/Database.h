@@ -5,8 +5,6 @@
 /// One ODBC data source, reached with a user name and a password.
 
 #include <chrono>
-#include <exception>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +19,10 @@
 #include "zel/sql/handles.h"
 
 namespace zel::sql {
+
+namespace detail {
+class BoundedOperation;  // internal: runs work under the wait limit (src/odbc/bounded_operation.h)
+}  // namespace detail
 
 /// One ODBC data source. Nothing is allocated or contacted at construction;
 /// the first send_query() or get_procedure() connects (ODBC version 3, login
@@ -54,11 +56,18 @@ namespace zel::sql {
 /// caller's thread as long as the driver does; the driver's own time-outs
 /// bound them (see the driver notes).
 ///
-/// Every Query and Procedure made here must be destroyed before this Database
-/// disconnects, reconnects after a lost connection, gives up a connection
-/// after a timeout, or is destroyed: its statement belongs to the old
-/// connection, and must not be used after any of these. A Database is neither
-/// copied nor moved.
+/// Lifetime of Query and Procedure objects. A Query or Procedure made here
+/// belongs to the connection it was made on. Destroy it before this Database
+/// disconnects, reconnects after a lost connection, or is destroyed: its
+/// statement belongs to the old connection. A connection given up after a
+/// timeout is the one case that nobody can see coming, so there the rule is
+/// the other way round: every Query and Procedure of that connection turns
+/// inert. Each call on it throws zel::Error "The connection of this statement
+/// was given up after the database did not answer; make a new one", and
+/// destroying it, at any time, makes no ODBC call: the helper thread that owns
+/// the connection frees its statements together with it, once the hung call
+/// returns. Make a new one with send_query() or get_procedure(). A Database
+/// is neither copied nor moved.
 ///
 /// Threads: one Database, together with the Query and Procedure objects made
 /// from it, is used by one thread at a time; nothing here takes a lock. Use one
@@ -88,6 +97,9 @@ public:
     /// Closes the connection if it is open; the handles stay allocated and are
     /// reused by the next connect(). Never throws.
     void disconnect() noexcept;
+
+    /// The data source given at construction.
+    const std::string& get_data_source() const noexcept { return data_source_; }
 
     /// True from a successful connect() until disconnect(). A connection that
     /// the server dropped still counts as connected until the next
@@ -173,15 +185,9 @@ public:
                                 std::chrono::seconds max_age = std::chrono::seconds{0});
 
 private:
-    friend class ComponentList;
-
-    // Runs `operation` on a Database that has taken over this one's handles,
-    // on a helper thread under the wait limit, and takes the handles back when
-    // it ends. Returns what it threw. With the limit 0 it runs `operation` on
-    // *this, on this thread, and lets its exceptions pass.
-    // @throws DatabaseError "HYT00" when an answer was overdue: the handles
-    // stay with the helper, which frees them when it ends.
-    std::exception_ptr run_bounded(const std::function<void(Database&)>& operation);
+    // Hands this Database's connection to the helper of a bounded operation
+    // and takes it back.
+    friend class detail::BoundedOperation;
 
     // Connects when not connected; asks the driver whether an open connection
     // is still alive and logs in again when it is not.

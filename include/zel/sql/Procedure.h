@@ -7,6 +7,7 @@
 #include <sql.h>
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "zel/export.h"
@@ -19,9 +20,11 @@ namespace zel::sql {
 /// executed, any number of times, by exec(). Nothing is sent to the database
 /// before the first exec().
 ///
-/// Usually made by Database::get_procedure(). Destroy it before the Database
-/// that made it disconnects or is destroyed. Bound buffers belong to the caller
-/// and must stay alive, at the same address, until the last exec().
+/// Usually made by Database::get_procedure(). It knows the connection it was
+/// made on: see Database.h for when a Procedure must be destroyed and for the
+/// one case in which it turns inert, a connection given up after a timeout.
+/// Bound buffers belong to the caller and must stay alive, at the same
+/// address, until the last exec().
 class ZEL_SQL_API Procedure {
 public:
     /// What is known of a parameter bound through this Procedure.
@@ -44,7 +47,8 @@ public:
     Procedure(Procedure&& other) noexcept;
     /// Frees the statement held so far; self-assignment changes nothing.
     Procedure& operator=(Procedure&& other) noexcept;
-    /// Cancels the statement (SQLCancel) and frees it.
+    /// Cancels the statement (SQLCancel) and frees it; makes no ODBC call when
+    /// its connection was given up (see Database.h).
     ~Procedure();
 
     /// Binds parameter `param_idx` (1-based, in the order of the markers in the
@@ -70,6 +74,9 @@ public:
 
 private:
     StatementHandle statement_;
+    // Whether the statement's connection was given up after a timeout: then
+    // this Procedure touches its statement no more.
+    std::shared_ptr<detail::ConnectionState> connection_state_;
     std::string procedure_;
     // Node-based on purpose: the driver keeps the address of each bytes_read.
     std::map<int, ParamInfo> param_info_;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -45,10 +46,12 @@ struct QueryStatementAccess;  // internal: the raw statement of a Query (src/odb
 /// through buffers bound to columns, which every fetch() fills, or column by
 /// column after each fetch() with the get_column_as_... functions.
 ///
-/// Usually made by Database::send_query(). A Query keeps only its own statement
-/// handle, no reference to its Database: destroy it before the Database that
-/// made it disconnects or is destroyed. Bound buffers belong to the caller and
-/// must stay alive, at the same address, as long as the Query may fetch.
+/// Usually made by Database::send_query(). A Query keeps its own statement
+/// handle and knows the connection it was made on, but keeps no reference to
+/// its Database: see Database.h for when a Query must be destroyed and for
+/// the one case in which it turns inert, a connection given up after a
+/// timeout. Bound buffers belong to the caller and must stay alive, at the
+/// same address, as long as the Query may fetch.
 ///
 /// A Query can be moved but not copied; a moved-from Query owns nothing, its
 /// operations throw the "unallocated" errors and destroying it calls nothing.
@@ -74,7 +77,8 @@ public:
     Query(Query&& other) noexcept;
     /// Frees the statement held so far; self-assignment changes nothing.
     Query& operator=(Query&& other) noexcept;
-    /// Cancels the statement (SQLCancel) and frees it.
+    /// Cancels the statement (SQLCancel) and frees it; makes no ODBC call when
+    /// its connection was given up (see Database.h).
     ~Query();
 
     /// Binds `buf` of `buf_len` bytes to result column `column` (1-based);
@@ -137,6 +141,9 @@ private:
     // The connection the statement belongs to, for the text read's questions
     // to the driver (SQLGetInfo takes a connection handle).
     SQLHDBC connection_ = SQL_NULL_HDBC;
+    // Whether that connection was given up after a timeout: then this Query
+    // touches its statement no more.
+    std::shared_ptr<detail::ConnectionState> connection_state_;
     std::string query_;
     // Node-based on purpose: the driver keeps the address of each bytes_read.
     std::map<int, ColumnInfo> column_info_;

@@ -13,6 +13,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@
 #include "zel/sql/types.h"
 
 namespace zel::sql {
+
+namespace detail {
+struct ConnectionState;  // internal: what the statements on a connection share with it
+struct HandleAccess;     // internal: reaches that state (src/odbc/connection_state.cpp)
+}  // namespace detail
 
 /// An ODBC environment handle (ODBC version 3).
 class ZEL_SQL_API EnvironmentHandle {
@@ -75,8 +81,13 @@ public:
     bool is_allocated() const noexcept { return is_allocated_; }
 
 private:
+    friend struct detail::HandleAccess;
+
     SQLHDBC handle_ = SQL_NULL_HDBC;
     bool is_allocated_ = false;
+    // Shared with every statement allocated on this connection; made anew by
+    // each alloc().
+    std::shared_ptr<detail::ConnectionState> state_;
 };
 
 /// An ODBC statement handle, with a query time-out of 10 seconds.
@@ -173,6 +184,8 @@ public:
     std::string get_column_name(int column);
 
 private:
+    friend struct detail::HandleAccess;
+
     std::string get_error_message() const;
 
     SQLHSTMT handle_ = SQL_NULL_HSTMT;
