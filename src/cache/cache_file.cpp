@@ -50,7 +50,8 @@ void check_folder_trusted(const std::string& folder) {
 
 }  // namespace
 
-std::optional<CachedQuery> CacheFiles::read(const std::string& file_name, DigestThread digest_thread) {
+std::optional<CachedQuery> CacheFiles::read(const std::string& file_name,
+                                            DigestThread digest_thread) {
     using Kind = CacheCopyError::Kind;
     // The copy is read by plain reads into memory, never mapped: a file cut
     // short by someone else while it is read must give an error, not SIGBUS.
