@@ -114,16 +114,7 @@ protected:
 
     // What this entry point gives of text values `rows`.
     std::vector<ReadRow> expected(std::vector<ReadRow> rows) const {
-        if (!entry().keeps_nul) {
-            for (ReadRow& row : rows) {
-                for (auto& value : row) {
-                    if (value) {
-                        value = as_chunked_text(*value);
-                    }
-                }
-            }
-        }
-        return rows;
+        return as_read_by(entry(), std::move(rows));
     }
 
     TempWorkingDir scratch_;

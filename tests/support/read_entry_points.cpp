@@ -152,4 +152,17 @@ std::string as_chunked_text(const std::string& value) {
     return kept;
 }
 
+std::vector<ReadRow> as_read_by(const ReadEntryPoint& entry, std::vector<ReadRow> rows) {
+    if (!entry.keeps_nul) {
+        for (ReadRow& row : rows) {
+            for (auto& value : row) {
+                if (value) {
+                    value = as_chunked_text(*value);
+                }
+            }
+        }
+    }
+    return rows;
+}
+
 }  // namespace zel::sql::test

@@ -47,6 +47,11 @@ std::vector<ReadEntryPoint> binding_entry_points();
 /// characters up to its first NUL.
 std::string as_chunked_text(const std::string& value);
 
+/// What `entry` gives of the text values `rows`: the rows themselves, or,
+/// for an entry point that does not keep a NUL, each value as the chunked
+/// text read gives it.
+std::vector<ReadRow> as_read_by(const ReadEntryPoint& entry, std::vector<ReadRow> rows);
+
 inline std::ostream& operator<<(std::ostream& out, const ReadEntryPoint& entry) {
     return out << entry.name;
 }
