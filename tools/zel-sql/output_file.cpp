@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <zel/Error.h>
@@ -99,6 +100,13 @@ void write_output_file(const std::string& path, std::string_view bytes) {
         fail(path, "create a temporary file", errno);
     }
     try {
+        // An operator who made the old file private keeps it private.
+        struct stat previous {};
+        if (::fstatat(dir.get(), base.c_str(), &previous, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(previous.st_mode) && previous.st_uid == ::geteuid() &&
+            ::fchmod(file.get(), previous.st_mode & 0777) != 0) {
+            fail(path, "set the permission bits", errno);
+        }
         write_all(file.get(), bytes, path);
         if (::fsync(file.get()) != 0) {
             fail(path, "sync", errno);

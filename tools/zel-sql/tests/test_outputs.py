@@ -248,6 +248,15 @@ def test_an_output_file_is_never_written_through_a_planted_link(tmp_path, comman
     assert sorted(os.listdir(tmp_path)) == sorted([file.name, "victim", "out"])
 
 
+def test_an_output_file_keeps_the_mode_of_the_file_it_replaces(tmp_path):
+    file = backup(tmp_path, [], [{"NAME": "QX7"}])
+    out = tmp_path / "out.csv"
+    out.write_text("old\n")
+    out.chmod(0o600)
+    assert run("list", "export", str(file), "-f", "csv", "-o", str(out)).returncode == 0
+    assert "QX7" in out.read_text() and (out.stat().st_mode & 0o777) == 0o600
+
+
 def test_an_output_file_that_cannot_be_written_says_why(tmp_path):
     file = backup(tmp_path, [], [{"NAME": "QX7"}])
     (tmp_path / "folder").mkdir()
