@@ -32,9 +32,6 @@ inline std::string flag_column(const std::string& flag_name) {
     return std::string(zel::sql::flag_column_prefix) + flag_name;
 }
 
-// A coordinate in 17 significant digits: read back, it is the same double.
-std::string exact_number(double value);
-
 // A coordinate in the 16 significant digits that the backup file keeps: two
 // lists are compared at this precision, so a backup equals the database it
 // was written from.

@@ -34,7 +34,11 @@ struct LayoutCounts {
 
 // Writes `list` as an SVG document to `out`: z runs to the right, x upwards,
 // both at the same scale. Every drawn component is one element with class
-// "component" or "bpm" and its name as tooltip.
+// "component" or "bpm" and its name as tooltip. The legend shows only the
+// beamlines, the BPM mark and the cells that are drawn; components without a
+// finite x and z are left out, with a note in the picture. The document is
+// well-formed XML for any names (bytes that are not UTF-8 are replaced) and
+// any coordinates.
 LayoutCounts write_layout_svg(std::ostream& out, const zel::sql::ComponentList& list,
                               const LayoutDrawing& drawing);
 

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -19,6 +18,7 @@
 #include "layout_svg.h"
 #include "list_diff.h"
 #include "list_export.h"
+#include "output_file.h"
 #include "source.h"
 #include "text_table.h"
 #include "time_text.h"
@@ -236,13 +236,13 @@ int diff(const std::string& first_source, const std::string& second_source,
 }
 
 void export_list(const std::string& source, const ConnectionOptions& login,
-                 const std::string& format, const std::string& output) {
+                 const std::string& format, const std::string& output, bool raw) {
     const LoadedList loaded = load_source(source, login);
     // Written in full to memory first: a failed export leaves no half file.
     std::ostringstream text;
     const ExportHeader header{loaded.facility, loaded.label, static_cast<std::time_t>(unix_now())};
     if (format == "csv") {
-        write_csv(text, loaded.list);
+        write_csv(text, loaded.list, raw ? CsvTexts::raw : CsvTexts::guarded);
     } else if (format == "json") {
         write_json(text, loaded.list, header);
     } else {
@@ -252,12 +252,7 @@ void export_list(const std::string& source, const ConnectionOptions& login,
         std::cout << text.str();
         return;
     }
-    std::ofstream file(output, std::ios::binary);
-    file << text.str();
-    file.close();
-    if (!file) {
-        throw zel::Error("Unable to write " + output);
-    }
+    write_output_file(output, text.str());
 }
 
 std::vector<std::string> split_commas(const std::string& text) {
@@ -279,12 +274,15 @@ void draw(const std::string& source, const ConnectionOptions& login, const std::
     drawing.title = "Facility " + (loaded.facility.empty() ? loaded.label : loaded.facility) +
                     ": layout of its components, x against z";
     drawing.line_flags = split_commas(lines);
-    std::ofstream file(svg);
-    const LayoutCounts counts = write_layout_svg(file, loaded.list, drawing);
-    file.close();
-    if (!file) {
-        throw zel::Error("Unable to write the layout to " + svg);
+    for (const std::string& flag : drawing.line_flags) {
+        if (loaded.list.get_flag_idx(flag) < 0) {
+            throw UsageError("--lines names the flag \"" + flag + "\", which " + loaded.label +
+                             " does not have");
+        }
     }
+    std::ostringstream picture;
+    const LayoutCounts counts = write_layout_svg(picture, loaded.list, drawing);
+    write_output_file(svg, picture.str());
     if (json) {
         Json out;
         out["svg"] = svg;
@@ -308,6 +306,7 @@ struct ListArguments {
     std::string output;
     std::string svg;
     std::string lines;
+    bool raw = false;
     bool json = false;
 };
 
@@ -356,9 +355,13 @@ void add_list_commands(CLI::App& app, int& status) {
         ->required()
         ->check(CLI::IsMember({"csv", "json", "tfs"}));
     export_command->add_option("--output,-o", args->output, "Write to FILE instead of stdout");
+    export_command->add_flag("--raw", args->raw,
+                             "CSV: write texts as they are; without it, a text that begins with "
+                             "=, +, -, @, a tab or a carriage return gets a leading ' so that a "
+                             "spreadsheet does not run it as a formula");
     add_connection_options(*export_command, args->login);
     export_command->callback([args, &status] {
-        export_list(args->source, args->login, args->format, args->output);
+        export_list(args->source, args->login, args->format, args->output, args->raw);
         status = exit_ok;
     });
 

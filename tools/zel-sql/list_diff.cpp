@@ -8,12 +8,6 @@
 
 namespace zel_sql_tool {
 
-std::string exact_number(double value) {
-    char text[40];
-    std::snprintf(text, sizeof(text), "%.17g", value);
-    return text;
-}
-
 std::string backup_precision_number(double value) {
     char text[40];
     std::snprintf(text, sizeof(text), "%.15e", value);

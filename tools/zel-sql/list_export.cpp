@@ -1,8 +1,12 @@
 #include "list_export.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "component_columns.h"
 
@@ -16,14 +20,37 @@ bool has_flag(const Component& c, std::size_t index) {
     return index < c.flags_.size() && c.flags_[index];
 }
 
-template <typename Row>
-void csv_line(std::ostream& out, const Row& fields) {
+void csv_line(std::ostream& out, const std::vector<std::string>& fields) {
     bool first = true;
     for (const std::string& field : fields) {
         out << (first ? "" : ",") << csv_field(field);
         first = false;
     }
     out << "\r\n";
+}
+
+// A spreadsheet takes a cell that begins with one of these for a formula (a
+// leading tab or CR is dropped by some before they look).
+bool looks_like_formula(const std::string& text) {
+    return !text.empty() &&
+           std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos;
+}
+
+// `text` for a message: bytes below 0x20 and DEL as \xNN, so that a name
+// from a file cannot drive the terminal that shows the error.
+std::string visible(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 std::string formatted_time(std::time_t time, const char* format) {
@@ -36,7 +63,7 @@ std::string formatted_time(std::time_t time, const char* format) {
 
 std::string tfs_string(const std::string& text, const std::string& component) {
     if (text.find_first_of("\"\n\r") != std::string::npos) {
-        throw zel::Error("Cannot write TFS: a text of component \"" + component +
+        throw zel::Error("Cannot write TFS: a text of component \"" + visible(component) +
                          "\" holds a double quote or a line break, which TFS cannot carry");
     }
     return "\"" + text + "\"";
@@ -49,6 +76,26 @@ void tfs_header_line(std::ostream& out, const std::string& name, const std::stri
 }
 
 }  // namespace
+
+std::string shortest_number(double value) {
+    char text[32];  // the longest shortest form, "-2.2250738585072014e-308", is 24
+    const std::to_chars_result end = std::to_chars(std::begin(text), std::end(text), value);
+    return std::string(text, end.ptr);
+}
+
+bool is_plain_identifier(const std::string& name) {
+    if (name.empty()) {
+        return false;
+    }
+    for (const char c : name) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                           (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '#';
+        if (!plain) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string csv_field(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
@@ -64,7 +111,7 @@ std::string csv_field(const std::string& text) {
     return quoted + "\"";
 }
 
-void write_csv(std::ostream& out, const ComponentList& list) {
+void write_csv(std::ostream& out, const ComponentList& list, CsvTexts texts) {
     std::vector<std::string> row;
     for (const TextColumn& field : text_columns) {
         row.emplace_back(field.column);
@@ -79,10 +126,12 @@ void write_csv(std::ostream& out, const ComponentList& list) {
     for (const Component& c : list.components_) {
         row.clear();
         for (const TextColumn& field : text_columns) {
-            row.push_back(c.*field.member);
+            const std::string& text = c.*field.member;
+            row.push_back(texts == CsvTexts::guarded && looks_like_formula(text) ? "'" + text
+                                                                                 : text);
         }
         for (const PositionColumn& field : position_columns) {
-            row.push_back(exact_number(c.*field.member));
+            row.push_back(shortest_number(c.*field.member));
         }
         for (std::size_t i = 0; i < list.flag_names_.size(); ++i) {
             row.emplace_back(has_flag(c, i) ? "1" : "0");
@@ -119,7 +168,16 @@ void write_json(std::ostream& out, const ComponentList& list, const ExportHeader
     out << document.dump(1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
-void write_tfs(std::ostream& out, const ComponentList& list, const ExportHeader& header) {
+void write_tfs(std::ostream& destination, const ComponentList& list, const ExportHeader& header) {
+    for (const std::string& name : list.flag_names_) {
+        if (!is_plain_identifier(name)) {
+            throw zel::Error("Cannot write TFS: the flag name \"" + visible(name) +
+                             "\" is not a plain identifier (letters, digits, _, $, #), which a "
+                             "TFS column name must be");
+        }
+    }
+    // Whole or not at all: a text that TFS cannot carry may come last.
+    std::ostringstream out;
     tfs_header_line(out, "NAME", "COMPONENTS");
     tfs_header_line(out, "TYPE", "ZEL_SQL_COMPONENTS");
     tfs_header_line(out, "FACILITY", header.facility);
@@ -155,7 +213,7 @@ void write_tfs(std::ostream& out, const ComponentList& list, const ExportHeader&
     for (const Component& c : list.components_) {
         out << ' ' << tfs_string(c.name_, c.name_);
         for (const PositionColumn& field : position_columns) {
-            out << ' ' << exact_number(c.*field.member);
+            out << ' ' << shortest_number(c.*field.member);
         }
         for (const TextColumn& field : text_columns) {
             if (field.member != &Component::name_) {
@@ -167,6 +225,7 @@ void write_tfs(std::ostream& out, const ComponentList& list, const ExportHeader&
         }
         out << '\n';
     }
+    destination << out.str();
 }
 
 }  // namespace zel_sql_tool
