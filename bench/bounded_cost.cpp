@@ -4,8 +4,12 @@
 // with the limit 0, alternated in the order ABBA so that a drift of the
 // machine's load falls on both sides alike.
 //
-//   zel_sql_bench_bounded_cost [--pairs N] [--only load|cache] WORK_DIR DSN [SQLITE_FILE]
+//   zel_sql_bench_bounded_cost [--pairs N] [--only load|cache] [--limit0-only]
+//                              WORK_DIR DSN [SQLITE_FILE]
 //
+// --limit0-only measures the limit-0 side alone, in a process that never
+// starts a helper thread: what the limit 0 costs without the other side's
+// malloc arenas in the process.
 // Each measurement is the process's CPU time over all threads (user and
 // system, from getrusage), its minor page faults and the wall time. Under
 // valgrind --tool=callgrind it also dumps the instruction counts of every
@@ -112,6 +116,7 @@ double median(std::vector<double> v) {
 int main(int argc, char** argv) {
     int pairs = 10;
     std::string only;
+    bool limit0_only = false;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -119,13 +124,16 @@ int main(int argc, char** argv) {
             pairs = std::atoi(argv[++i]);
         } else if (arg == "--only" && i + 1 < argc) {
             only = argv[++i];
+        } else if (arg == "--limit0-only") {
+            limit0_only = true;
         } else {
             args.push_back(arg);
         }
     }
     if (args.size() < 2 || args.size() > 3 || pairs < 1) {
         std::fprintf(stderr,
-                     "usage: %s [--pairs N] [--only load|cache] WORK_DIR DSN [SQLITE_FILE]\n",
+                     "usage: %s [--pairs N] [--only load|cache] [--limit0-only] WORK_DIR DSN "
+                     "[SQLITE_FILE]\n",
                      argv[0]);
         return 2;
     }
@@ -135,7 +143,9 @@ int main(int argc, char** argv) {
     try {
         Side sides[2];
         sides[0].db = open(args[1], sqlite_file, args[0] + "/bounded-cost-limit0", false);
-        sides[1].db = open(args[1], sqlite_file, args[0] + "/bounded-cost-default", true);
+        if (!limit0_only) {
+            sides[1].db = open(args[1], sqlite_file, args[0] + "/bounded-cost-default", true);
+        }
         const char* const side_names[2] = {"limit0", "default"};
 
         // What is measured, kind by kind: {kind, side} -> samples.
@@ -168,13 +178,17 @@ int main(int argc, char** argv) {
         // One unmeasured round warms the connections, the server's cache and
         // the lists' capacity.
         for (const std::string& kind : kinds) {
-            for (Side& side : sides) {
-                kind == "load" ? load(side) : cached_read(side, sql);
+            for (int side = 0; side < (limit0_only ? 1 : 2); ++side) {
+                kind == "load" ? load(sides[side]) : cached_read(sides[side], sql);
             }
         }
         for (int round = 0; round < pairs; ++round) {
             for (const std::string& kind : kinds) {
                 const int first = round % 2;  // ABBA over two rounds
+                if (limit0_only) {
+                    measure(kind, 0, round);
+                    continue;
+                }
                 measure(kind, first, round);
                 measure(kind, 1 - first, round);
             }
@@ -185,7 +199,7 @@ int main(int argc, char** argv) {
         for (const std::string& kind : kinds) {
             double cpu_median[2] = {0, 0};
             double wall_median[2] = {0, 0};
-            for (int side = 0; side < 2; ++side) {
+            for (int side = 0; side < (limit0_only ? 1 : 2); ++side) {
                 const std::vector<Sample>& v = samples[{kind, side}];
                 std::vector<double> cpu, wall, sys, flt;
                 for (const Sample& s : v) {
@@ -202,6 +216,9 @@ int main(int argc, char** argv) {
                             *std::max_element(cpu.begin(), cpu.end()), wall_median[side],
                             *std::min_element(wall.begin(), wall.end()),
                             *std::max_element(wall.begin(), wall.end()), median(sys), median(flt));
+            }
+            if (limit0_only) {
+                continue;
             }
             std::printf("%-6s default / limit 0: cpu %.3f, wall %.3f\n", kind.c_str(),
                         cpu_median[1] / cpu_median[0], wall_median[1] / wall_median[0]);
