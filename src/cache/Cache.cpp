@@ -1,6 +1,7 @@
 #include "zel/sql/Cache.h"
 
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,6 +56,22 @@ bool is_cache_file_name(const std::string& name) {
     return true;
 }
 
+// True when `modified` lies more than `age` before `now`. Worked out in
+// seconds and nanoseconds apart, saturating: neither an age of millennia nor
+// a file time far in the past or future overflows.
+bool is_older_than(const struct timespec& modified, const struct timespec& now,
+                   std::chrono::seconds age) {
+    long long seconds = 0;
+    if (__builtin_sub_overflow(static_cast<long long>(now.tv_sec),
+                               static_cast<long long>(modified.tv_sec), &seconds)) {
+        // Only a time of the file beyond what a time_t can reach from now.
+        return modified.tv_sec < 0;
+    }
+    const long long nanoseconds = static_cast<long long>(now.tv_nsec) - modified.tv_nsec;
+    const long long limit = static_cast<long long>(age.count());
+    return seconds > limit || (seconds == limit && nanoseconds > 0);
+}
+
 }  // namespace
 
 const char Cache::magic_header[17] = "zel_sql_cache_00";
@@ -93,7 +110,8 @@ std::size_t Cache::remove_older_than(std::chrono::seconds age) const {
         throw Error(util::cat("Cannot read cache folder \"", folder_, "\""));
     }
     const uid_t euid = ::geteuid();
-    const auto now = std::chrono::system_clock::now();
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
     std::size_t removed = 0;
     for (; entry != fs::directory_iterator(); entry.increment(error)) {
         const std::string name = entry->path().filename().string();
@@ -114,11 +132,7 @@ std::size_t Cache::remove_older_than(std::chrono::seconds age) const {
             info.st_uid != euid) {
             continue;
         }
-        const auto modified = std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                std::chrono::seconds(info.st_mtim.tv_sec) +
-                std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
-        if (now - modified <= age) {
+        if (!is_older_than(info.st_mtim, now, age)) {
             continue;
         }
         if (::unlink(file_name.c_str()) == 0) {
