@@ -254,9 +254,10 @@ void ComponentList::read_lines_of(const std::string& filename, util::Trust trust
     util::ReadableFile file(filename, trust);
     if (!file.is_open()) {
         if (file.refusal().empty()) {
-            // A missing file is the common case and says enough; any other
-            // failure (no permission, too many open files) names its reason.
-            if (file.error_number() == ENOENT) {
+            // A file that is not there (no such name, or a file where a
+            // folder should be) says enough; any other failure (no
+            // permission, too many open files, a link loop) names its reason.
+            if (file.error_number() == ENOENT || file.error_number() == ENOTDIR) {
                 throw Error(util::cat("Unable to open ", filename, " for reading"));
             }
             throw Error(util::cat("Unable to open ", filename,

@@ -234,13 +234,22 @@ private:
     int fd_;
 };
 
-void push_names_front(std::deque<std::string>& names, const std::string& path) {
-    std::vector<std::string> parts;
+// Where a name of the walk comes from: the working folder of a relative
+// path, the path as given, or the target of a link.
+enum class Origin { working_folder, given, link };
+
+struct Name {
+    std::string text;
+    Origin origin;
+};
+
+void push_names_front(std::deque<Name>& names, const std::string& path, Origin origin) {
+    std::vector<Name> parts;
     std::size_t start = 0;
     while (start <= path.size()) {
         const std::size_t slash = std::min(path.find('/', start), path.size());
         if (slash > start) {
-            parts.push_back(path.substr(start, slash - start));
+            parts.push_back({path.substr(start, slash - start), origin});
         }
         start = slash + 1;
     }
@@ -275,10 +284,14 @@ std::string why_untrusted_link(const struct stat& link, uid_t euid) {
 
 TrustedOpen open_trusted(const std::string& path, TrustedKind kind) {
     TrustedOpen result;
+    if (path.empty()) {
+        result.error = ENOENT;
+        return result;
+    }
     const uid_t euid = ::geteuid();
-    std::deque<std::string> names;
-    push_names_front(names, path);
-    if (path.empty() || path[0] != '/') {
+    std::deque<Name> names;
+    push_names_front(names, path, Origin::given);
+    if (path[0] != '/') {
         // A relative name is walked from the root down through the working
         // folder, which is checked like every other folder.
         char cwd[PATH_MAX];
@@ -286,14 +299,15 @@ TrustedOpen open_trusted(const std::string& path, TrustedKind kind) {
             result.error = errno;
             return result;
         }
-        push_names_front(names, cwd);
-    }
-    if (path.empty()) {
-        result.error = ENOENT;
-        return result;
+        push_names_front(names, cwd, Origin::working_folder);
     }
     Descriptor folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    // The folder reached, as the system resolved it and as messages name it:
+    // in the caller's words while only the caller's names led there.
     std::string where = "/";
+    std::string label = "/";
+    bool in_given_words = path[0] == '/';
+    bool entered_given = in_given_words;
     int links = 0;
     const auto fail = [&result](int error) {
         result.error = error;
@@ -303,9 +317,17 @@ TrustedOpen open_trusted(const std::string& path, TrustedKind kind) {
         if (folder.get() < 0) {
             return fail(errno);
         }
-        const std::string name = std::move(names.front());
+        const Name name = std::move(names.front());
         names.pop_front();
-        if (name == ".") {
+        if (name.origin == Origin::given && !entered_given) {
+            // The working folder is reached: a relative path's words begin.
+            entered_given = true;
+            if (links == 0) {
+                label = ".";
+                in_given_words = true;
+            }
+        }
+        if (name.text == ".") {
             continue;
         }
         // Every folder a name is looked up in must be one others cannot
@@ -316,20 +338,28 @@ TrustedOpen open_trusted(const std::string& path, TrustedKind kind) {
         }
         std::string why = checked_at(folder.get(), info, euid, true);
         if (!why.empty()) {
-            result.refusal = cat("folder ", where, " is ", why);
+            result.refusal = cat("folder ", label, " is ", why);
             return result;
         }
-        if (name == "..") {
+        const bool keep_words = in_given_words && name.origin == Origin::given;
+        const std::string next_where =
+            name.text == ".." ? parent_of(where) : joined(where, name.text);
+        const std::string next_label = !keep_words    ? next_where
+                                       : label == "." ? name.text
+                                                      : joined(label, name.text);
+        if (name.text == "..") {
             folder.reset(::openat(folder.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-            where = parent_of(where);
+            where = next_where;
+            label = next_label;
+            in_given_words = keep_words;
             continue;
         }
         const bool last = names.empty();
         const bool read_here = last && kind == TrustedKind::file;
-        Descriptor step(
-            ::openat(folder.get(), name.c_str(), read_here ? read_flags | O_NOFOLLOW : path_flags));
+        Descriptor step(::openat(folder.get(), name.text.c_str(),
+                                 read_here ? read_flags | O_NOFOLLOW : path_flags));
         if (step.get() < 0 && read_here && errno == ELOOP) {
-            step.reset(::openat(folder.get(), name.c_str(), path_flags));
+            step.reset(::openat(folder.get(), name.text.c_str(), path_flags));
         }
         if (step.get() < 0) {
             return fail(errno);
@@ -340,7 +370,7 @@ TrustedOpen open_trusted(const std::string& path, TrustedKind kind) {
         if (S_ISLNK(info.st_mode)) {
             why = why_untrusted_link(info, euid);
             if (!why.empty()) {
-                result.refusal = last ? why : cat(joined(where, name), " is ", why);
+                result.refusal = last ? why : cat(next_label, " is ", why);
                 return result;
             }
             if (++links > max_links) {
@@ -355,10 +385,14 @@ TrustedOpen open_trusted(const std::string& path, TrustedKind kind) {
                 return fail(size == 0 ? ENOENT : ENAMETOOLONG);
             }
             const std::string to(target.data(), static_cast<std::size_t>(size));
-            push_names_front(names, to);
+            push_names_front(names, to, Origin::link);
+            // From here on messages name folders as the system resolved them.
+            label = where;
+            in_given_words = false;
             if (to[0] == '/') {
                 folder.reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
                 where = "/";
+                label = "/";
             }
             continue;
         }
@@ -367,31 +401,25 @@ TrustedOpen open_trusted(const std::string& path, TrustedKind kind) {
                 return fail(ENOTDIR);
             }
             folder.reset(step.release());
-            where = joined(where, name);
+            where = next_where;
+            label = next_label;
+            in_given_words = keep_words;
             continue;
         }
+        why = checked_at(step.get(), info, euid, kind == TrustedKind::folder);
+        if (!why.empty()) {
+            result.refusal = std::move(why);
+            return result;
+        }
         if (kind == TrustedKind::folder) {
-            why = checked_at(step.get(), info, euid, true);
-            if (!why.empty()) {
-                result.refusal = S_ISDIR(info.st_mode)
-                                     ? cat("folder ", joined(where, name), " is ", why)
-                                     : cat(joined(where, name), " is ", why);
-                return result;
-            }
             const int opened = ::openat(step.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (opened < 0) {
                 return fail(errno);
             }
             result.fd = opened;
-            result.info = info;
-            return result;
+        } else {
+            result.fd = step.release();
         }
-        why = checked_at(step.get(), info, euid, false);
-        if (!why.empty()) {
-            result.refusal = std::move(why);
-            return result;
-        }
-        result.fd = step.release();
         result.info = info;
         return result;
     }

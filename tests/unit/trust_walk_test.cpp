@@ -142,6 +142,18 @@ TEST(TrustedPath, EveryFolderLinkAndWriterOnTheWayIsChecked) {
              return d + "/list.txt";
          },
          ""},
+        {"a folder on the way whose access list lets another user write",
+         [](const std::string& d) {
+             make_folder(d + "/a", 0755);
+             set_acl(d + "/a", {{0x01, 7, no_id},
+                                {0x02, 7, stranger},
+                                {0x04, 5, no_id},
+                                {0x10, 7, no_id},
+                                {0x20, 5, no_id}});
+             make_file(d + "/a/list.txt", 0644);
+             return d + "/a/list.txt";
+         },
+         "folder {dir}/a is writable by uid 4242 through its access list"},
         {"a second name of the file",
          [](const std::string& d) {
              make_file(d + "/list.txt", 0644);
