@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -24,11 +25,13 @@
 #include "util/file.h"
 #include "util/trusted_file.h"
 #include "zel/Error.h"
+#include "zel/sql/ComponentList.h"
 #include "zel/sql/trust.h"
 
 namespace zel::util {
 namespace {
 
+using zel::sql::test::error_message;
 using zel::sql::test::read_file;
 using zel::sql::test::TempDir;
 using zel::sql::test::write_file;
@@ -290,6 +293,35 @@ TEST(AtomicFileWriterSafety, ARewriteNeverKeepsTheRightOfOthersToWrite) {
     file.write("new");
     ASSERT_TRUE(file.commit());
     EXPECT_EQ(zel::sql::test::permissions_of(target), 0644u);
+}
+
+// With every descriptor taken, each open fails, and says it is for lack of
+// descriptors rather than leaving the operator to guess.
+TEST(TrustedPath, AnOpenThatFailsForLackOfDescriptorsSaysSo) {
+    TempDir dir;
+    const std::string path = dir.file("list.txt");
+    write_file(path, "<flag_names>\n</flag_names>\n");
+    rlimit old_limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old_limit), 0);
+    rlimit low = old_limit;
+    low.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> taken;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+        taken.push_back(fd);
+    }
+    zel::sql::ComponentList list;
+    const std::string read_message = error_message([&] { list.read_from_file(path); });
+    const std::string trust_message = error_message([&] { zel::sql::why_untrusted(path); });
+    const ReadableFile backup(path, Trust::owner_checked);
+    const int backup_error = backup.error_number();
+    for (const int fd : taken) {
+        ::close(fd);
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &old_limit), 0);
+    EXPECT_EQ(read_message, "Unable to open " + path + " for reading: Too many open files");
+    EXPECT_EQ(trust_message, "Cannot open " + path + ": Too many open files");
+    EXPECT_EQ(backup_error, EMFILE);
 }
 
 }  // namespace
