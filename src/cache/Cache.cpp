@@ -1,5 +1,6 @@
 #include "zel/sql/Cache.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include "util/digest.h"
 #include "util/directory.h"
 #include "util/file.h"
+#include "util/file_descriptor.h"
 #include "util/hex.h"
 #include "util/string.h"
 #include "util/trusted_file.h"
@@ -109,6 +111,14 @@ std::size_t Cache::remove_older_than(std::chrono::seconds age) const {
         }
         throw Error(util::cat("Cannot read cache folder \"", folder_, "\""));
     }
+    // Every entry is looked at and removed relative to the folder opened
+    // here, never through a path that a swap of the folder could redirect.
+    const util::FileDescriptor folder(
+        ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const int opened = folder.get();
+    if (opened < 0) {
+        throw Error(util::cat("Cannot read cache folder \"", folder_, "\""));
+    }
     const uid_t euid = ::geteuid();
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
@@ -118,24 +128,24 @@ std::size_t Cache::remove_older_than(std::chrono::seconds age) const {
         const std::string file_name = util::cat(folder_, "/", name);
         // The temporary file of a store that died is litter, whatever `age`;
         // it is no cache file and not counted.
-        if (util::is_stale_temp_file(folder_, name, {})) {
-            ::unlink(file_name.c_str());
+        if (util::is_stale_temp_file_at(opened, name, {})) {
+            ::unlinkat(opened, name.c_str(), 0);
             continue;
         }
         if (!is_cache_file_name(name)) {
             continue;
         }
-        // lstat: a symbolic link is no cache file, whatever it points to; and
-        // a file someone else put here is not this user's to remove.
+        // Not followed: a symbolic link is no cache file, whatever it points
+        // to; and a file someone else put here is not this user's to remove.
         struct stat info {};
-        if (::lstat(file_name.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-            info.st_uid != euid) {
+        if (::fstatat(opened, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode) || info.st_uid != euid) {
             continue;
         }
         if (!is_older_than(info.st_mtim, now, age)) {
             continue;
         }
-        if (::unlink(file_name.c_str()) == 0) {
+        if (::unlinkat(opened, name.c_str(), 0) == 0) {
             ++removed;
         } else if (errno != ENOENT) {  // another process may have pruned it first
             throw Error(util::cat("Cannot remove cache file \"", file_name, "\""));

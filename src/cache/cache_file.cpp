@@ -12,6 +12,7 @@
 
 #include "util/error_text.h"
 #include "util/file.h"
+#include "util/file_descriptor.h"
 #include "util/string.h"
 #include "util/trusted_file.h"
 #include "zel/Error.h"
@@ -120,11 +121,10 @@ void CacheFiles::store(const Cache& cache, const std::string& sql, const std::st
     cache.create_folder();
     // Nothing is stored where others could read it back changed; and the
     // file lands in the folder that was checked, whatever is put at its name.
-    const int folder_fd = open_trusted_folder(cache.get_folder());
+    const util::FileDescriptor folder(open_trusted_folder(cache.get_folder()));
     const std::string file_name = cache.get_full_file_name(sql);
     const std::string name = file_name.substr(file_name.rfind('/') + 1);
-    util::AtomicFileWriter file(folder_fd, name, util::AtomicFileWriter::Mode::private_to_owner);
-    ::close(folder_fd);
+    util::AtomicFileWriter file(folder.get(), name, util::AtomicFileWriter::Mode::private_to_owner);
     if (!file.is_open()) {
         throw Error(util::cat("Cannot open output file \"", file_name, "\": ", file.error_text()));
     }

@@ -15,29 +15,13 @@
 #include <utility>
 
 #include "util/error_text.h"
+#include "util/file_descriptor.h"
 #include "util/hex.h"
 #include "util/path.h"
 #include "util/string.h"
 
 namespace zel::util {
 namespace {
-
-// A file descriptor that is closed when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool write_all(int fd, const char* data, std::size_t size) noexcept {
     while (size > 0) {

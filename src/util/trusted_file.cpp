@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "util/error_text.h"
+#include "util/file_descriptor.h"
 #include "util/string.h"
 
 namespace zel::util {
@@ -215,25 +216,6 @@ std::string checked_at(int fd, const struct stat& info, uid_t euid, bool folder)
     return folder ? folder_rule(info, euid, entries) : file_rule(info, euid, entries);
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) noexcept : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() { reset(); }
-    void reset(int fd = -1) noexcept {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-    int get() const noexcept { return fd_; }
-    int release() noexcept { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
 // Where a name of the walk comes from: the working folder of a relative
 // path, the path as given, or the target of a link.
 enum class Origin { working_folder, given, link };
@@ -301,7 +283,7 @@ TrustedOpen open_trusted(const std::string& path, TrustedKind kind) {
         }
         push_names_front(names, cwd, Origin::working_folder);
     }
-    Descriptor folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     // The folder reached, as the system resolved it and as messages name it:
     // in the caller's words while only the caller's names led there.
     std::string where = "/";
@@ -356,8 +338,8 @@ TrustedOpen open_trusted(const std::string& path, TrustedKind kind) {
         }
         const bool last = names.empty();
         const bool read_here = last && kind == TrustedKind::file;
-        Descriptor step(::openat(folder.get(), name.text.c_str(),
-                                 read_here ? read_flags | O_NOFOLLOW : path_flags));
+        FileDescriptor step(::openat(folder.get(), name.text.c_str(),
+                                     read_here ? read_flags | O_NOFOLLOW : path_flags));
         if (step.get() < 0 && read_here && errno == ELOOP) {
             step.reset(::openat(folder.get(), name.text.c_str(), path_flags));
         }
