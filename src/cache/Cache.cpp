@@ -1,6 +1,8 @@
 #include "zel/sql/Cache.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +15,7 @@
 #include "util/digest.h"
 #include "util/directory.h"
 #include "util/file.h"
+#include "util/file_descriptor.h"
 #include "util/hex.h"
 #include "util/string.h"
 #include "util/trusted_file.h"
@@ -55,6 +58,22 @@ bool is_cache_file_name(const std::string& name) {
     return true;
 }
 
+// True when `modified` lies more than `age` before `now`. Worked out in
+// seconds and nanoseconds apart, saturating: neither an age of millennia nor
+// a file time far in the past or future overflows.
+bool is_older_than(const struct timespec& modified, const struct timespec& now,
+                   std::chrono::seconds age) {
+    long long seconds = 0;
+    if (__builtin_sub_overflow(static_cast<long long>(now.tv_sec),
+                               static_cast<long long>(modified.tv_sec), &seconds)) {
+        // Only a time of the file beyond what a time_t can reach from now.
+        return modified.tv_sec < 0;
+    }
+    const long long nanoseconds = static_cast<long long>(now.tv_nsec) - modified.tv_nsec;
+    const long long limit = static_cast<long long>(age.count());
+    return seconds > limit || (seconds == limit && nanoseconds > 0);
+}
+
 }  // namespace
 
 const char Cache::magic_header[17] = "zel_sql_cache_00";
@@ -92,36 +111,41 @@ std::size_t Cache::remove_older_than(std::chrono::seconds age) const {
         }
         throw Error(util::cat("Cannot read cache folder \"", folder_, "\""));
     }
+    // Every entry is looked at and removed relative to the folder opened
+    // here, never through a path that a swap of the folder could redirect.
+    const util::FileDescriptor folder(
+        ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const int opened = folder.get();
+    if (opened < 0) {
+        throw Error(util::cat("Cannot read cache folder \"", folder_, "\""));
+    }
     const uid_t euid = ::geteuid();
-    const auto now = std::chrono::system_clock::now();
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
     std::size_t removed = 0;
     for (; entry != fs::directory_iterator(); entry.increment(error)) {
         const std::string name = entry->path().filename().string();
         const std::string file_name = util::cat(folder_, "/", name);
         // The temporary file of a store that died is litter, whatever `age`;
         // it is no cache file and not counted.
-        if (util::is_stale_temp_file(folder_, name, {})) {
-            ::unlink(file_name.c_str());
+        if (util::is_stale_temp_file_at(opened, name, {})) {
+            ::unlinkat(opened, name.c_str(), 0);
             continue;
         }
         if (!is_cache_file_name(name)) {
             continue;
         }
-        // lstat: a symbolic link is no cache file, whatever it points to; and
-        // a file someone else put here is not this user's to remove.
+        // Not followed: a symbolic link is no cache file, whatever it points
+        // to; and a file someone else put here is not this user's to remove.
         struct stat info {};
-        if (::lstat(file_name.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-            info.st_uid != euid) {
+        if (::fstatat(opened, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode) || info.st_uid != euid) {
             continue;
         }
-        const auto modified = std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                std::chrono::seconds(info.st_mtim.tv_sec) +
-                std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
-        if (now - modified <= age) {
+        if (!is_older_than(info.st_mtim, now, age)) {
             continue;
         }
-        if (::unlink(file_name.c_str()) == 0) {
+        if (::unlinkat(opened, name.c_str(), 0) == 0) {
             ++removed;
         } else if (errno != ENOENT) {  // another process may have pruned it first
             throw Error(util::cat("Cannot remove cache file \"", file_name, "\""));

@@ -12,6 +12,7 @@
 
 #include "util/error_text.h"
 #include "util/file.h"
+#include "util/file_descriptor.h"
 #include "util/string.h"
 #include "util/trusted_file.h"
 #include "zel/Error.h"
@@ -31,21 +32,20 @@ namespace {
     fail(file_name, kind, reason, reason);
 }
 
-// Throws when the cache folder is one that others could change: a symbolic
-// link someone else owns, or a folder of theirs or writable by them.
-void check_folder_trusted(const std::string& folder) {
-    const uid_t euid = ::geteuid();
-    struct stat info {};
-    std::string why;
-    if (::lstat(folder.c_str(), &info) == 0) {
-        why = util::why_untrusted_link(info, euid);
+// The cache folder, opened under the rule that reading applies: a copy is
+// stored only where it would be read back.
+// @throws Error when the folder is one that others could change, or cannot
+// be opened.
+int open_trusted_folder(const std::string& folder) {
+    util::TrustedOpen opened = util::open_trusted(folder, util::TrustedKind::folder);
+    if (!opened.refusal.empty()) {
+        throw Error(util::cat("Cache folder \"", folder, "\" refused: ", opened.refusal));
     }
-    if (why.empty() && ::stat(folder.c_str(), &info) == 0) {
-        why = util::why_untrusted_folder(info, euid);
+    if (opened.fd < 0) {
+        throw Error(util::cat("Cannot open cache folder \"", folder,
+                              "\": ", util::error_text(opened.error)));
     }
-    if (!why.empty()) {
-        throw Error(util::cat("Cache folder \"", folder, "\" refused: ", why));
-    }
+    return opened.fd;
 }
 
 }  // namespace
@@ -119,10 +119,12 @@ QueryResult CacheFiles::load(const Cache& cache, const std::string& sql,
 void CacheFiles::store(const Cache& cache, const std::string& sql, const std::string& data_source,
                        const QueryResult& result) {
     cache.create_folder();
-    // Nothing is stored where others could read it back changed.
-    check_folder_trusted(cache.get_folder());
+    // Nothing is stored where others could read it back changed; and the
+    // file lands in the folder that was checked, whatever is put at its name.
+    const util::FileDescriptor folder(open_trusted_folder(cache.get_folder()));
     const std::string file_name = cache.get_full_file_name(sql);
-    util::AtomicFileWriter file(file_name, util::AtomicFileWriter::Mode::private_to_owner);
+    const std::string name = file_name.substr(file_name.rfind('/') + 1);
+    util::AtomicFileWriter file(folder.get(), name, util::AtomicFileWriter::Mode::private_to_owner);
     if (!file.is_open()) {
         throw Error(util::cat("Cannot open output file \"", file_name, "\": ", file.error_text()));
     }

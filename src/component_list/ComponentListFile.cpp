@@ -3,6 +3,7 @@
 // only with a list that reads back as the same strings.
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -11,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "util/error_text.h"
 #include "util/file.h"
 #include "util/line_reader.h"
 #include "util/number.h"
@@ -252,7 +254,14 @@ void ComponentList::read_lines_of(const std::string& filename, util::Trust trust
     util::ReadableFile file(filename, trust);
     if (!file.is_open()) {
         if (file.refusal().empty()) {
-            throw Error(util::cat("Unable to open ", filename, " for reading"));
+            // A file that is not there (no such name, or a file where a
+            // folder should be) says enough; any other failure (no
+            // permission, too many open files, a link loop) names its reason.
+            if (file.error_number() == ENOENT || file.error_number() == ENOTDIR) {
+                throw Error(util::cat("Unable to open ", filename, " for reading"));
+            }
+            throw Error(util::cat("Unable to open ", filename,
+                                  " for reading: ", util::error_text(file.error_number())));
         }
         if (trust == util::Trust::caller_named) {
             throw Error(util::cat("Unable to open ", filename, " for reading: ", file.refusal()));

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/string.h"
+#include "zel/Error.h"
 #include "zel/sql/component_view.h"
 
 namespace zel::sql::detail {
@@ -19,11 +21,34 @@ namespace zel::sql::detail {
 inline constexpr int first_flag_column =
     static_cast<int>(component_text_fields.size() + component_coordinate_fields.size()) + 1;
 
+/// True when `column` is a plain identifier: ASCII letters, digits, '_', '$'
+/// and '#' only. Only such a name is put into SQL text unquoted: a space or a
+/// quote in it would change what the statement reads.
+inline bool is_plain_identifier(std::string_view column) {
+    for (const char c : column) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '#';
+        if (!plain) {
+            return false;
+        }
+    }
+    return !column.empty();
+}
+
 /// SELECT of the leading texts, the coordinates, the link name and the flag
 /// columns "FLAG_<name>" in the order of `flag_names`, from
 /// TAVIK.<facility>_VIEW_COMPONENTS.
+/// @throws zel::Error naming the first flag column that is not a plain
+/// identifier (is_plain_identifier), before any text is built.
 inline std::string component_view_select(std::string_view facility,
                                          const std::vector<std::string>& flag_names) {
+    for (const std::string& flag : flag_names) {
+        const std::string column = std::string(flag_column_prefix) + flag;
+        if (!is_plain_identifier(column)) {
+            throw Error(util::cat("Flag column \"", util::excerpt_for_message(column),
+                                  "\" refused: not a plain identifier (letters, digits, _, $, #)"));
+        }
+    }
     std::string sql = "SELECT ";
     auto add_column = [&sql, first = true](std::string_view column) mutable {
         if (!first) {

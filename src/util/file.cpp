@@ -15,29 +15,13 @@
 #include <utility>
 
 #include "util/error_text.h"
+#include "util/file_descriptor.h"
 #include "util/hex.h"
 #include "util/path.h"
 #include "util/string.h"
 
 namespace zel::util {
 namespace {
-
-// A file descriptor that is closed when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool write_all(int fd, const char* data, std::size_t size) noexcept {
     while (size > 0) {
@@ -56,19 +40,16 @@ bool write_all(int fd, const char* data, std::size_t size) noexcept {
 
 constexpr auto stale_age = std::chrono::hours(1);
 
-// The folder part of `target` with its slash ("" for a bare name), and the
-// prefix of its temporary files' names. The prefix keeps at most 64 bytes of
-// the target's name, so that a target whose name is near the file system's
-// limit still gets a temporary file.
-std::string folder_with_slash(const std::string& target) {
-    const auto slash = target.rfind('/');
-    return slash == std::string::npos ? "" : target.substr(0, slash + 1);
+// The prefix of the temporary files' names of the file `name`. It keeps at
+// most 64 bytes of the name, so that a target whose name is near the file
+// system's limit still gets a temporary file.
+std::string temp_prefix(const std::string& name) {
+    return cat(".", name.substr(0, 64), ".tmp.");
 }
 
-std::string temp_prefix(const std::string& target) {
+std::string base_name(const std::string& target) {
     const auto slash = target.rfind('/');
-    return cat(".", target.substr(slash == std::string::npos ? 0 : slash + 1).substr(0, 64),
-               ".tmp.");
+    return slash == std::string::npos ? target : target.substr(slash + 1);
 }
 
 // 96 random bits in hexadecimal, from the kernel's generator; false with
@@ -90,21 +71,20 @@ bool random_suffix(std::string& suffix) {
     return true;
 }
 
-// A temporary file in the folder of `target`, created exclusively with
-// `mode` (less the umask). Returns its descriptor, or -1 with errno set, and
-// stores its name in `temp_name`. A name that exists already is someone
-// else's: a few more random names are tried, then the write fails.
-int create_temp_file(const std::string& target, mode_t mode, std::string& temp_name) {
-    const std::string prefix =
-        cat(folder_with_slash(target), temp_prefix(target), static_cast<long>(::getpid()), ".");
+// A temporary file for `name` in the folder open at `folder_fd`, created
+// exclusively with `mode` (less the umask). Returns its descriptor, or -1 with
+// errno set, and stores its name in `temp_name`. A name that exists already is
+// someone else's: a few more random names are tried, then the write fails.
+int create_temp_file(int folder_fd, const std::string& name, mode_t mode, std::string& temp_name) {
+    const std::string prefix = cat(temp_prefix(name), static_cast<long>(::getpid()), ".");
     std::string suffix;
     for (int attempt = 0; attempt < 8; ++attempt) {
         if (!random_suffix(suffix)) {
             return -1;
         }
         temp_name = cat(prefix, suffix);
-        const int fd =
-            ::open(temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        const int fd = ::openat(folder_fd, temp_name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
@@ -114,8 +94,7 @@ int create_temp_file(const std::string& target, mode_t mode, std::string& temp_n
 
 }  // namespace
 
-bool is_stale_temp_file(const std::string& folder, const std::string& name,
-                        const std::string& name_prefix) {
+bool is_stale_temp_file_at(int folder_fd, const std::string& name, const std::string& name_prefix) {
     if (name.size() < 2 || name[0] != '.' ||
         (name_prefix.empty() ? name.find(".tmp.") == std::string::npos
                              : !starts_with(name, name_prefix))) {
@@ -134,8 +113,8 @@ bool is_stale_temp_file(const std::string& folder, const std::string& name,
         return false;
     }
     struct stat info {};
-    if (::lstat(cat(folder, "/", name).c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_uid != ::geteuid()) {
+    if (::fstatat(folder_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
         return false;
     }
     const auto modified = std::chrono::system_clock::time_point(
@@ -150,26 +129,67 @@ bool is_stale_temp_file(const std::string& folder, const std::string& name,
            errno == ESRCH;
 }
 
-std::size_t remove_stale_temp_files(const std::string& folder, const std::string& name_prefix) {
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+bool is_stale_temp_file(const std::string& folder, const std::string& name,
+                        const std::string& name_prefix) {
+    const FileDescriptor folder_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder_fd.get() >= 0 && is_stale_temp_file_at(folder_fd.get(), name, name_prefix);
+}
+
+std::size_t remove_stale_temp_files_at(int folder_fd, const std::string& name_prefix) {
+    // The listing gets a descriptor of its own, of the very same folder.
+    const int listing_fd = ::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);
+    if (listing_fd < 0) {
+        return 0;
+    }
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(listing_fd), &::closedir);
     if (!dir) {
+        ::close(listing_fd);
         return 0;
     }
     std::size_t removed = 0;
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string name = entry->d_name;
-        if (is_stale_temp_file(folder, name, name_prefix) &&
-            ::unlink(cat(folder, "/", name).c_str()) == 0) {
+        if (is_stale_temp_file_at(folder_fd, name, name_prefix) &&
+            ::unlinkat(folder_fd, name.c_str(), 0) == 0) {
             ++removed;
         }
     }
     return removed;
 }
 
+std::size_t remove_stale_temp_files(const std::string& folder, const std::string& name_prefix) {
+    const FileDescriptor folder_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder_fd.get() < 0 ? 0 : remove_stale_temp_files_at(folder_fd.get(), name_prefix);
+}
+
 AtomicFileWriter::AtomicFileWriter(std::string target, Mode mode)
-    : target_(std::move(target)), buffer_(new char[capacity]), mode_(mode) {
-    remove_stale_temp_files(folder_of(target_), temp_prefix(target_));
-    fd_ = create_temp_file(target_, mode_ == Mode::private_to_owner ? 0600 : 0666, temp_name_);
+    : name_(base_name(target)), buffer_(new char[capacity]), mode_(mode) {
+    folder_fd_ = ::open(folder_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder_fd_ < 0) {
+        error_ = errno;
+        return;
+    }
+    create();
+}
+
+AtomicFileWriter::AtomicFileWriter(int folder_fd, std::string name, Mode mode)
+    : name_(std::move(name)), buffer_(new char[capacity]), mode_(mode) {
+    folder_fd_ = ::fcntl(folder_fd, F_DUPFD_CLOEXEC, 0);
+    if (folder_fd_ < 0) {
+        error_ = errno;
+        return;
+    }
+    create();
+}
+
+void AtomicFileWriter::create() {
+    if (name_.empty() || name_ == "." || name_ == ".." || name_.find('/') != std::string::npos) {
+        error_ = EISDIR;
+        return;
+    }
+    remove_stale_temp_files_at(folder_fd_, temp_prefix(name_));
+    fd_ = create_temp_file(folder_fd_, name_, mode_ == Mode::private_to_owner ? 0600 : 0666,
+                           temp_name_);
     if (fd_ < 0) {
         error_ = errno;
     }
@@ -177,6 +197,9 @@ AtomicFileWriter::AtomicFileWriter(std::string target, Mode mode)
 
 AtomicFileWriter::~AtomicFileWriter() {
     discard();
+    if (folder_fd_ >= 0) {
+        ::close(folder_fd_);
+    }
 }
 
 void AtomicFileWriter::write(std::string_view bytes) {
@@ -209,12 +232,15 @@ bool AtomicFileWriter::commit() {
     }
     flush();
     struct stat previous {};
-    if (mode_ == Mode::keep_previous && ::lstat(target_.c_str(), &previous) == 0 &&
+    if (mode_ == Mode::keep_previous &&
+        ::fstatat(folder_fd_, name_.c_str(), &previous, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(previous.st_mode) && previous.st_uid == ::geteuid()) {
         // Keep the permissions that the previous version had, save the
-        // setuid, setgid and sticky bits. Never those of a link's target, nor
-        // of a file that someone else owns: they are not this user's choice.
-        ::fchmod(fd_, previous.st_mode & 0777);
+        // setuid, setgid and sticky bits and the right of others to write
+        // it: a file others may change would not be read back. Never those
+        // of a link's target, nor of a file that someone else owns: they are
+        // not this user's choice.
+        ::fchmod(fd_, previous.st_mode & 0755);
     }
     const int fd = std::exchange(fd_, -1);
     const bool synced = !failed_ && ::fsync(fd) == 0;
@@ -225,22 +251,20 @@ bool AtomicFileWriter::commit() {
     if (synced && !closed) {
         error_ = errno;
     }
+    // Renamed and removed relative to the folder opened at the start: a folder
+    // swapped meanwhile gets neither the file nor a stray temporary file.
     if (!closed || !synced) {
-        ::unlink(temp_name_.c_str());
+        ::unlinkat(folder_fd_, temp_name_.c_str(), 0);
         return false;
     }
-    if (::rename(temp_name_.c_str(), target_.c_str()) != 0) {
+    if (::renameat(folder_fd_, temp_name_.c_str(), folder_fd_, name_.c_str()) != 0) {
         error_ = errno;
-        ::unlink(temp_name_.c_str());
+        ::unlinkat(folder_fd_, temp_name_.c_str(), 0);
         return false;
     }
     // Make the rename itself durable; a folder that cannot be synced is no
     // reason to report the written file as lost.
-    const FileDescriptor folder(
-        ::open(folder_of(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() >= 0) {
-        ::fsync(folder.get());
-    }
+    ::fsync(folder_fd_);
     return true;
 }
 
@@ -251,7 +275,7 @@ std::string AtomicFileWriter::error_text() const {
 void AtomicFileWriter::discard() noexcept {
     if (fd_ >= 0) {
         ::close(std::exchange(fd_, -1));
-        ::unlink(temp_name_.c_str());
+        ::unlinkat(folder_fd_, temp_name_.c_str(), 0);
     }
 }
 

@@ -30,15 +30,21 @@ public:
     /// What the new file's permission bits are.
     enum class Mode {
         /// Those of the file replaced, when it is a regular file of the
-        /// effective user, the 0777 bits only; otherwise 0666 less the umask.
+        /// effective user, the 0755 bits only (never writable by group or
+        /// others); otherwise 0666 less the umask.
         keep_previous,
         /// Always 0600: the file may hold anything.
         private_to_owner,
     };
 
     /// Creates the temporary file beside `target`; is_open() tells whether
-    /// that worked.
+    /// that worked. The folder is opened once, here: the temporary file is
+    /// created, renamed and removed relative to it, and it is synced after
+    /// the rename, whatever is put at the folder's name meanwhile.
     explicit AtomicFileWriter(std::string target, Mode mode = Mode::keep_previous);
+    /// The same for the file `name` (a name without '/') in the folder open
+    /// at `folder_fd`, which the writer duplicates: the caller keeps its own.
+    AtomicFileWriter(int folder_fd, std::string name, Mode mode);
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
     ~AtomicFileWriter();
@@ -81,11 +87,13 @@ public:
     static constexpr std::size_t capacity = std::size_t{1} << 20;
 
 private:
+    void create();
     void flush();
     void discard() noexcept;
 
-    std::string target_;
+    std::string name_;
     std::string temp_name_;
+    int folder_fd_ = -1;
     int fd_ = -1;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
@@ -102,10 +110,16 @@ private:
 bool is_stale_temp_file(const std::string& folder, const std::string& name,
                         const std::string& name_prefix);
 
+/// is_stale_temp_file for an entry of the folder open at `folder_fd`.
+bool is_stale_temp_file_at(int folder_fd, const std::string& name, const std::string& name_prefix);
+
 /// Removes the stale temporary files (is_stale_temp_file) in `folder` whose
 /// names begin with `name_prefix`, and returns how many. Errors are ignored:
 /// the files are only litter.
 std::size_t remove_stale_temp_files(const std::string& folder, const std::string& name_prefix);
+
+/// remove_stale_temp_files in the folder open at `folder_fd`.
+std::size_t remove_stale_temp_files_at(int folder_fd, const std::string& name_prefix);
 
 }  // namespace zel::util
 

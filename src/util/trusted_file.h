@@ -5,12 +5,15 @@
 // backup, the query cache's copies) so that another local user can neither
 // feed them nor make the read hang or blow up. Internal: not exported.
 //
-// The rule follows ssh's StrictModes: a file is used only when it is a
-// regular file owned by the effective user or by root and not writable by
-// others, in a folder that others cannot change (owned by the effective user
-// or root and not writable by others, or sticky like /tmp). A final symbolic
-// link is followed only when the effective user or root owns the link; its
-// target then passes the same rule, folder included.
+// The rule follows ssh's StrictModes. A file is used only when it is a
+// regular file with one link, owned by the effective user or by root, that
+// nobody else may write: not by its mode's other bits, nor by its group
+// unless the owner is that group's only member, nor through an access list
+// (ACL). Every folder a name of the path is looked up in, from the root down
+// and through every symbolic link, passes the same rule as a folder (save that
+// a sticky folder such as /tmp may be writable by all); every link on the way
+// must be the effective user's or root's. The path is walked one name at a
+// time with openat and O_NOFOLLOW, so what was checked is what is read.
 //
 // The rule does not protect against root or against the effective user
 // itself: they may write any of these files anyway.
@@ -24,18 +27,37 @@
 namespace zel::util {
 
 /// Why a file with status `file` may not be trusted by a process whose
-/// effective user is `euid`: "not a regular file", "owned by uid <n>" or
-/// "writable by others"; empty when it may.
+/// effective user is `euid`, by its status alone (no access list): "not a
+/// regular file", "owned by uid <n>", "a file with <n> links", "writable by
+/// others" or "writable by group <gid>"; empty when it may.
 std::string why_untrusted_file(const struct stat& file, uid_t euid);
 
 /// Why a folder with status `folder` may not hold trusted files for `euid`:
-/// "not a folder", "owned by uid <n>" or "writable by others"; empty when it
-/// may.
+/// "not a folder", "owned by uid <n>", "writable by others" or "writable by
+/// group <gid>"; empty when it may.
 std::string why_untrusted_folder(const struct stat& folder, uid_t euid);
 
 /// Why a symbolic link with status `link` may not be followed for `euid`:
 /// "a symbolic link owned by uid <n>"; empty when it may.
 std::string why_untrusted_link(const struct stat& link, uid_t euid);
+
+/// What open_trusted opens at the end of the path.
+enum class TrustedKind { file, folder };
+
+/// The result of open_trusted: an open descriptor (the caller closes it) and
+/// its status, or refusal (a phrase naming the folder, link or file at
+/// fault) or error (the errno of the call that failed).
+struct TrustedOpen {
+    int fd = -1;
+    struct stat info {};
+    std::string refusal;
+    int error = 0;
+};
+
+/// Opens `path` under the whole rule: a file for reading (without blocking,
+/// so a FIFO is refused rather than waited for) or a folder (O_DIRECTORY, for
+/// creating files relative to it).
+TrustedOpen open_trusted(const std::string& path, TrustedKind kind);
 
 /// How much of the rule a read applies.
 enum class Trust {

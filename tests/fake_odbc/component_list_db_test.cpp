@@ -224,6 +224,21 @@ TEST_F(ComponentListDb, ViewWithoutFlagColumnsSelectsTheThirteenFixedColumns) {
     EXPECT_EQ(fake_odbc::count(Fn::bind_col), 1 + 13);
 }
 
+// A view column "FLAG_LINE A" would be read as FLAG_LINE AS A, and a quote
+// in a name would let whoever defines the view change the statement.
+TEST_F(ComponentListDb, FlagColumnThatIsNoPlainIdentifierIsRefusedBeforeTheSelect) {
+    fake_odbc::set_result_set_for(flag_names_sql, fake_odbc::ResultSet(1)
+                                                      .row({text("NAME")})
+                                                      .row({text("FLAG_A")})
+                                                      .row({text("FLAG_LINE A")}));
+    ComponentList list;
+    EXPECT_EQ(error_message([&] { list.read_from_db(db_, "MIRAN"); }),
+              "Flag column \"FLAG_LINE A\" refused: not a plain identifier (letters, digits, _, "
+              "$, #)");
+    EXPECT_EQ(fake_odbc::calls_of(Fn::exec_direct).size(), 1u) << "only the column names";
+    EXPECT_TRUE(list.components_.empty());
+}
+
 TEST_F(ComponentListDb, FetchFailingInTheMiddleThrows) {
     fake_odbc::set_result_set_for(flag_names_sql, view_columns());
     fake_odbc::set_result_set_for(select_sql, fake_odbc::ResultSet(15)

@@ -418,7 +418,7 @@ std::vector<DamagedBackup> damaged_backups() {
          "Unable to open plain/backup.txt for reading"},
         {"a symbolic link to itself", "backup.txt",
          [](const std::string&) { std::filesystem::create_symlink("backup.txt", "backup.txt"); },
-         "Unable to open backup.txt for reading"},
+         "Unable to open backup.txt for reading: Too many levels of symbolic links"},
     };
 }
 

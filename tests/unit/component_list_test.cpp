@@ -11,7 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "component_list/component_view.h"
 #include "quadrupole.h"
+#include "test_support.h"
+#include "util/string.h"
+#include "zel/Error.h"
 #include "zel/sql/Component.h"
 #include "zel/sql/ComponentList.h"
 
@@ -180,6 +184,30 @@ TEST(ComponentList, ClearEmptiesBothVectors) {
     EXPECT_EQ(list.find_component_by_name("QX7"), nullptr);
     EXPECT_EQ(list.find_component_by_name(""), nullptr);
     EXPECT_EQ(list.get_flag_idx("QUAD"), -1);
+}
+
+// The loader puts each "FLAG_" column into its SELECT as it stands: only a
+// plain identifier may go there, or a space or a quote would change what the
+// statement reads (FLAG_LINE A read as FLAG_LINE AS A).
+TEST(ComponentViewSelect, TakesPlainIdentifiersAsTheyStandAndRefusesTheRest) {
+    const std::string bare = detail::component_view_select("MIRAN", {});
+    const std::string from = " FROM TAVIK.MIRAN_VIEW_COMPONENTS";
+    ASSERT_EQ(bare.substr(bare.size() - from.size()), from);
+    const std::string columns = bare.substr(0, bare.size() - from.size());
+    for (const std::string name : {"QUAD", "", "a$b#c_9", "LINE_A"}) {
+        EXPECT_EQ(detail::component_view_select("MIRAN", {"DRIFT", name}),
+                  columns + ", FLAG_DRIFT, FLAG_" + name + from)
+            << name;
+    }
+    for (const std::string name :
+         {"LINE A", "q\"uote", "x-y", "a;DROP", "tab\there", "caf\xc3\xa9", "nl\n"}) {
+        EXPECT_EQ(test::error_message([&] {
+                      detail::component_view_select("MIRAN", {"DRIFT", name});
+                  }),
+                  "Flag column \"" + util::excerpt_for_message("FLAG_" + name) +
+                      "\" refused: not a plain identifier (letters, digits, _, $, #)")
+            << name;
+    }
 }
 
 }  // namespace

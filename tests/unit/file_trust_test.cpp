@@ -41,10 +41,11 @@ using zel::sql::test::write_file;
 constexpr uid_t me = 1000;
 constexpr uid_t stranger = 4242;
 
-struct stat status(mode_t mode, uid_t owner) {
+struct stat status(mode_t mode, uid_t owner, nlink_t links = 1) {
     struct stat info {};
     info.st_mode = mode;
     info.st_uid = owner;
+    info.st_nlink = links;
     return info;
 }
 
@@ -59,7 +60,13 @@ TEST(TrustRule, FilesAndFoldersOfTheUserOrRootThatOthersCannotChange) {
     const RuleCase cases[] = {
         {"mine, 0644", status(S_IFREG | 0644, me), "", "not a folder"},
         {"root's, 0600", status(S_IFREG | 0600, 0), "", "not a folder"},
-        {"group-writable", status(S_IFREG | 0664, me), "", "not a folder"},
+        // Group 0 is root's: root, not `me`, is its member.
+        {"group-writable, of a group with others than the owner", status(S_IFREG | 0664, me),
+         "writable by group 0", "not a folder"},
+        {"group-writable, of a group whose only member is the owner", status(S_IFREG | 0664, 0), "",
+         "not a folder"},
+        {"a file with a second name", status(S_IFREG | 0644, me, 2), "a file with 2 links",
+         "not a folder"},
         {"someone else's", status(S_IFREG | 0644, stranger), "owned by uid 4242", "not a folder"},
         {"writable by others", status(S_IFREG | 0666, me), "writable by others", "not a folder"},
         {"setuid and writable by all", status(S_IFREG | 06777, 0), "writable by others",
@@ -73,6 +80,8 @@ TEST(TrustRule, FilesAndFoldersOfTheUserOrRootThatOthersCannotChange) {
          "owned by uid 4242"},
         {"a folder all may write", status(S_IFDIR | 0777, me), "not a regular file",
          "writable by others"},
+        {"a folder its group may write", status(S_IFDIR | 0775, me), "not a regular file",
+         "writable by group 0"},
         {"a sticky folder all may write, like /tmp", status(S_IFDIR | 01777, 0),
          "not a regular file", ""},
     };

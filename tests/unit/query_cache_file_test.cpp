@@ -415,5 +415,29 @@ TEST(CachePruning, MissingFolderHoldsNothingUnreadableFolderThrows) {
               "Cannot read cache folder \"" + dir.file("plain") + "\"");
 }
 
+// Ages of millennia, or the largest a duration holds, keep every copy; the
+// most negative removes every one. None overflows on the way.
+TEST(CachePruning, AgesOfAnySizeSaturate) {
+    TempDir dir;
+    Cache cache;
+    cache.set_folder(dir.path());
+    const std::string hex56(56, 'a');
+    struct AgeCase {
+        std::chrono::seconds age;
+        std::size_t removed;
+    };
+    const AgeCase cases[] = {
+        {std::chrono::hours(24 * 110000), 0u}, {std::chrono::hours(24 * 7 * 15650), 0u},
+        {std::chrono::seconds::max(), 0u},     {std::chrono::hours(1), 1u},
+        {std::chrono::seconds::min(), 2u},
+    };
+    for (const AgeCase& c : cases) {
+        write_file(dir.file(hex56 + ".dat"), "zel_sql_cache_00");
+        set_age(dir.file(hex56 + ".dat"), 7200);
+        write_file(dir.file(std::string(56, 'b') + ".dat"), "zel_sql_cache_00");
+        EXPECT_EQ(cache.remove_older_than(c.age), c.removed) << c.age.count();
+    }
+}
+
 }  // namespace
 }  // namespace zel::sql
