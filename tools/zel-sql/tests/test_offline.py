@@ -169,8 +169,8 @@ def test_verify_prints_the_libraries_message_and_the_line(tmp_path, content, sta
 
 def test_verify_of_a_missing_file(tmp_path):
     result = run("list", "verify", str(tmp_path / "missing.txt"))
-    assert result.returncode == 1
-    assert "Unable to open " + str(tmp_path / "missing.txt") + " for reading" in result.stdout
+    assert result.returncode == 2
+    assert "Unable to open " + str(tmp_path / "missing.txt") + " for reading" in result.stderr
 
 
 def test_show_counts_flags_and_ranges(tmp_path):
@@ -359,11 +359,46 @@ def test_cache_show_of_a_damaged_copy_says_why(cache_folder):
     assert "the check sum does not match" in result.stderr
 
 
-def test_cache_prune_removes_old_copies_only(cache_folder):
-    old = cache_folder / cache_file_name(SQL)
-    os.utime(old, (time.time() - 40 * 86400, time.time() - 40 * 86400))
-    result = run("cache", "prune", str(cache_folder), "--older-than", "30d", "--json")
-    assert result.returncode == 0
-    assert json.loads(result.stdout)["removed"] == 1
-    assert not old.exists()
-    assert (cache_folder / ".left.tmp.1.2").exists()
+def test_cache_prune_goes_by_stored_at_and_lists_what_it_removed(tmp_path):
+    # (SQL, stored how long ago, file time how long ago, removed by --older-than 30d)
+    day = 86400
+    cases = [("SELECT 'old'", 40 * day, 0, True),
+             ("SELECT 'young, file set back'", 180, 40 * day, False),
+             ("SELECT 'at the dawn of time'", None, 0, True),
+             ("SELECT 'young'", 60, 0, False)]
+    folder = tmp_path / "db_cache"
+    folder.mkdir()
+    now = int(time.time())
+    for sql, stored_ago, file_ago, _ in cases:
+        stored_at = -2**63 if stored_ago is None else now - stored_ago
+        path = folder / cache_file_name(sql)
+        path.write_bytes(cache_file_bytes(sql, "tavik_prod", stored_at, ["c"], [["1"]]))
+        os.utime(path, (now - file_ago, now - file_ago))
+    (folder / ".left.tmp.1.2").write_bytes(b"a crashed writer's file")
+    result = run("cache", "prune", str(folder), "--older-than", "30d", "--json")
+    assert result.returncode == 0, result
+    report = json.loads(result.stdout)
+    removed = {os.path.basename(f["file"]) for f in report["files"]}
+    assert removed == {cache_file_name(sql) for sql, _, _, gone in cases if gone}
+    assert report["removed"] == len(removed) and report["kept"] == []
+    for sql, _, _, gone in cases:
+        assert (folder / cache_file_name(sql)).exists() != gone, sql
+    assert (folder / ".left.tmp.1.2").exists()
+
+
+def test_cache_prune_keeps_and_names_copies_it_cannot_date(cache_folder):
+    result = run("cache", "prune", str(cache_folder), "--older-than", "1s")
+    assert result.returncode == 1
+    damaged = [name for name, _, state, _ in CACHE_CASES if state == "damaged"]
+    for name in damaged:
+        assert (cache_folder / name).exists()
+        assert any(name in line and "kept: damaged" in line for line in result.stdout.splitlines())
+    assert not any((cache_folder / name).exists()
+                   for name, _, state, _ in CACHE_CASES if state != "damaged")
+
+
+@pytest.mark.parametrize("age", ["110000d", "15650w", "999999999w"])
+def test_cache_prune_of_a_huge_age_keeps_every_dated_copy(cache_folder, age):
+    result = run("cache", "prune", str(cache_folder), "--older-than", age, "--json")
+    assert json.loads(result.stdout)["removed"] == 0
+    assert all((cache_folder / name).exists() for name, _, _, _ in CACHE_CASES)
