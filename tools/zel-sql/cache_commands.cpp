@@ -19,6 +19,7 @@
 
 #include "commands.h"
 #include "exit_status.h"
+#include "json_output.h"
 #include "list_export.h"
 #include "terminal_text.h"
 #include "text_table.h"
@@ -111,9 +112,6 @@ CacheCopy read_copy(const std::string& file, const std::string& expected_data_so
     return out;
 }
 
-using Json = nlohmann::ordered_json;
-constexpr auto json_errors = Json::error_handler_t::replace;
-
 // The files of `folder` that are cache files by name: "<something>.dat".
 // Temporary files of a writer (".<name>.tmp.<pid>.<n>") are not.
 std::vector<std::string> cache_files(const std::string& folder) {
@@ -183,7 +181,7 @@ int list_folder(const std::string& folder, const std::string& data_source, bool 
         for (const CacheCopy& entry : copies) {
             out.push_back(copy_json(entry, false));
         }
-        std::cout << out.dump(1, ' ', false, json_errors) << '\n';
+        std::cout << json_text(out) << '\n';
         return all_good ? exit_ok : exit_problem;
     }
     TextTable table({"sql", "data source", "stored at", "age", "rows", "bytes", "state"});
@@ -210,6 +208,13 @@ int list_folder(const std::string& folder, const std::string& data_source, bool 
 }
 
 int show_copy(const std::string& file, const std::string& format) {
+    // A FIFO, a device or a folder named as the copy to show is no input at
+    // all (the library would refuse it unopened, as not trusted).
+    struct stat info {};
+    if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        throw CommandFailure("Cache file \"" + file + "\" cannot be read: not a regular file",
+                             exit_usage);
+    }
     const CacheCopy entry = read_copy(file, std::string());
     if (entry.state == CopyState::not_stored) {
         throw CommandFailure("Cache file \"" + file + "\" is not stored", exit_usage);
@@ -225,7 +230,7 @@ int show_copy(const std::string& file, const std::string& format) {
     const std::vector<std::string>& columns = copy.result.column_names;
     const auto& rows = copy.result.rows;
     if (format == "json") {
-        std::cout << copy_json(entry, true).dump(1, ' ', false, json_errors) << '\n';
+        std::cout << json_text(copy_json(entry, true)) << '\n';
     } else if (format == "csv") {
         // NULL is an empty field, the empty text a quoted empty field.
         for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -345,11 +350,10 @@ int prune_older(const std::string& folder, const std::string& older_than, bool j
                 kept.push_back({{"file", e.file}, {"reason", e.kept_because}});
             }
         }
-        std::cout << Json{{"folder", folder},
-                          {"removed", removed},
-                          {"files", files},
-                          {"kept", kept}}
-                         .dump(1, ' ', false, json_errors)
+        std::cout << json_text(Json{{"folder", folder},
+                                    {"removed", removed},
+                                    {"files", files},
+                                    {"kept", kept}})
                   << '\n';
         return all_removed ? exit_ok : exit_problem;
     }

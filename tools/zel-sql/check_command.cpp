@@ -13,12 +13,12 @@
 #include "commands.h"
 #include "connection.h"
 #include "exit_status.h"
+#include "json_output.h"
 #include "terminal_text.h"
 
 namespace zel_sql_tool {
 namespace {
 
-using Json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) {
@@ -218,7 +218,7 @@ int check(const CheckArguments& args) {
                                {"read_seconds", facility->read_seconds},
                                {"findings", facility->findings}};
         }
-        std::cout << out.dump(1, ' ', false, Json::error_handler_t::replace) << '\n';
+        std::cout << json_text(out) << '\n';
         return problem ? exit_problem : exit_ok;
     }
 

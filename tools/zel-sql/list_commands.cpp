@@ -16,6 +16,7 @@
 #include "component_columns.h"
 #include "connection.h"
 #include "exit_status.h"
+#include "json_output.h"
 #include "layout_svg.h"
 #include "list_diff.h"
 #include "list_export.h"
@@ -27,10 +28,7 @@
 namespace zel_sql_tool {
 namespace {
 
-using Json = nlohmann::ordered_json;
 using zel::sql::Component;
-
-constexpr auto json_errors = Json::error_handler_t::replace;
 
 const char* const source_help =
     "A backup file, or DSN:FACILITY for the facility's view in an ODBC data source";
@@ -110,7 +108,7 @@ void show(const std::string& source, const ConnectionOptions& login, bool json) 
             out["untrusted_reason"] = *loaded.untrusted_reason;
         }
         out["read_seconds"] = loaded.read_seconds;
-        std::cout << out.dump(1, ' ', false, json_errors) << '\n';
+        std::cout << json_text(out) << '\n';
         return;
     }
     std::cout << "source:      " << printable(loaded.label) << '\n'
@@ -182,7 +180,7 @@ int verify(const std::string& file, bool json) {
                 out["line_text"] = fault->text;
             }
         }
-        std::cout << out.dump(1, ' ', false, json_errors) << '\n';
+        std::cout << json_text(out) << '\n';
     } else if (failure.empty()) {
         std::cout << printable(file) << ": readable, " << list.components_.size() << " components, "
                   << list.flag_names_.size() << " flags\n";
@@ -218,7 +216,7 @@ int diff(const std::string& first_source, const std::string& second_source,
                                {"second", c.second}});
         }
         out["changed"] = std::move(changed);
-        std::cout << out.dump(1, ' ', false, json_errors) << '\n';
+        std::cout << json_text(out) << '\n';
         return d.empty() ? exit_ok : exit_problem;
     }
     std::cout << "first:  " << printable(first.label) << " (" << first.list.components_.size()
@@ -315,7 +313,7 @@ void draw(const std::string& source, const ConnectionOptions& login, const std::
         out["svg"] = svg;
         out["drawn"] = counts.drawn;
         out["left_out"] = counts.left_out;
-        std::cout << out.dump(1) << '\n';
+        std::cout << json_text(out) << '\n';
     } else {
         std::cout << "Layout drawn to " << printable(svg) << ": " << counts.drawn << " components, "
                   << counts.left_out << " without known x and z left out.\n";

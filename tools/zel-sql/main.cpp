@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "connection.h"
 #include "exit_status.h"
+#include "json_output.h"
 #include "terminal_text.h"
 
 namespace zel_sql_tool {
@@ -68,8 +69,7 @@ int report_failure(const CLI::App& app, const std::string& message, int status,
     if (wants_json(app)) {
         const nlohmann::ordered_json out{
             {"error", message}, {"sqlstate", sqlstate}, {"reason", reason}};
-        std::cout << out.dump(1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-                  << '\n';
+        std::cout << json_text(out) << '\n';
     }
     std::string text = message;
     if (!reason.empty() && message.find(reason) == std::string::npos) {

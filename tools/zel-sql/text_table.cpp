@@ -5,7 +5,12 @@
 #include "terminal_text.h"
 
 namespace zel_sql_tool {
-TextTable::TextTable(std::vector<std::string> headings) : headings_(std::move(headings)) {}
+TextTable::TextTable(std::vector<std::string> headings) : headings_(std::move(headings)) {
+    // Headings can be a copy's column names: as untrusted as the cells.
+    for (std::string& heading : headings_) {
+        heading = printable(heading);
+    }
+}
 
 void TextTable::add_row(std::vector<std::string> cells) {
     cells.resize(headings_.size());
