@@ -212,3 +212,34 @@ def test_every_command_gives_up_on_a_silent_listener_within_the_limit(tmp_path, 
         assert "SQLSTATE HYT00" in result.stderr, result
     else:
         assert "REFUSED" in result.stdout and "SQLSTATE HYT00" in result.stdout, result
+
+
+HANGING_SQL = {"postgresql": "SELECT pg_sleep(8)", "mariadb": "SELECT SLEEP(8)"}
+
+
+# Database::send_query, which runs --init-sql, executes without the wait
+# limit today: the command waits for the statement (8 s here; MariaDB's
+# SLEEP(30) took the full 30 s). Strict, so that the mark goes once it is
+# bounded.
+@pytest.mark.xfail(strict=True, reason="send_query is not yet bounded by the wait limit")
+@pytest.mark.parametrize("engine", sorted(HANGING_SQL))
+@pytest.mark.parametrize("command,status", [
+    (["check", "{dsn}"], 1),
+    (["list", "show", "{dsn}:MIRAN"], 2),
+    (["list", "diff", "{dsn}:MIRAN", "{dsn}:MIRAN"], 2),
+    (["list", "export", "{dsn}:MIRAN", "-f", "json"], 2),
+])
+def test_a_server_that_stops_answering_mid_session_ends_the_command_at_the_limit(
+        engine, command, status, password_file, tmp_path):
+    """Logged in, then a statement the server does not answer within the
+    limit: the command ends within --wait-limit + 1 s and says so."""
+    backend = next(b for b in BACKENDS if b["engine"] == engine)
+    limit = 2
+    args = [a.format(dsn=backend["data_source"]) for a in command]
+    start = time.monotonic()
+    result = run(*args, *login(backend, password_file), "--init-sql", HANGING_SQL[engine],
+                 "--wait-limit", str(limit))
+    elapsed = time.monotonic() - start
+    assert result.returncode == status, result
+    assert elapsed < limit + 1, (elapsed, result)
+    assert "did not answer within 2 s" in result.stdout + result.stderr, result
