@@ -1,14 +1,18 @@
 #include "backup_fault.h"
 
+#include "regular_file.h"
+
 #include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace zel_sql_tool {
 namespace {
+
+constexpr std::size_t max_scanned_size = std::size_t{256} << 20;
 
 std::string trimmed(const std::string& line) {
     const char* const blanks = " \t\n\v\f\r";
@@ -43,8 +47,12 @@ bool is_flags_line(const std::string& line) {
 }  // namespace
 
 std::optional<FaultLine> locate_backup_fault(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    // Read as the library read it: never a FIFO or a device, never without
+    // bound. The library has refused anything larger already.
+    std::istringstream in;
+    try {
+        in.str(read_regular_file(file, max_scanned_size));
+    } catch (const FileRefused&) {
         return std::nullopt;
     }
     std::vector<std::string> lines;

@@ -1,9 +1,16 @@
 // zel-sql cache ls|show|prune: the query-cache folders of data sources.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -12,7 +19,9 @@
 
 #include "commands.h"
 #include "exit_status.h"
+#include "json_output.h"
 #include "list_export.h"
+#include "terminal_text.h"
 #include "text_table.h"
 #include "time_text.h"
 
@@ -55,6 +64,7 @@ struct CacheCopy {
     // What it holds, when the library could read it.
     std::optional<zel::sql::CacheCopy> copy;
     std::uint64_t row_count = 0;
+    bool unreadable = false;  // it could not be opened or read at all
 };
 
 // Reads `file` with the library's reader, then checks its name against
@@ -75,6 +85,7 @@ CacheCopy read_copy(const std::string& file, const std::string& expected_data_so
                         ? CopyState::not_trusted
                         : CopyState::damaged;
         out.reason = e.get_reason();
+        out.unreadable = e.get_kind() == zel::sql::CacheCopyError::Kind::unreadable;
         return out;
     }
     if (out.copy) {
@@ -101,16 +112,14 @@ CacheCopy read_copy(const std::string& file, const std::string& expected_data_so
     return out;
 }
 
-using Json = nlohmann::ordered_json;
-constexpr auto json_errors = Json::error_handler_t::replace;
-
 // The files of `folder` that are cache files by name: "<something>.dat".
 // Temporary files of a writer (".<name>.tmp.<pid>.<n>") are not.
 std::vector<std::string> cache_files(const std::string& folder) {
     std::error_code error;
     std::filesystem::directory_iterator entries(folder, error);
     if (error) {
-        throw zel::Error("Cannot read cache folder \"" + folder + "\": " + error.message());
+        throw CommandFailure("Cannot read cache folder \"" + folder + "\": " + error.message(),
+                             exit_usage);
     }
     std::vector<std::string> files;
     for (const auto& entry : entries) {
@@ -137,7 +146,7 @@ Json copy_json(const CacheCopy& entry, bool with_rows) {
         out["sql"] = copy.sql;
         out["data_source"] = copy.data_source;
         out["stored_at"] = copy.result.stored_at;
-        out["age_seconds"] = unix_now() - copy.result.stored_at;
+        out["age_seconds"] = seconds_between(copy.result.stored_at, unix_now());
         out["columns"] = copy.result.column_names;
         out["row_count"] = entry.row_count;
         if (with_rows) {
@@ -172,7 +181,7 @@ int list_folder(const std::string& folder, const std::string& data_source, bool 
         for (const CacheCopy& entry : copies) {
             out.push_back(copy_json(entry, false));
         }
-        std::cout << out.dump(1, ' ', false, json_errors) << '\n';
+        std::cout << json_text(out) << '\n';
         return all_good ? exit_ok : exit_problem;
     }
     TextTable table({"sql", "data source", "stored at", "age", "rows", "bytes", "state"});
@@ -184,14 +193,14 @@ int list_folder(const std::string& folder, const std::string& data_source, bool 
         if (entry.copy) {
             const zel::sql::CacheCopy& copy = *entry.copy;
             table.add_row({cut(copy.sql, 40), copy.data_source, utc_time(copy.result.stored_at),
-                           age_text(unix_now() - copy.result.stored_at),
+                           age_text(seconds_between(copy.result.stored_at, unix_now())),
                            std::to_string(entry.row_count), std::to_string(entry.size), state});
         } else {
             table.add_row({std::filesystem::path(entry.file).filename().string(), "", "", "", "",
                            std::to_string(entry.size), state});
         }
     }
-    std::cout << folder << ": " << copies.size() << " cache files\n";
+    std::cout << printable(folder) << ": " << copies.size() << " cache files\n";
     if (!table.empty()) {
         table.print(std::cout);
     }
@@ -199,19 +208,29 @@ int list_folder(const std::string& folder, const std::string& data_source, bool 
 }
 
 int show_copy(const std::string& file, const std::string& format) {
+    // A FIFO, a device or a folder named as the copy to show is no input at
+    // all (the library would refuse it unopened, as not trusted).
+    struct stat info {};
+    if (::stat(file.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        throw CommandFailure("Cache file \"" + file + "\" cannot be read: not a regular file",
+                             exit_usage);
+    }
     const CacheCopy entry = read_copy(file, std::string());
     if (entry.state == CopyState::not_stored) {
-        throw zel::Error("Cache file \"" + file + "\" is not stored");
+        throw CommandFailure("Cache file \"" + file + "\" is not stored", exit_usage);
     }
     if (!entry.copy) {
-        throw zel::Error("Cache file \"" + file + "\" is " + state_name(entry.state) + ": " +
-                         entry.reason);
+        // A copy the library refuses is a finding; one it cannot open at all
+        // is not.
+        throw CommandFailure(
+            "Cache file \"" + file + "\" is " + state_name(entry.state) + ": " + entry.reason,
+            entry.unreadable ? exit_usage : exit_problem);
     }
     const zel::sql::CacheCopy& copy = *entry.copy;
     const std::vector<std::string>& columns = copy.result.column_names;
     const auto& rows = copy.result.rows;
     if (format == "json") {
-        std::cout << copy_json(entry, true).dump(1, ' ', false, json_errors) << '\n';
+        std::cout << json_text(copy_json(entry, true)) << '\n';
     } else if (format == "csv") {
         // NULL is an empty field, the empty text a quoted empty field.
         for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -228,10 +247,10 @@ int show_copy(const std::string& file, const std::string& format) {
             std::cout << "\r\n";
         }
     } else {
-        std::cout << "sql:         " << copy.sql << '\n'
-                  << "data source: " << copy.data_source << '\n'
+        std::cout << "sql:         " << printable(copy.sql) << '\n'
+                  << "data source: " << printable(copy.data_source) << '\n'
                   << "stored at:   " << utc_time(copy.result.stored_at) << " ("
-                  << age_text(unix_now() - copy.result.stored_at) << " ago)\n"
+                  << age_text(seconds_between(copy.result.stored_at, unix_now())) << " ago)\n"
                   << "rows:        " << rows.size() << "\n\n";
         TextTable table(columns);
         for (const auto& row : rows) {
@@ -244,6 +263,114 @@ int show_copy(const std::string& file, const std::string& format) {
         table.print(std::cout);
     }
     return entry.state == CopyState::good ? exit_ok : exit_problem;
+}
+
+// A descriptor of the cache folder, opened without following a link, so that
+// what is removed is removed from the folder that was listed.
+class FolderDescriptor {
+public:
+    explicit FolderDescriptor(const std::string& folder)
+        : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {
+        if (fd_ < 0) {
+            const int error = errno;
+            throw CommandFailure("Cannot read cache folder \"" + folder + "\": " +
+                                     (error == ELOOP ? std::string("a symbolic link")
+                                                     : std::string(std::strerror(error))),
+                                 exit_usage);
+        }
+    }
+    ~FolderDescriptor() { ::close(fd_); }
+    FolderDescriptor(const FolderDescriptor&) = delete;
+    FolderDescriptor& operator=(const FolderDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// What prune did with one cache file.
+struct PruneEntry {
+    std::string file;
+    std::int64_t stored_at = 0;
+    std::string kept_because;  // empty when removed
+};
+
+// Removes the copies of `folder` stored longer than `age` ago, by their
+// stored_at: the age that "cache ls" shows, whatever the file's time says.
+// A copy the library cannot read has no stored_at and is kept, as is a file
+// that is not this user's own regular file.
+std::vector<PruneEntry> prune_folder(const std::string& folder, std::chrono::seconds age) {
+    const FolderDescriptor descriptor(folder);
+    const std::int64_t now = unix_now();
+    std::int64_t cutoff = 0;  // removed when stored_at < cutoff
+    if (__builtin_sub_overflow(now, static_cast<std::int64_t>(age.count()), &cutoff)) {
+        cutoff = std::numeric_limits<std::int64_t>::min();
+    }
+    std::vector<PruneEntry> entries;
+    for (const std::string& file : cache_files(folder)) {
+        PruneEntry entry;
+        entry.file = file;
+        const CacheCopy copy = read_copy(file, std::string());
+        if (!copy.copy) {
+            entry.kept_because = std::string(state_name(copy.state)) + ": " + copy.reason;
+            entries.push_back(std::move(entry));
+            continue;
+        }
+        entry.stored_at = copy.copy->result.stored_at;
+        if (entry.stored_at >= cutoff) {
+            continue;  // young enough: not reported
+        }
+        const std::string name = std::filesystem::path(file).filename().string();
+        struct stat info {};
+        if (::fstatat(descriptor.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+            entry.kept_because = "not a regular file of this user";
+        } else if (::unlinkat(descriptor.get(), name.c_str(), 0) != 0) {
+            entry.kept_because = std::string("cannot remove it: ") + std::strerror(errno);
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+int prune_older(const std::string& folder, const std::string& older_than, bool json) {
+    const std::chrono::seconds age = parse_age(older_than);
+    const std::vector<PruneEntry> entries = prune_folder(folder, age);
+    const auto removed = static_cast<std::size_t>(
+        std::count_if(entries.begin(), entries.end(),
+                      [](const PruneEntry& e) { return e.kept_because.empty(); }));
+    const bool all_removed = removed == entries.size();
+    if (json) {
+        Json files = Json::array();
+        Json kept = Json::array();
+        for (const PruneEntry& e : entries) {
+            if (e.kept_because.empty()) {
+                files.push_back({{"file", e.file}, {"stored_at", e.stored_at}});
+            } else {
+                kept.push_back({{"file", e.file}, {"reason", e.kept_because}});
+            }
+        }
+        std::cout << json_text(Json{{"folder", folder},
+                                    {"removed", removed},
+                                    {"files", files},
+                                    {"kept", kept}})
+                  << '\n';
+        return all_removed ? exit_ok : exit_problem;
+    }
+    std::cout << "Removed " << removed << " cache files stored more than " << printable(older_than)
+              << " ago from " << printable(folder) << '\n';
+    TextTable table({"file", "stored at", "age", "state"});
+    for (const PruneEntry& e : entries) {
+        const bool gone = e.kept_because.empty();
+        table.add_row({std::filesystem::path(e.file).filename().string(),
+                       gone ? utc_time(e.stored_at) : "",
+                       gone ? age_text(seconds_between(e.stored_at, unix_now())) : "",
+                       gone ? "removed" : "kept: " + e.kept_because});
+    }
+    if (!table.empty()) {
+        table.print(std::cout);
+    }
+    return all_removed ? exit_ok : exit_problem;
 }
 
 struct CacheArguments {
@@ -294,24 +421,15 @@ void add_cache_commands(CLI::App& app, int& status) {
     });
 
     CLI::App* prune = cache->add_subcommand(
-        "prune", "Remove the cache files older than AGE (Cache::remove_older_than)");
+        "prune",
+        "Remove the copies stored more than AGE ago (by their stored_at, the age that ls "
+        "shows) and list them; copies that cannot be read are kept and listed (exit 1)");
     prune->add_option("FOLDER", args->target, "The cache folder")->required();
     prune->add_option("--older-than", args->older_than, "AGE: 30d, 12h, 90m, 45s or 2w")
         ->required();
     prune->add_flag("--json", args->json, "Print a JSON object");
-    prune->callback([args, &status] {
-        const std::chrono::seconds age = parse_age(args->older_than);
-        zel::sql::Cache cache_folder;
-        cache_folder.set_folder(args->target);
-        const std::size_t removed = cache_folder.remove_older_than(age);
-        if (args->json) {
-            std::cout << Json{{"folder", args->target}, {"removed", removed}}.dump(1) << '\n';
-        } else {
-            std::cout << "Removed " << removed << " cache files older than " << args->older_than
-                      << " from " << args->target << '\n';
-        }
-        status = exit_ok;
-    });
+    prune->callback(
+        [args, &status] { status = prune_older(args->target, args->older_than, args->json); });
 }
 
 }  // namespace zel_sql_tool

@@ -13,11 +13,12 @@
 #include "commands.h"
 #include "connection.h"
 #include "exit_status.h"
+#include "json_output.h"
+#include "terminal_text.h"
 
 namespace zel_sql_tool {
 namespace {
 
-using Json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) {
@@ -95,7 +96,6 @@ FacilityReport check_facility(zel::sql::Database& db, const std::string& facilit
         list.read_from_db(db, report.facility);
     } catch (const zel::Error& e) {
         report.read_error = e.get_message();
-        report.findings.push_back("read_from_db failed: " + report.read_error);
         return report;
     }
     report.read_seconds = seconds_since(start);
@@ -139,8 +139,7 @@ struct CheckArguments {
 int check(const CheckArguments& args) {
     const std::string password = read_password(args.login, args.data_source);
     zel::sql::Database db(args.data_source, args.login.user, password);
-    db.set_wait_limit(std::chrono::milliseconds(
-        static_cast<long long>(std::llround(args.login.wait_limit_seconds * 1000.0))));
+    db.set_wait_limit(wait_limit(args.login));
 
     // The login, timed: the --init-sql statements, or the question for the
     // driver's and the server's names. Both run under the wait limit.
@@ -186,6 +185,8 @@ int check(const CheckArguments& args) {
     }
     const bool problem = !connected || !login_error.empty() ||
                          (facility && (!facility->view_exists || !facility->read_error.empty()));
+    const std::string sqlstate_text =
+        login_sqlstate.empty() ? std::string() : " (SQLSTATE " + login_sqlstate + ")";
 
     if (args.json) {
         Json out;
@@ -194,9 +195,14 @@ int check(const CheckArguments& args) {
         out["login_seconds"] = login_seconds;
         if (!connected) {
             out["refusal"] = refusal.empty() ? login_error : refusal;
+            out["error"] = login_error;
             out["sqlstate"] = login_sqlstate;
+            out["reason"] = refusal;
         } else if (!login_error.empty()) {
             out["init_sql_error"] = login_error;
+            out["error"] = login_error;
+            out["sqlstate"] = login_sqlstate;
+            out["reason"] = "";
         }
         out["driver"] = {{"name", driver.driver_name},
                          {"version", driver.driver_version},
@@ -212,28 +218,34 @@ int check(const CheckArguments& args) {
                                {"read_seconds", facility->read_seconds},
                                {"findings", facility->findings}};
         }
-        std::cout << out.dump(1, ' ', false, Json::error_handler_t::replace) << '\n';
+        std::cout << json_text(out) << '\n';
         return problem ? exit_problem : exit_ok;
     }
 
-    std::cout << std::fixed << std::setprecision(3) << "data source: " << args.data_source << '\n';
+    std::cout << std::fixed << std::setprecision(3)
+              << "data source: " << printable(args.data_source) << '\n';
     if (!connected) {
-        std::cout << "login:       REFUSED after " << login_seconds
-                  << " s: " << (refusal.empty() ? login_error : refusal)
-                  << (login_sqlstate.empty() ? "" : " (SQLSTATE " + login_sqlstate + ")") << '\n';
+        std::string why = login_error;
+        if (!refusal.empty() && why.find(refusal) == std::string::npos) {
+            why += why.empty() ? refusal : ": " + refusal;
+        }
+        std::cout << "login:       REFUSED after " << login_seconds << " s: " << printable(why)
+                  << sqlstate_text << '\n';
         return exit_problem;
     }
     std::cout << "login:       " << login_seconds << " s\n"
-              << "driver:      " << driver.driver_name << ' ' << driver.driver_version << " (ODBC "
-              << driver.odbc_version << ")\n"
-              << "dbms:        " << driver.dbms_name << ' ' << driver.dbms_version << '\n';
+              << "driver:      " << printable(driver.driver_name) << ' '
+              << printable(driver.driver_version) << " (ODBC " << printable(driver.odbc_version)
+              << ")\n"
+              << "dbms:        " << printable(driver.dbms_name) << ' '
+              << printable(driver.dbms_version) << '\n';
     if (!login_error.empty()) {
-        std::cout << "init-sql:    FAILED: " << login_error << '\n';
+        std::cout << "init-sql:    FAILED: " << printable(login_error) << sqlstate_text << '\n';
         return exit_problem;
     }
     if (facility) {
-        std::cout << "facility:    " << facility->facility << '\n'
-                  << "view:        " << facility->view
+        std::cout << "facility:    " << printable(facility->facility) << '\n'
+                  << "view:        " << printable(facility->view)
                   << (facility->view_exists ? "" : " (does not exist)") << '\n';
         if (facility->view_exists) {
             std::string columns;
@@ -244,14 +256,18 @@ int check(const CheckArguments& args) {
             for (const std::string& flag : facility->flag_names) {
                 flags += (flags.empty() ? "" : " ") + flag;
             }
-            std::cout << "columns:     " << columns << '\n' << "flags:       " << flags << '\n';
+            std::cout << "columns:     " << printable(columns) << '\n'
+                      << "flags:       " << printable(flags) << '\n';
             if (facility->read_error.empty()) {
                 std::cout << "rows:        " << facility->rows << ", read in "
                           << facility->read_seconds << " s\n";
+            } else {
+                // A failed read is the check failing (exit 1), not something unusual.
+                std::cout << "read:        FAILED: " << printable(facility->read_error) << '\n';
             }
         }
         for (const std::string& finding : facility->findings) {
-            std::cout << "unusual:     " << finding << '\n';
+            std::cout << "unusual:     " << printable(finding) << '\n';
         }
     }
     return problem ? exit_problem : exit_ok;

@@ -4,10 +4,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
+
+#include "exit_status.h"
+#include "regular_file.h"
+#include "terminal_text.h"
 
 namespace zel_sql_tool {
 
@@ -41,14 +45,65 @@ void add_connection_options(CLI::App& command, ConnectionOptions& options) {
         ->group("Login");
     command
         .add_option("--wait-limit", options.wait_limit_seconds,
-                    "Longest wait in seconds for one answer of the database (0 = none)")
-        ->check(CLI::NonNegativeNumber)
+                    "Longest wait in seconds for one answer of the database, from 0.001 to "
+                    "86400, or 0 for none")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                const auto seconds = parse_wait_limit(text);
+                return seconds ? std::string() : wait_limit_refused(text);
+            },
+            "SECONDS", "wait limit"))
         ->type_name("SECONDS")
         ->default_val(options.wait_limit_seconds)
         ->group("Login");
 }
 
+std::optional<double> parse_wait_limit(const std::string& text) {
+    // strtod in the "C" locale: "1.5" means the same under every LC_NUMERIC.
+    const locale_t c_locale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr));
+    const locale_t previous = uselocale(c_locale);
+    char* end = nullptr;
+    const double seconds = std::strtod(text.c_str(), &end);
+    const bool whole = !text.empty() && end == text.c_str() + text.size();
+    uselocale(previous);
+    freelocale(c_locale);
+    if (!whole || !std::isfinite(seconds) ||
+        !(seconds == 0.0 ||
+          (seconds >= min_wait_limit_seconds && seconds <= max_wait_limit_seconds))) {
+        return std::nullopt;
+    }
+    return seconds;
+}
+
+std::string wait_limit_refused(const std::string& text) {
+    return "\"" + printable(text) +
+           "\" is refused: give 0 (no limit) or a number of seconds from 0.001 to 86400";
+}
+
+std::chrono::milliseconds wait_limit(const ConnectionOptions& options) {
+    // Checked when parsed; 0.0015 s becomes 2 ms, never 0 (no limit).
+    return std::chrono::milliseconds(std::llround(options.wait_limit_seconds * 1000.0));
+}
+
 namespace {
+
+// The longest password file read: a password is a line, not a file's worth.
+constexpr std::size_t max_password_file_size = 64 * 1024;
+
+std::string read_password_file(const std::string& name) {
+    std::string content;
+    try {
+        content = read_regular_file(name, max_password_file_size);
+    } catch (const FileRefused& e) {
+        throw CommandFailure("Unable to read the password file " + name + ": " + e.what(),
+                             exit_usage);
+    }
+    std::string password = content.substr(0, content.find('\n'));
+    if (!password.empty() && password.back() == '\r') {
+        password.pop_back();
+    }
+    return password;
+}
 
 std::string prompt_without_echo(const std::string& prompt) {
     std::cerr << prompt << std::flush;
@@ -72,16 +127,7 @@ std::string prompt_without_echo(const std::string& prompt) {
 
 std::string read_password(const ConnectionOptions& options, const std::string& data_source) {
     if (!options.password_file.empty()) {
-        std::ifstream file(options.password_file);
-        if (!file) {
-            throw zel::Error("Unable to read the password file " + options.password_file);
-        }
-        std::string password;
-        std::getline(file, password);
-        if (!password.empty() && password.back() == '\r') {
-            password.pop_back();
-        }
-        return password;
+        return read_password_file(options.password_file);
     }
     if (const char* from_environment = std::getenv("ZEL_SQL_PASSWORD")) {
         return from_environment;
@@ -98,14 +144,16 @@ void run_init_sql(zel::sql::Database& db, const ConnectionOptions& options) {
     }
 }
 
-std::unique_ptr<zel::sql::Database> open_database(const std::string& data_source,
-                                                  const ConnectionOptions& options) {
-    auto db = std::make_unique<zel::sql::Database>(data_source, options.user,
-                                                   read_password(options, data_source));
-    db->set_wait_limit(std::chrono::milliseconds(
-        static_cast<long long>(std::llround(options.wait_limit_seconds * 1000.0))));
-    run_init_sql(*db, options);
-    return db;
+CommandFailure failure_of(const zel::Error& error, const zel::sql::Database* db, int status) {
+    std::string sqlstate;
+    if (const auto* database_error = dynamic_cast<const zel::sql::DatabaseError*>(&error)) {
+        sqlstate = database_error->get_sqlstate();
+    }
+    std::string reason;
+    if (db != nullptr && !db->is_connected()) {
+        reason = db->get_last_connect_error();
+    }
+    return CommandFailure(error.get_message(), status, sqlstate, reason);
 }
 
 }  // namespace zel_sql_tool

@@ -5,12 +5,16 @@
 #ifndef ZEL_SQL_TOOL_CONNECTION_H_
 #define ZEL_SQL_TOOL_CONNECTION_H_
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <zel/sql.h>
 #include <CLI/CLI.hpp>
+
+#include "exit_status.h"
 
 namespace zel_sql_tool {
 
@@ -21,20 +25,35 @@ struct ConnectionOptions {
     double wait_limit_seconds = 15.0;   // Database::set_wait_limit; 0 = none
 };
 
+// The range of --wait-limit besides 0 (no limit): from a millisecond, the
+// library's unit, to a day, beyond which a deadline is no longer a bound.
+constexpr double min_wait_limit_seconds = 0.001;
+constexpr double max_wait_limit_seconds = 86400.0;
+
+// `text` as a wait limit in seconds: a finite number, 0 or within the range
+// above; std::nullopt otherwise ("abc", "-3", "inf", "nan", "1e-9", "1e300").
+std::optional<double> parse_wait_limit(const std::string& text);
+
+// The usage error for a refused wait limit `text`; it names the range.
+std::string wait_limit_refused(const std::string& text);
+
+// The checked wait limit of `options` in milliseconds, for set_wait_limit.
+std::chrono::milliseconds wait_limit(const ConnectionOptions& options);
+
 // Adds the login options to `command`.
 void add_connection_options(CLI::App& command, ConnectionOptions& options);
 
 // The password, from the first of: --password-file (its first line), the
 // environment variable ZEL_SQL_PASSWORD, a prompt without echo when a user is
-// given and standard input is a terminal. Empty when none applies.
-// @throws zel::Error when the password file cannot be read.
+// given and standard input is a terminal. Empty when none applies. The file
+// must be a regular file of at most 64 KiB; it is never waited on.
+// @throws CommandFailure (exit_usage) when the password file cannot be read.
 std::string read_password(const ConnectionOptions& options, const std::string& data_source);
 
-// A Database for `data_source` with the options' login and wait limit, logged
-// in by running the --init-sql statements (when there are any).
-// @throws zel::Error from the statements.
-std::unique_ptr<zel::sql::Database> open_database(const std::string& data_source,
-                                                  const ConnectionOptions& options);
+// The failure of a command for `error` of the library, with the reason a data
+// source gave: the SQLSTATE of a DatabaseError and, when `db` is not
+// connected, Database::get_last_connect_error(). `db` may be null.
+CommandFailure failure_of(const zel::Error& error, const zel::sql::Database* db, int status);
 
 // Runs the --init-sql statements on `db`, in order; the first one logs in.
 void run_init_sql(zel::sql::Database& db, const ConnectionOptions& options);

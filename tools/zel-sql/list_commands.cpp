@@ -15,21 +15,20 @@
 #include "component_columns.h"
 #include "connection.h"
 #include "exit_status.h"
+#include "json_output.h"
 #include "layout_svg.h"
 #include "list_diff.h"
 #include "list_export.h"
 #include "output_file.h"
 #include "source.h"
+#include "terminal_text.h"
 #include "text_table.h"
 #include "time_text.h"
 
 namespace zel_sql_tool {
 namespace {
 
-using Json = nlohmann::ordered_json;
 using zel::sql::Component;
-
-constexpr auto json_errors = Json::error_handler_t::replace;
 
 const char* const source_help =
     "A backup file, or DSN:FACILITY for the facility's view in an ODBC data source";
@@ -102,31 +101,31 @@ void show(const std::string& source, const ConnectionOptions& login, bool json) 
         out["z"] = range_json(z);
         if (loaded.file_modified) {
             out["modified_at"] = *loaded.file_modified;
-            out["age_seconds"] = unix_now() - *loaded.file_modified;
+            out["age_seconds"] = seconds_between(*loaded.file_modified, unix_now());
         }
         if (loaded.untrusted_reason) {
             out["trusted"] = loaded.untrusted_reason->empty();
             out["untrusted_reason"] = *loaded.untrusted_reason;
         }
         out["read_seconds"] = loaded.read_seconds;
-        std::cout << out.dump(1, ' ', false, json_errors) << '\n';
+        std::cout << json_text(out) << '\n';
         return;
     }
-    std::cout << "source:      " << loaded.label << '\n'
-              << "facility:    " << (loaded.facility.empty() ? "(unknown)" : loaded.facility)
-              << '\n'
+    std::cout << "source:      " << printable(loaded.label) << '\n'
+              << "facility:    "
+              << (loaded.facility.empty() ? "(unknown)" : printable(loaded.facility)) << '\n'
               << "components:  " << list.components_.size() << '\n'
               << "s range:     " << range_text(s) << '\n'
               << "z range:     " << range_text(z) << '\n';
     if (loaded.file_modified) {
         std::cout << "modified:    " << utc_time(*loaded.file_modified) << " ("
-                  << age_text(unix_now() - *loaded.file_modified) << " ago)\n";
+                  << age_text(seconds_between(*loaded.file_modified, unix_now())) << " ago)\n";
     }
     if (loaded.untrusted_reason) {
         std::cout << "trusted:     "
                   << (loaded.untrusted_reason->empty()
                           ? std::string("yes (the library would fall back on it)")
-                          : "no, " + *loaded.untrusted_reason +
+                          : "no, " + printable(*loaded.untrusted_reason) +
                                 " (the library would not fall back on it)")
                   << '\n';
     }
@@ -140,6 +139,18 @@ void show(const std::string& source, const ConnectionOptions& login, bool json) 
     }
 }
 
+// True when the library's message says that it could not read `file` at all,
+// rather than that its bytes are not a component list.
+bool is_unreadable(const std::string& message) {
+    for (const char* prefix : {"Unable to open ", "Unable to use ", "Out of memory while reading ",
+                               "Error while reading "}) {
+        if (message.rfind(prefix, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int verify(const std::string& file, bool json) {
     zel::sql::ComponentList list;
     std::string failure;
@@ -148,6 +159,11 @@ int verify(const std::string& file, bool json) {
         list.read_from_file(file);
     } catch (const zel::Error& e) {
         failure = e.get_message();
+        if (is_unreadable(failure)) {
+            throw CommandFailure(failure, exit_usage);
+        }
+        // Only a file the library has read as a whole is scanned again, with
+        // the same bounds: never a FIFO or a device.
         fault = locate_backup_fault(file);
     }
     if (json) {
@@ -164,14 +180,15 @@ int verify(const std::string& file, bool json) {
                 out["line_text"] = fault->text;
             }
         }
-        std::cout << out.dump(1, ' ', false, json_errors) << '\n';
+        std::cout << json_text(out) << '\n';
     } else if (failure.empty()) {
-        std::cout << file << ": readable, " << list.components_.size() << " components, "
+        std::cout << printable(file) << ": readable, " << list.components_.size() << " components, "
                   << list.flag_names_.size() << " flags\n";
     } else {
-        std::cout << file << ": not readable: " << failure << '\n';
+        std::cout << printable(file) << ": not readable: " << printable(failure) << '\n';
         if (fault) {
-            std::cout << file << ":" << fault->number << ": " << fault->text << '\n';
+            std::cout << printable(file) << ":" << fault->number << ": " << printable(fault->text)
+                      << '\n';
         }
     }
     return failure.empty() ? exit_ok : exit_problem;
@@ -199,12 +216,12 @@ int diff(const std::string& first_source, const std::string& second_source,
                                {"second", c.second}});
         }
         out["changed"] = std::move(changed);
-        std::cout << out.dump(1, ' ', false, json_errors) << '\n';
+        std::cout << json_text(out) << '\n';
         return d.empty() ? exit_ok : exit_problem;
     }
-    std::cout << "first:  " << first.label << " (" << first.list.components_.size()
+    std::cout << "first:  " << printable(first.label) << " (" << first.list.components_.size()
               << " components)\n"
-              << "second: " << second.label << " (" << second.list.components_.size()
+              << "second: " << printable(second.label) << " (" << second.list.components_.size()
               << " components)\n";
     if (d.empty()) {
         std::cout << "The lists are equal.\n";
@@ -241,12 +258,18 @@ void export_list(const std::string& source, const ConnectionOptions& login,
     // Written in full to memory first: a failed export leaves no half file.
     std::ostringstream text;
     const ExportHeader header{loaded.facility, loaded.label, static_cast<std::time_t>(unix_now())};
-    if (format == "csv") {
-        write_csv(text, loaded.list, raw ? CsvTexts::raw : CsvTexts::guarded);
-    } else if (format == "json") {
-        write_json(text, loaded.list, header);
-    } else {
-        write_tfs(text, loaded.list, header);
+    try {
+        if (format == "csv") {
+            write_csv(text, loaded.list, raw ? CsvTexts::raw : CsvTexts::guarded);
+        } else if (format == "json") {
+            write_json(text, loaded.list, header);
+        } else {
+            write_tfs(text, loaded.list, header);
+        }
+    } catch (const zel::Error& e) {
+        // The list holds what the format cannot carry: a finding about the
+        // list, not an input that could not be read.
+        throw CommandFailure(e.get_message(), exit_problem);
     }
     if (output.empty() || output == "-") {
         std::cout << text.str();
@@ -288,9 +311,9 @@ void draw(const std::string& source, const ConnectionOptions& login, const std::
         out["svg"] = svg;
         out["drawn"] = counts.drawn;
         out["left_out"] = counts.left_out;
-        std::cout << out.dump(1) << '\n';
+        std::cout << json_text(out) << '\n';
     } else {
-        std::cout << "Layout drawn to " << svg << ": " << counts.drawn << " components, "
+        std::cout << "Layout drawn to " << printable(svg) << ": " << counts.drawn << " components, "
                   << counts.left_out << " without known x and z left out.\n";
     }
 }
@@ -330,7 +353,9 @@ void add_list_commands(CLI::App& app, int& status) {
     });
 
     CLI::App* verify_command = list->add_subcommand(
-        "verify", "Read a backup file as the library does; on failure print why (exit 1)");
+        "verify",
+        "Read a backup file as the library does; on failure print why and the line at fault "
+        "(exit 1; exit 2 when the file cannot be read at all)");
     verify_command->add_option("FILE", args->file, "The backup file")->required();
     verify_command->add_flag("--json", args->json, "Print a JSON object");
     verify_command->callback([args, &status] { status = verify(args->file, args->json); });
@@ -338,7 +363,8 @@ void add_list_commands(CLI::App& app, int& status) {
     CLI::App* diff_command = list->add_subcommand(
         "diff",
         "Components added, removed and changed from the first SOURCE to the second; "
-        "exit 1 when they differ. Coordinates are compared at the 16 significant digits "
+        "exit 0 when equal, 1 when they differ, 2 when one cannot be read (as diff(1)). "
+        "Coordinates are compared at the 16 significant digits "
         "that a backup file keeps");
     diff_command->add_option("FIRST", args->source, source_help)->required();
     diff_command->add_option("SECOND", args->second_source, source_help)->required();

@@ -2,12 +2,25 @@
 // copies. Written against the public API of libzel_sql only.
 
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "commands.h"
 #include "connection.h"
 #include "exit_status.h"
+#include "json_output.h"
+#include "terminal_text.h"
+
+namespace zel_sql_tool {
+
+const char* const exit_status_help =
+    "  0  success: nothing wrong was found; list diff: the lists are equal\n"
+    "  1  a finding: the lists differ, a backup file or a cache copy is bad, a check fails\n"
+    "  2  wrong usage, or an input that cannot be read at all (no such file, not a regular\n"
+    "     file, a data source that refuses or does not answer for list and cache commands)\n";
+
+}  // namespace zel_sql_tool
 
 namespace {
 
@@ -28,11 +41,52 @@ std::string parsed_command(const CLI::App& app) {
     }
 }
 
+// True when the command being run was given --json (or cache show's
+// --format json): its failure is then a JSON object on stdout too.
+bool wants_json(const CLI::App& app) {
+    const CLI::App* current = &app;
+    for (;;) {
+        const auto subcommands = current->get_subcommands();
+        if (subcommands.empty()) {
+            break;
+        }
+        current = subcommands.front();
+    }
+    const CLI::Option* json = current->get_option_no_throw("--json");
+    if (json != nullptr && json->count() > 0) {
+        return true;
+    }
+    const CLI::Option* format = current->get_option_no_throw("--format");
+    // The raw text: the option may be the very value that failed its check.
+    return format != nullptr && !format->results().empty() && format->results().back() == "json";
+}
+
+// Prints a failure: on stderr as "zel-sql: <message>: <reason> (SQLSTATE
+// <state>)", and with --json also as {"error", "sqlstate", "reason"} on stdout,
+// the one object a script reads.
+int report_failure(const CLI::App& app, const std::string& message, int status,
+                   const std::string& sqlstate = {}, const std::string& reason = {}) {
+    if (wants_json(app)) {
+        const nlohmann::ordered_json out{
+            {"error", message}, {"sqlstate", sqlstate}, {"reason", reason}};
+        std::cout << json_text(out) << '\n';
+    }
+    std::string text = message;
+    if (!reason.empty() && message.find(reason) == std::string::npos) {
+        text += ": " + reason;
+    }
+    if (!sqlstate.empty()) {
+        text += " (SQLSTATE " + sqlstate + ")";
+    }
+    std::cerr << "zel-sql: " << printable(text) << '\n';
+    return status;
+}
+
 int usage_error(const CLI::App& app, const std::string& message) {
     const std::string command = parsed_command(app);
-    std::cerr << "zel-sql: " << message << " (see 'zel-sql "
-              << (command.empty() ? "" : command + " ") << "--help')\n";
-    return exit_usage;
+    return report_failure(
+        app, message + " (see 'zel-sql " + (command.empty() ? "" : command + " ") + "--help')",
+        exit_usage);
 }
 
 }  // namespace
@@ -41,9 +95,10 @@ int main(int argc, char** argv) {
     CLI::App app(
         "zel-sql: check ODBC data sources, read and compare component lists (backup files and "
         "facility views), and inspect query-cache folders.\n"
-        "Exit status: 0 success, 1 a problem was found, 2 wrong usage.\n"
-        "Passwords never come on the command line: --password-file FILE, the environment "
-        "variable ZEL_SQL_PASSWORD, or a prompt when standard input is a terminal.",
+        "Exit status:\n" +
+            std::string(exit_status_help) +
+            "Passwords never come on the command line: --password-file FILE, the environment "
+            "variable ZEL_SQL_PASSWORD, or a prompt when standard input is a terminal.",
         "zel-sql");
     app.require_subcommand(1);
     app.set_version_flag("--version", "zel-sql 1.0.0");
@@ -75,12 +130,15 @@ int main(int argc, char** argv) {
         return usage_error(app, e.what());
     } catch (const UsageError& e) {
         return usage_error(app, e.what());
+    } catch (const CommandFailure& e) {
+        return report_failure(app, e.what(), e.status(), e.sqlstate(), e.reason());
+    } catch (const zel::sql::DatabaseError& e) {
+        return report_failure(app, e.get_message(), exit_usage, e.get_sqlstate());
     } catch (const zel::Error& e) {
-        std::cerr << "zel-sql: " << e.get_message() << '\n';
-        return exit_problem;
+        // What the command was to read or write could not be.
+        return report_failure(app, e.get_message(), exit_usage);
     } catch (const std::exception& e) {
-        std::cerr << "zel-sql: " << e.what() << '\n';
-        return exit_problem;
+        return report_failure(app, e.what(), exit_usage);
     }
     return status;
 }

@@ -56,8 +56,14 @@ LoadedList load_source(const std::string& source, const ConnectionOptions& login
         }
     } else {
         loaded.facility = zel::sql::standardize_facility_name(name.facility);
-        const auto db = open_database(name.data_source, login);
-        loaded.list.read_from_db(*db, loaded.facility);
+        zel::sql::Database db(name.data_source, login.user, read_password(login, name.data_source));
+        db.set_wait_limit(wait_limit(login));
+        try {
+            run_init_sql(db, login);
+            loaded.list.read_from_db(db, loaded.facility);
+        } catch (const zel::Error& e) {
+            throw failure_of(e, &db, exit_usage);
+        }
     }
     loaded.read_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -39,7 +39,8 @@ struct LoadedList {
 
 // Reads the list: read_from_file, or read_from_db through a Database made
 // with `login` (no backup file is written).
-// @throws zel::Error as the library's readers do.
+// @throws zel::Error as the library's readers do; CommandFailure (exit_usage)
+// with the login's SQLSTATE and reason when the data source fails.
 LoadedList load_source(const std::string& source, const ConnectionOptions& login);
 
 }  // namespace zel_sql_tool

@@ -2,22 +2,15 @@
 
 #include <algorithm>
 
+#include "terminal_text.h"
+
 namespace zel_sql_tool {
-namespace {
-
-std::string printable(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            c = '?';
-        }
+TextTable::TextTable(std::vector<std::string> headings) : headings_(std::move(headings)) {
+    // Headings can be a copy's column names: as untrusted as the cells.
+    for (std::string& heading : headings_) {
+        heading = printable(heading);
     }
-    return out;
 }
-
-}  // namespace
-
-TextTable::TextTable(std::vector<std::string> headings) : headings_(std::move(headings)) {}
 
 void TextTable::add_row(std::vector<std::string> cells) {
     cells.resize(headings_.size());

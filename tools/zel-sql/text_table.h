@@ -14,8 +14,8 @@ public:
     explicit TextTable(std::vector<std::string> headings);
     void add_row(std::vector<std::string> cells);
     bool empty() const { return rows_.empty(); }
-    // Line feeds and other control characters in cells are shown as "?", so
-    // that one row stays one line.
+    // Cells pass through printable() (terminal_text.h), so that one row
+    // stays one line and no cell reaches the terminal as a control sequence.
     void print(std::ostream& out) const;
 
 private:

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <limits>
 
 #include "exit_status.h"
 
@@ -36,7 +37,9 @@ std::chrono::seconds parse_age(const std::string& text) {
 std::string utc_time(std::int64_t unix_seconds) {
     const auto time = static_cast<std::time_t>(unix_seconds);
     std::tm parts{};
-    gmtime_r(&time, &parts);
+    if (gmtime_r(&time, &parts) == nullptr) {
+        return "(out of range)";
+    }
     char text[40];
     std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S UTC", &parts);
     return text;
@@ -58,6 +61,15 @@ std::string age_text(std::int64_t seconds) {
         std::snprintf(text, sizeof(text), "%.1f d", value / 86400);
     }
     return text;
+}
+
+std::int64_t seconds_between(std::int64_t then, std::int64_t now) {
+    std::int64_t difference = 0;
+    if (__builtin_sub_overflow(now, then, &difference)) {
+        return then < 0 ? std::numeric_limits<std::int64_t>::max()
+                        : std::numeric_limits<std::int64_t>::min();
+    }
+    return difference;
 }
 
 std::int64_t unix_now() {

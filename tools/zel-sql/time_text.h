@@ -13,7 +13,8 @@ namespace zel_sql_tool {
 // @throws UsageError for anything else.
 std::chrono::seconds parse_age(const std::string& text);
 
-// Unix seconds as "2026-12-10 17:12:32 UTC".
+// Unix seconds as "2026-12-10 17:12:32 UTC"; "(out of range)" for a time
+// that the calendar of gmtime cannot show.
 std::string utc_time(std::int64_t unix_seconds);
 
 // An age in seconds in the largest fitting unit: "45 s", "12 min", "3.5 h",
@@ -21,6 +22,10 @@ std::string utc_time(std::int64_t unix_seconds);
 std::string age_text(std::int64_t seconds);
 
 std::int64_t unix_now();
+
+// `now - then` in seconds, saturated at the limits of std::int64_t: a copy's
+// stored_at is whatever its file says, INT64_MIN included.
+std::int64_t seconds_between(std::int64_t then, std::int64_t now);
 
 }  // namespace zel_sql_tool
 

@@ -105,15 +105,16 @@ def read_tfs(text):
 
 # --- cache files -------------------------------------------------------------
 
-def cache_file_bytes(sql, data_source, stored_at, columns, rows, version=1):
-    """A cache file as docs/cache_file_format.md lays it out."""
+def cache_file_bytes(sql, data_source, stored_at, columns, rows, version=1, row_count=None):
+    """A cache file as docs/cache_file_format.md lays it out; `row_count`
+    overrides the count of rows it records (for crafted files)."""
     def text(s):
         b = s.encode("utf-8") if isinstance(s, str) else s
         return struct.pack("<I", len(b)) + b
 
     body = text(sql) + text(data_source) + struct.pack("<q", stored_at)
     body += struct.pack("<I", len(columns)) + b"".join(text(c) for c in columns)
-    body += struct.pack("<Q", len(rows))
+    body += struct.pack("<Q", len(rows) if row_count is None else row_count)
     for row in rows:
         for v in row:
             body += struct.pack("<I", 0xFFFFFFFF) if v is None else text(v)

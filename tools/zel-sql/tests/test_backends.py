@@ -161,3 +161,85 @@ def test_check_gives_up_on_a_silent_server_at_the_wait_limit(tmp_path):
     assert report["sqlstate"] == "HYT00"
     assert "did not answer within 1 s" in report["refusal"]
     assert elapsed < 10
+
+
+SILENT_DRIVERS = {
+    "postgresql": "Driver=ZEL PostgreSQL Unicode\nServername=127.0.0.1\nPort={port}\n"
+                  "Database=none\nSSLmode=disable\n",
+    "mariadb": "Driver=ZEL MariaDB\nServer=127.0.0.1\nPort={port}\nDatabase=none\n",
+}
+# Every command that reads a data source; the exit status a silent server
+# gives it: a failed check is a finding, a list that cannot be read is not.
+SILENT_COMMANDS = [
+    (["check", "silent"], 1),
+    (["check", "silent", "--facility", "MIRAN"], 1),
+    (["list", "show", "silent:MIRAN"], 2),
+    (["list", "diff", "silent:MIRAN", "{backup}"], 2),
+    (["list", "export", "silent:MIRAN", "-f", "csv"], 2),
+    (["list", "draw", "silent:MIRAN", "--svg", "{svg}"], 2),
+]
+
+
+@pytest.mark.parametrize("driver", sorted(SILENT_DRIVERS))
+@pytest.mark.parametrize("command,status", SILENT_COMMANDS)
+@pytest.mark.parametrize("json_output", [False, True])
+def test_every_command_gives_up_on_a_silent_listener_within_the_limit(tmp_path, driver, command,
+                                                                       status, json_output):
+    """A listener that accepts and never answers: every command ends within
+    --wait-limit + 1 s, says why, and with --json prints one object."""
+    limit = 2
+    backup = tmp_path / "db_component_list_MIRAN.txt"
+    write_backup(backup, MIRAN_FLAGS, MIRAN)
+    args = [a.format(backup=backup, svg=tmp_path / "out.svg") for a in command]
+    if json_output:
+        args = [("json" if a == "csv" else a) for a in args] if "export" in args else args + [
+            "--json"]
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(16)
+        ini = tmp_path / "odbc.ini"
+        ini.write_text("[silent]\n" + SILENT_DRIVERS[driver].format(port=silent.getsockname()[1]))
+        start = time.monotonic()
+        result = run(*args, "--wait-limit", str(limit), env={"ODBCINI": str(ini)})
+        elapsed = time.monotonic() - start
+    assert result.returncode == status, result
+    assert elapsed < limit + 1, (elapsed, result)
+    if json_output:
+        report = json.loads(result.stdout)
+        assert report["sqlstate"] == "HYT00", report
+        assert "did not answer within 2 s" in report["error"], report
+    elif status == 2:
+        assert "SQLSTATE HYT00" in result.stderr, result
+    else:
+        assert "REFUSED" in result.stdout and "SQLSTATE HYT00" in result.stdout, result
+
+
+HANGING_SQL = {"postgresql": "SELECT pg_sleep(8)", "mariadb": "SELECT SLEEP(8)"}
+
+
+# Database::send_query, which runs --init-sql, executes without the wait
+# limit today: the command waits for the statement (8 s here; MariaDB's
+# SLEEP(30) took the full 30 s). Strict, so that the mark goes once it is
+# bounded.
+@pytest.mark.xfail(strict=True, reason="send_query is not yet bounded by the wait limit")
+@pytest.mark.parametrize("engine", sorted(HANGING_SQL))
+@pytest.mark.parametrize("command,status", [
+    (["check", "{dsn}"], 1),
+    (["list", "show", "{dsn}:MIRAN"], 2),
+    (["list", "diff", "{dsn}:MIRAN", "{dsn}:MIRAN"], 2),
+    (["list", "export", "{dsn}:MIRAN", "-f", "json"], 2),
+])
+def test_a_server_that_stops_answering_mid_session_ends_the_command_at_the_limit(
+        engine, command, status, password_file, tmp_path):
+    """Logged in, then a statement the server does not answer within the
+    limit: the command ends within --wait-limit + 1 s and says so."""
+    backend = next(b for b in BACKENDS if b["engine"] == engine)
+    limit = 2
+    args = [a.format(dsn=backend["data_source"]) for a in command]
+    start = time.monotonic()
+    result = run(*args, *login(backend, password_file), "--init-sql", HANGING_SQL[engine],
+                 "--wait-limit", str(limit))
+    elapsed = time.monotonic() - start
+    assert result.returncode == status, result
+    assert elapsed < limit + 1, (elapsed, result)
+    assert "did not answer within 2 s" in result.stdout + result.stderr, result

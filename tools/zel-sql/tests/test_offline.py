@@ -169,8 +169,8 @@ def test_verify_prints_the_libraries_message_and_the_line(tmp_path, content, sta
 
 def test_verify_of_a_missing_file(tmp_path):
     result = run("list", "verify", str(tmp_path / "missing.txt"))
-    assert result.returncode == 1
-    assert "Unable to open " + str(tmp_path / "missing.txt") + " for reading" in result.stdout
+    assert result.returncode == 2
+    assert "Unable to open " + str(tmp_path / "missing.txt") + " for reading" in result.stderr
 
 
 def test_show_counts_flags_and_ranges(tmp_path):
@@ -359,11 +359,188 @@ def test_cache_show_of_a_damaged_copy_says_why(cache_folder):
     assert "the check sum does not match" in result.stderr
 
 
-def test_cache_prune_removes_old_copies_only(cache_folder):
-    old = cache_folder / cache_file_name(SQL)
-    os.utime(old, (time.time() - 40 * 86400, time.time() - 40 * 86400))
-    result = run("cache", "prune", str(cache_folder), "--older-than", "30d", "--json")
-    assert result.returncode == 0
-    assert json.loads(result.stdout)["removed"] == 1
-    assert not old.exists()
-    assert (cache_folder / ".left.tmp.1.2").exists()
+def test_cache_prune_goes_by_stored_at_and_lists_what_it_removed(tmp_path):
+    # (SQL, stored how long ago, file time how long ago, removed by --older-than 30d)
+    day = 86400
+    cases = [("SELECT 'old'", 40 * day, 0, True),
+             ("SELECT 'young, file set back'", 180, 40 * day, False),
+             ("SELECT 'at the dawn of time'", None, 0, True),
+             ("SELECT 'young'", 60, 0, False)]
+    folder = tmp_path / "db_cache"
+    folder.mkdir()
+    now = int(time.time())
+    for sql, stored_ago, file_ago, _ in cases:
+        stored_at = -2**63 if stored_ago is None else now - stored_ago
+        path = folder / cache_file_name(sql)
+        path.write_bytes(cache_file_bytes(sql, "tavik_prod", stored_at, ["c"], [["1"]]))
+        os.utime(path, (now - file_ago, now - file_ago))
+    (folder / ".left.tmp.1.2").write_bytes(b"a crashed writer's file")
+    result = run("cache", "prune", str(folder), "--older-than", "30d", "--json")
+    assert result.returncode == 0, result
+    report = json.loads(result.stdout)
+    removed = {os.path.basename(f["file"]) for f in report["files"]}
+    assert removed == {cache_file_name(sql) for sql, _, _, gone in cases if gone}
+    assert report["removed"] == len(removed) and report["kept"] == []
+    for sql, _, _, gone in cases:
+        assert (folder / cache_file_name(sql)).exists() != gone, sql
+    assert (folder / ".left.tmp.1.2").exists()
+
+
+def test_cache_prune_keeps_and_names_copies_it_cannot_date(cache_folder):
+    result = run("cache", "prune", str(cache_folder), "--older-than", "1s")
+    assert result.returncode == 1
+    damaged = [name for name, _, state, _ in CACHE_CASES if state == "damaged"]
+    for name in damaged:
+        assert (cache_folder / name).exists()
+        assert any(name in line and "kept: damaged" in line for line in result.stdout.splitlines())
+    assert not any((cache_folder / name).exists()
+                   for name, _, state, _ in CACHE_CASES if state != "damaged")
+
+
+@pytest.mark.parametrize("age", ["110000d", "15650w", "999999999w"])
+def test_cache_prune_of_a_huge_age_keeps_every_dated_copy(cache_folder, age):
+    result = run("cache", "prune", str(cache_folder), "--older-than", age, "--json")
+    assert json.loads(result.stdout)["removed"] == 0
+    assert all((cache_folder / name).exists() for name, _, _, _ in CACHE_CASES)
+
+
+# --- hostile files and exit statuses ------------------------------------------
+
+CONTROL_BYTES = b"x\x1b]0;owned\x07\x1b[2J\xc2\x9b31m\x9b\x7f\n"
+
+
+def no_control_characters(text):
+    """True when `text` holds no control character but the line feed: nothing
+    a terminal would interpret (C0, DEL, C1 as a code point)."""
+    return not any((ord(c) < 0x20 and c != "\n") or 0x7F <= ord(c) <= 0x9F for c in text)
+
+
+@pytest.fixture
+def hostile(tmp_path):
+    """Files that must never be waited on, read without bound or printed raw."""
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    control = tmp_path / "control"
+    control.write_bytes(CONTROL_BYTES)
+    return {"fifo": str(fifo), "zero": "/dev/zero", "folder": str(tmp_path),
+            "control": str(control)}
+
+
+# Every file argument; {f} is the hostile file. (command, exit status for a
+# file that cannot be read at all, for the file of control bytes)
+FILE_ARGUMENTS = [
+    (["list", "verify", "{f}"], 2, 1),
+    (["list", "show", "{f}"], 2, 2),
+    (["list", "diff", "{f}", "{good}"], 2, 2),
+    (["list", "diff", "{good}", "{f}"], 2, 2),
+    (["list", "export", "{f}", "-f", "csv"], 2, 2),
+    (["list", "draw", "{f}", "--svg", "{out}"], 2, 2),
+    (["cache", "show", "{f}"], 2, 1),
+    (["list", "show", "nosuch_dsn:MIRAN", "--password-file", "{f}"], 2, 2),
+    (["check", "nosuch_dsn", "--password-file", "{f}"], 2, 1),
+]
+
+
+@pytest.mark.parametrize("kind", ["fifo", "zero", "folder", "control"])
+@pytest.mark.parametrize("args,unreadable,control", FILE_ARGUMENTS)
+@pytest.mark.parametrize("json_output", [False, True])
+def test_hostile_files_are_refused_at_once_and_never_printed_raw(tmp_path, hostile, kind, args,
+                                                                  unreadable, control,
+                                                                  json_output):
+    good = tmp_path / "good.txt"
+    write_backup(good, MIRAN_FLAGS, MIRAN)
+    full = [a.format(f=hostile[kind], good=good, out=tmp_path / "out.svg") for a in args]
+    if json_output:
+        # export has no --json: its JSON is a format.
+        full = [("json" if a == "csv" else a) for a in full] if "export" in full else full + [
+            "--json"]
+    started = time.monotonic()
+    result = run(*full)
+    assert time.monotonic() - started < 10
+    assert result.returncode == (control if kind == "control" else unreadable), result
+    assert no_control_characters(result.stdout) and no_control_characters(result.stderr), result
+    if json_output:
+        document = json.loads(result.stdout)  # exactly one object
+        assert isinstance(document, dict)
+        if result.returncode == 2:
+            assert document["error"] and {"sqlstate", "reason"} <= document.keys()
+
+
+def test_a_crafted_cache_copy_reaches_the_terminal_escaped(tmp_path):
+    sql = "SELECT 1 -- \x1b]0;owned\x07\x1b[2J\u009b31m"
+    path = tmp_path / cache_file_name(sql)
+    path.write_bytes(cache_file_bytes(sql, "dsn\x1b[2J", 1_700_000_000, ["c\u009b", "d\x07"],
+                                      [["\x1b[31mred", "\u0085"]]))
+    for args in (["cache", "show", str(path)], ["cache", "ls", str(tmp_path)]):
+        result = run(*args)
+        assert result.returncode == 0, result
+        assert no_control_characters(result.stdout), result.stdout
+        assert "\\x1B]0;owned\\x07" in result.stdout and "\\u009B" in result.stdout
+
+
+# A copy the library refuses is refused by ls alike; an age that cannot be
+# computed without overflow is saturated.
+@pytest.mark.parametrize("columns,rows,row_count,stored_at,state", [
+    ([], [], 2**63, 0, "damaged"),
+    (["c"], [["1"]], None, -2**63, "good"),
+    (["c"], [["1"]], None, 2**63 - 1, "good"),
+])
+def test_cache_ls_agrees_with_the_library_on_crafted_copies(tmp_path, columns, rows, row_count,
+                                                           stored_at, state):
+    path = tmp_path / cache_file_name("SELECT 1")
+    path.write_bytes(cache_file_bytes("SELECT 1", "dsn", stored_at, columns, rows,
+                                      row_count=row_count))
+    result = run("cache", "ls", str(tmp_path), "--json")
+    assert result.returncode == (0 if state == "good" else 1), result
+    (listed,) = json.loads(result.stdout)
+    assert listed["state"] == state
+    if state == "good":
+        assert -2**63 <= listed["age_seconds"] <= 2**63 - 1
+        assert run("cache", "ls", str(tmp_path)).returncode == 0
+
+
+# One table: command x (good input, finding, unreadable input, usage error).
+# {good}/{other}: backup files; {bad}: a malformed one; {cache}: a folder
+# with one good copy; {damaged}: a damaged copy; {missing}: no such path.
+EXIT_STATUSES = [
+    (["list", "verify"], ["{good}"], ["{bad}"], ["{missing}"], ["{good}", "{good}"]),
+    (["list", "show"], ["{good}"], None, ["{missing}"], ["{good}", "--wait-limit", "-1"]),
+    (["list", "diff"], ["{good}", "{good}"], ["{good}", "{other}"], ["{good}", "{missing}"],
+     ["{good}"]),
+    (["list", "export"], ["{good}", "-f", "json"], None, ["{missing}", "-f", "json"],
+     ["{good}", "-f", "xml"]),
+    (["cache", "ls"], ["{cache}"], ["{damaged_folder}"], ["{missing}"], []),
+    (["cache", "show"], ["{cache_file}"], ["{damaged}"], ["{missing}"], ["{cache_file}", "-f", "x"]),
+    (["cache", "prune"], ["{cache}", "--older-than", "1d"], ["{damaged_folder}", "--older-than",
+                                                             "1s"],
+     ["{missing}", "--older-than", "1d"], ["{cache}", "--older-than", "1y"]),
+]
+
+
+@pytest.mark.parametrize("command,good,finding,unreadable,usage", EXIT_STATUSES)
+@pytest.mark.parametrize("json_output", [False, True])
+def test_exit_statuses(tmp_path, command, good, finding, unreadable, usage, json_output):
+    files = {"good": tmp_path / "good.txt", "other": tmp_path / "other.txt",
+             "bad": tmp_path / "bad.txt", "missing": tmp_path / "missing",
+             "cache": tmp_path / "cache", "damaged_folder": tmp_path / "damaged"}
+    write_backup(files["good"], MIRAN_FLAGS, MIRAN)
+    write_backup(files["other"], MIRAN_FLAGS, MIRAN[1:])
+    files["bad"].write_text("<flag_names>\nA\n</flag_names>\nstray\n")
+    for folder in ("cache", "damaged_folder"):
+        files[folder].mkdir()
+    files["cache_file"] = files["cache"] / cache_file_name("SELECT 1")
+    files["cache_file"].write_bytes(
+        cache_file_bytes("SELECT 1", "dsn", int(time.time()), ["c"], [["1"]]))
+    files["damaged"] = files["damaged_folder"] / cache_file_name("SELECT 1")
+    files["damaged"].write_bytes(b"zel_sql_cache_00 and not much more")
+    for status, args in ((0, good), (1, finding), (2, unreadable), (2, usage)):
+        if args is None:
+            continue
+        json_flag = ["--json"] if json_output and command != ["list", "export"] else []
+        full = command + [a.format(**files) for a in args] + json_flag
+        result = run(*full)
+        assert result.returncode == status, (status, result)
+        if json_flag or (json_output and "json" in args):
+            assert isinstance(json.loads(result.stdout), (dict, list)), result
+        if status == 2:
+            assert result.stderr.startswith("zel-sql: "), result
