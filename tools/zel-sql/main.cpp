@@ -18,7 +18,8 @@ const char* const exit_status_help =
     "  0  success: nothing wrong was found; list diff: the lists are equal\n"
     "  1  a finding: the lists differ, a backup file or a cache copy is bad, a check fails\n"
     "  2  wrong usage, or an input that cannot be read at all (no such file, not a regular\n"
-    "     file, a data source that refuses or does not answer for list and cache commands)\n";
+    "     file, a data source that refuses or does not answer for list and cache commands),\n"
+    "     or an output file that cannot be written\n";
 
 }  // namespace zel_sql_tool
 

@@ -263,7 +263,7 @@ def test_an_output_file_that_cannot_be_written_says_why(tmp_path):
     for target, reason in [(tmp_path / "folder", "Is a directory"),
                            (tmp_path / "missing" / "out.csv", "No such file or directory")]:
         result = run("list", "export", str(file), "-f", "csv", "-o", str(target))
-        assert result.returncode == 1
+        assert result.returncode == 2
         assert "Unable to write " + str(target) in result.stderr and reason in result.stderr
     assert sorted(os.listdir(tmp_path / "folder")) == []
 
