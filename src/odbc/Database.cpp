@@ -245,12 +245,11 @@ void Database::connect() {
 void Database::connect_active() {
     const Source& source = sources_[active_];
     detail::note_wait(detail::WaitStep::connect);
-    const SQLRETURN code = SQLConnect(conn_handle_(), odbc::sql_text(source.data_source),
-                                      static_cast<SQLSMALLINT>(source.data_source.size()),
-                                      connect_argument(source.user),
-                                      static_cast<SQLSMALLINT>(source.user.size()),
-                                      connect_argument(source.password),
-                                      static_cast<SQLSMALLINT>(source.password.size()));
+    const SQLRETURN code = SQLConnect(
+        conn_handle_(), odbc::sql_text(source.data_source),
+        static_cast<SQLSMALLINT>(source.data_source.size()), connect_argument(source.user),
+        static_cast<SQLSMALLINT>(source.user.size()), connect_argument(source.password),
+        static_cast<SQLSMALLINT>(source.password.size()));
     connected_ = odbc::succeeded(code);
     login_failed_ = !connected_;
     // A refused login throws nothing here, so its reason is kept for the

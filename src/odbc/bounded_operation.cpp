@@ -141,15 +141,15 @@ Attempt BoundedOperation::attempt(Database& db, const std::function<void(Databas
         if (handed_over) {
             handed_over->given_up.store(true, std::memory_order_release);
         }
-        return Attempt{source.data_source, AttemptOutcome::timed_out,
-                       std::make_exception_ptr(DatabaseError(
-                           timeout_message(db.wait_limit_,
-                                           step_text(outcome.overdue, source.data_source)),
-                           "HYT00", 0))};
+        return Attempt{
+            source.data_source, AttemptOutcome::timed_out,
+            std::make_exception_ptr(DatabaseError(
+                timeout_message(db.wait_limit_, step_text(outcome.overdue, source.data_source)),
+                "HYT00", 0))};
     }
     take_back();
-    return Attempt{source.data_source,
-                   outcome.error ? AttemptOutcome::failed : AttemptOutcome::ok, outcome.error};
+    return Attempt{source.data_source, outcome.error ? AttemptOutcome::failed : AttemptOutcome::ok,
+                   outcome.error};
 }
 
 bool BoundedOperation::runs_bounded(const Database& db) noexcept {
@@ -200,18 +200,17 @@ Attempt BoundedOperation::attempt_source(Database& db, std::size_t index,
     if (db.login_failed_) {
         if (is_timeout(db.last_connect_sqlstate_)) {
             // The login timed out: as good as no answer.
-            registry.note_miss(name, db.hold_back_, db.last_connect_error_,
-                               util::cat("its login timed out at ",
-                                         clock_text(std::chrono::system_clock::now()), ": ",
-                                         db.last_connect_error_),
-                               SourceRegistry::Clock::now());
+            registry.note_miss(
+                name, db.hold_back_, db.last_connect_error_,
+                util::cat("its login timed out at ", clock_text(std::chrono::system_clock::now()),
+                          ": ", db.last_connect_error_),
+                SourceRegistry::Clock::now());
         } else {
             registry.note_failure(name, db.last_connect_error_);
         }
         return attempt;
     }
-    const DatabaseError* driver_error =
-        attempt.error ? database_error_in(attempt.error) : nullptr;
+    const DatabaseError* driver_error = attempt.error ? database_error_in(attempt.error) : nullptr;
     if (driver_error != nullptr && is_outage(driver_error->get_sqlstate())) {
         registry.note_failure(name, driver_error->get_message());
     } else {
@@ -235,20 +234,22 @@ Attempt BoundedOperation::attempt_on_sources(Database& db, const WorkMaker& make
             // With one source a refused login is reported as it always was:
             // by the statement allocation that follows.
             goes_on = refused_login && order.size() > 1;
-            if (goes_on) {
-                std::string message = "Unable to connect";
-                if (!db.last_connect_error_.empty()) {
-                    message += util::cat(": ", db.last_connect_error_);
-                }
-                attempt.outcome = AttemptOutcome::failed;
-                attempt.error = std::make_exception_ptr(
-                    DatabaseError(message, db.last_connect_sqlstate_, db.last_connect_native_));
-            }
         } else {
             const DatabaseError* driver_error = database_error_in(attempt.error);
             goes_on = attempt.outcome == AttemptOutcome::timed_out || attempt.skipped ||
                       refused_login ||
                       (driver_error != nullptr && is_outage(driver_error->get_sqlstate()));
+        }
+        if (goes_on && refused_login && order.size() > 1) {
+            // Among several sources the login's own words say more than the
+            // statement allocation that failed after it.
+            std::string message = "Unable to connect";
+            if (!db.last_connect_error_.empty()) {
+                message += util::cat(": ", db.last_connect_error_);
+            }
+            attempt.outcome = AttemptOutcome::failed;
+            attempt.error = std::make_exception_ptr(
+                DatabaseError(message, db.last_connect_sqlstate_, db.last_connect_native_));
         }
         if (!goes_on) {
             if (attempt.outcome == AttemptOutcome::ok) {

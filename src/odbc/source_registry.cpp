@@ -68,14 +68,16 @@ std::optional<Refusal> SourceRegistry::refusal(const std::string& name, bool hon
     if (found != records_.end()) {
         const Record& record = found->second;
         if (honour_hold_back && now < record.held_until) {
-            return Refusal{util::cat(name, " is held back until ", clock_text(record.held_until_wall),
-                                     " (", record.last_miss, ")")};
+            return Refusal{util::cat(name, " is held back until ",
+                                     clock_text(record.held_until_wall), " (", record.last_miss,
+                                     ")")};
         }
         if (check_caps && record.abandoned >= max_abandoned_per_source) {
-            return Refusal{util::cat(name, " is not tried: ", record.abandoned,
-                                     " calls on it that it did not answer have not returned yet (at "
-                                     "most ",
-                                     max_abandoned_per_source, " per data source)")};
+            return Refusal{
+                util::cat(name, " is not tried: ", record.abandoned,
+                          " calls on it that it did not answer have not returned yet (at "
+                          "most ",
+                          max_abandoned_per_source, " per data source)")};
         }
     }
     if (check_caps && abandoned_total_ >= max_abandoned_per_process) {

@@ -79,8 +79,8 @@ public:
     /// account that a skipped call quotes ("it did not answer within 15 s
     /// at 12:02:35: connect to miran_prod"). Held back from `now` for
     /// hold_back_after(base, misses) unless `base` is 0.
-    void note_miss(const std::string& name, std::chrono::milliseconds base, const std::string& error,
-                   const std::string& what, Clock::time_point now);
+    void note_miss(const std::string& name, std::chrono::milliseconds base,
+                   const std::string& error, const std::string& what, Clock::time_point now);
     /// A call on `name` was given up while it still runs.
     void note_abandoned(const std::string& name);
     /// A call given up on `name` has returned: the server answers again, so
