@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -236,6 +237,35 @@ TEST_F(StandbyTest, HungSourceIsHeldBackWithAMessageThatSaysUntilWhenAndWhy) {
                    "200 ms at \\d\\d:\\d\\d:\\d\\d: connect to accel\\)")))
         << skipped->get_message();
     EXPECT_TRUE(fake_odbc::calls_of(Fn::connect).empty());
+}
+
+std::size_t entries_of(const char* folder) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(StandbyTest, GivenUpHelperGivesItsThreadAndDescriptorsBackOnceItsCallReturns) {
+    // Helpers of earlier tests may still be ending: count once they have.
+    std::size_t tasks = entries_of("/proc/self/task");
+    while (std::this_thread::sleep_for(milliseconds{20}), entries_of("/proc/self/task") != tasks) {
+        tasks = entries_of("/proc/self/task");
+    }
+    const std::size_t descriptors = entries_of("/proc/self/fd");
+    {
+        Database db("accel", "reader", "pw");
+        db.set_wait_limit(limit);
+        fake_odbc::block_next_call(Fn::connect);
+        EXPECT_TRUE(database_error([&db] { db.send_query("SELECT 1"); }));
+        ASSERT_TRUE(fake_odbc::wait_for_blocked_call(patience));
+        EXPECT_EQ(entries_of("/proc/self/task"), tasks + 1);
+    }
+    fake_odbc::release_blocked_call();
+    EXPECT_TRUE(eventually([&] { return entries_of("/proc/self/task") <= tasks; }));
+    EXPECT_EQ(entries_of("/proc/self/fd"), descriptors);
+    EXPECT_EQ(Database("accel", "", "").get_source_states()[0].held_back_until, epoch);
 }
 
 TEST_F(StandbyTest, StatementOfSendQueryIsNeverRunAgainOnAStandby) {
