@@ -127,8 +127,10 @@ public:
     /// Disconnects if connected, then frees the connection and environment.
     ~Database();
 
-    /// Allocates the handles if needed and calls SQLConnect. A refused
-    /// SQLConnect leaves the Database unconnected without an exception.
+    /// Allocates the handles if needed and calls SQLConnect: with standbys,
+    /// on each data source in order, skipping those held back, until one
+    /// logs in. A refused SQLConnect leaves the Database unconnected without
+    /// an exception.
     /// @throws zel::Error "SQL connection is already open", or a failed handle
     /// allocation.
     void connect();
