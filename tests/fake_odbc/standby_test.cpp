@@ -129,8 +129,20 @@ TEST_F(StandbyTest, HungPrimaryIsHeldBackForEveryDatabaseAndServesAgainOnceItsCa
 
     // The hung call returns: the hold-back ends, and the next operation of
     // the Database on the standby goes back to the primary and stays there.
+    // The helper frees its environment last; only then may this thread read the log.
     fake_odbc::release_blocked_call();
-    ASSERT_TRUE(eventually([&db] { return db->get_source_states()[0].held_back_until == epoch; }));
+    ASSERT_TRUE(fake_odbc::wait_for_calls(
+        [](const std::vector<Call>& log) {
+            for (const Call& call : log) {
+                if (call.fn == Fn::free_handle && call.number(0) == SQL_HANDLE_ENV &&
+                    call.thread != std::this_thread::get_id()) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        patience));
+    EXPECT_EQ(db->get_source_states()[0].held_back_until, epoch);
     const std::size_t before = fake_odbc::calls().size();
     EXPECT_EQ(db->read_with_cache(sql).served_by, "prim");
     EXPECT_EQ(db->read_with_cache(sql).served_by, "prim");
