@@ -60,6 +60,8 @@ void register_database_benchmarks(const DataSource& source, const std::string& w
 void register_cache_benchmarks(const DataSource& source, const std::string& work_dir);
 void register_file_benchmarks(const std::string& work_dir);
 void register_query_benchmarks();
+/// The hold-back bookkeeping of one operation on a healthy data source.
+void register_source_registry_benchmarks();
 
 }  // namespace zel::sql::bench
 

@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
         }
         zel::sql::bench::register_file_benchmarks(work_dir);
         zel::sql::bench::register_query_benchmarks();
+        zel::sql::bench::register_source_registry_benchmarks();
 
         zel::sql::bench::SummaryReporter reporter(labels, table_out);
         benchmark::RunSpecifiedBenchmarks(&reporter);

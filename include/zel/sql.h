@@ -15,6 +15,7 @@
 #include "zel/sql/Procedure.h"
 #include "zel/sql/Query.h"
 #include "zel/sql/QueryResult.h"
+#include "zel/sql/SourceState.h"
 #include "zel/sql/component_view.h"
 #include "zel/sql/functions.h"
 #include "zel/sql/handles.h"

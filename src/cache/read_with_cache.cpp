@@ -52,7 +52,12 @@ namespace detail {
 
 QueryResult read_with_cache(Database& db, const std::string& sql, CachePolicy policy,
                             std::chrono::seconds max_age) {
+    // Refused before anything is sent or stored: a driver would cut the text
+    // at the NUL, and the copy would be filed under the whole text.
+    util::check_no_nul(sql, "Invalid SQL text");
     const Cache& cache = db.get_cache();
+    // Copies are filed under the primary's name, whichever source answered,
+    // so that one stored from a standby serves when every source is down.
     const std::string& data_source = db.get_data_source();
     // Threads only where the caller allowed bounded waiting.
     const DigestThread digest_thread =
@@ -82,6 +87,7 @@ QueryResult read_with_cache(Database& db, const std::string& sql, CachePolicy po
         // which is moved here when it ends.
         result = run_bounded<QueryResult>(
             db, [sql](Database& on) { return read_from_database(on, sql); });
+        result.served_by = db.get_serving_source();
     } catch (const Error& db_error) {
         if (!cached && !cache_error) {
             load_cached();

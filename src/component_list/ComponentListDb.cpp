@@ -113,10 +113,11 @@ void ComponentList::read_flag_names_from_db_table(Database& db, const std::strin
 }
 
 void ComponentList::read_from_db(Database& db, const std::string& machine) {
-    if (db.get_wait_limit().count() > 0) {
+    if (detail::runs_bounded(db)) {
         // The helper fills a list of its own: after a timeout it may still be
         // writing to it. When it ends, its list is this one's, whatever state
-        // a failure left it in; after a timeout this one stays empty.
+        // a failure left it in; after a timeout this one stays empty. With
+        // standbys each source tried fills a list of its own.
         clear();
         detail::run_bounded_into(db, *this, [machine](Database& on, ComponentList& loaded) {
             loaded.read_from_db(on, machine);

@@ -8,6 +8,7 @@
 #include "odbc/bounded_operation.h"
 #include "odbc/bounded_wait.h"
 #include "odbc/odbc_rules.h"
+#include "odbc/source_registry.h"
 #include "util/string.h"
 #include "zel/Error.h"
 
@@ -85,11 +86,127 @@ std::string read_info_text(SQLHDBC conn, SQLUSMALLINT type, const char* type_nam
     }
 }
 
+// "Invalid <what>: <n> ms" unless 0 <= value <= 24 h: every time the library
+// adds to a clock stays far from overflow.
+void check_time_setting(std::chrono::milliseconds value, std::string_view what) {
+    if (value.count() < 0) {
+        throw Error(util::cat("Invalid ", what, ": ", value.count(), " ms"));
+    }
+    if (value > detail::longest_time_setting) {
+        throw Error(util::cat("Invalid ", what, ": ", value.count(), " ms (at most ",
+                              detail::longest_time_setting.count(), " ms)"));
+    }
+}
+
 }  // namespace
 
 Database::Database(const std::string& data_source, const std::string& user,
                    const std::string& password)
-    : data_source_(data_source), user_(user), password_(password) {}
+    : data_source_(data_source),
+      user_(user),
+      password_(password),
+      sources_{Source{data_source, user, password}},
+      order_{0} {}
+
+void Database::add_standby(const std::string& data_source) {
+    add_standby(data_source, user_, password_);
+}
+
+void Database::add_standby(const std::string& data_source, const std::string& user,
+                           const std::string& password) {
+    sources_.push_back(Source{data_source, user, password});
+    order_.push_back(sources_.size() - 1);
+    if (source_order_ == SourceOrder::random) {
+        shuffle_order();
+    }
+}
+
+std::vector<std::string> Database::get_data_sources() const {
+    std::vector<std::string> names;
+    names.reserve(sources_.size());
+    for (const Source& source : sources_) {
+        names.push_back(source.data_source);
+    }
+    return names;
+}
+
+std::string Database::get_serving_source() const {
+    return connected_ ? sources_[active_].data_source : std::string();
+}
+
+void Database::set_source_order(SourceOrder order) {
+    source_order_ = order;
+    if (order == SourceOrder::random) {
+        shuffle_order();
+    } else {
+        for (std::size_t i = 0; i < order_.size(); ++i) {
+            order_[i] = i;
+        }
+    }
+}
+
+void Database::shuffle_order() {
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+        order_[i] = i;
+    }
+    detail::shuffle_sources(order_);
+}
+
+void Database::set_hold_back(std::chrono::milliseconds hold_back) {
+    check_time_setting(hold_back, "hold-back");
+    hold_back_ = hold_back;
+}
+
+std::vector<SourceState> Database::get_source_states() const {
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<SourceState> states;
+    states.reserve(sources_.size());
+    for (const Source& source : sources_) {
+        states.push_back(detail::SourceRegistry::instance().state(source.data_source, now));
+    }
+    return states;
+}
+
+std::vector<std::size_t> Database::trying_order() {
+    if (!connected_ || active_ == order_.front()) {
+        return order_;
+    }
+    const auto serving = std::find(order_.begin(), order_.end(), active_);
+    const auto now = std::chrono::steady_clock::now();
+    bool go_back = now >= retry_earlier_at_;
+    if (!go_back && left_held_source_) {
+        for (auto it = order_.begin(); it != serving && !go_back; ++it) {
+            go_back = !detail::SourceRegistry::instance()
+                           .refusal(sources_[*it].data_source, true, false, now)
+                           .has_value();
+        }
+    }
+    if (go_back) {
+        return order_;
+    }
+    // Stay on the serving source; the earlier ones come last.
+    std::vector<std::size_t> order(serving, order_.end());
+    order.insert(order.end(), order_.begin(), serving);
+    return order;
+}
+
+void Database::settle_on(std::size_t index) {
+    if (index == order_.front()) {
+        left_held_source_ = false;
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    retry_earlier_at_ = now + hold_back_;
+    left_held_source_ = false;
+    for (const std::size_t earlier : order_) {
+        if (earlier == index) {
+            break;
+        }
+        left_held_source_ |= detail::SourceRegistry::instance()
+                                 .refusal(sources_[earlier].data_source, true, false, now)
+                                 .has_value();
+    }
+}
 
 Database::~Database() {
     disconnect();
@@ -105,16 +222,48 @@ void Database::connect() {
     if (!conn_handle_.is_allocated()) {
         conn_handle_.alloc(env_handle_);
     }
+    if (pinned_ || sources_.size() == 1) {
+        connect_active();
+        return;
+    }
+    // Every source in order, skipping those held back; the first login wins.
+    const auto now = std::chrono::steady_clock::now();
+    for (const std::size_t index : order_) {
+        if (hold_back_.count() > 0 && detail::SourceRegistry::instance()
+                                          .refusal(sources_[index].data_source, true, false, now)
+                                          .has_value()) {
+            continue;
+        }
+        active_ = index;
+        connect_active();
+        if (connected_) {
+            return;
+        }
+    }
+}
+
+void Database::connect_active() {
+    const Source& source = sources_[active_];
     detail::note_wait(detail::WaitStep::connect);
     const SQLRETURN code = SQLConnect(
-        conn_handle_(), odbc::sql_text(data_source_), static_cast<SQLSMALLINT>(data_source_.size()),
-        connect_argument(user_), static_cast<SQLSMALLINT>(user_.size()),
-        connect_argument(password_), static_cast<SQLSMALLINT>(password_.size()));
+        conn_handle_(), odbc::sql_text(source.data_source),
+        static_cast<SQLSMALLINT>(source.data_source.size()), connect_argument(source.user),
+        static_cast<SQLSMALLINT>(source.user.size()), connect_argument(source.password),
+        static_cast<SQLSMALLINT>(source.password.size()));
     connected_ = odbc::succeeded(code);
+    login_failed_ = !connected_;
     // A refused login throws nothing here, so its reason is kept for the
     // caller, read before any other call on the handle clears it.
-    last_connect_error_ =
-        connected_ ? std::string() : odbc::collect_diagnostics(SQL_HANDLE_DBC, conn_handle_()).text;
+    if (connected_) {
+        last_connect_error_.clear();
+        last_connect_sqlstate_.clear();
+        last_connect_native_ = 0;
+        return;
+    }
+    const odbc::Diagnostics refusal = odbc::collect_diagnostics(SQL_HANDLE_DBC, conn_handle_());
+    last_connect_error_ = refusal.text;
+    last_connect_sqlstate_ = refusal.sqlstate;
+    last_connect_native_ = refusal.native_error;
 }
 
 void Database::disconnect() noexcept {
@@ -136,27 +285,48 @@ void Database::prepare_connection() {
 }
 
 void Database::set_wait_limit(std::chrono::milliseconds limit) {
-    if (limit.count() < 0) {
-        throw Error(util::cat("Invalid wait limit: ", limit.count(), " ms"));
-    }
+    check_time_setting(limit, "wait limit");
     wait_limit_ = limit;
 }
 
+void Database::rethrow_allocation_failure(const Error& error) const {
+    if (!connected_ && !last_connect_sqlstate_.empty()) {
+        // The statement could not be allocated because the login failed: the
+        // login's SQLSTATE lets a caller tell an outage (class 08) from the rest.
+        throw DatabaseError(error.get_message(), last_connect_sqlstate_, last_connect_native_);
+    }
+    throw;
+}
+
 Query Database::send_query(const std::string& query) {
+    util::check_no_nul(query, "Invalid SQL text");
     detail::run_bounded_void(*this, [](Database& db) { db.prepare_connection(); });
-    return Query(query, conn_handle_);
+    try {
+        return Query(query, conn_handle_);
+    } catch (const DatabaseError&) {
+        throw;
+    } catch (const Error& e) {
+        rethrow_allocation_failure(e);
+    }
 }
 
 Procedure Database::get_procedure(std::string procedure) {
+    util::check_no_nul(procedure, "Invalid SQL text");
     detail::run_bounded_void(*this, [](Database& db) { db.prepare_connection(); });
-    return Procedure(std::move(procedure), conn_handle_);
+    try {
+        return Procedure(std::move(procedure), conn_handle_);
+    } catch (const DatabaseError&) {
+        throw;
+    } catch (const Error& e) {
+        rethrow_allocation_failure(e);
+    }
 }
 
 std::vector<std::string> Database::read_column_names(std::string_view table_name,
                                                      std::string_view owner) {
     check_dictionary_name(table_name, "table");
     check_dictionary_name(owner, "owner");
-    if (wait_limit_.count() > 0) {
+    if (detail::runs_bounded(*this)) {
         // On the helper, whose own limit is 0, this call runs unbounded.
         return detail::run_bounded<std::vector<std::string>>(
             *this, [table = std::string(table_name), owner = std::string(owner)](Database& db) {
@@ -183,7 +353,7 @@ std::vector<std::string> Database::read_column_names(std::string_view table_name
 }
 
 DriverInfo Database::get_driver_info() {
-    if (wait_limit_.count() > 0) {
+    if (detail::runs_bounded(*this)) {
         // On the helper, whose own limit is 0, this call runs unbounded.
         return detail::run_bounded<DriverInfo>(*this,
                                                [](Database& db) { return db.get_driver_info(); });
@@ -193,7 +363,8 @@ DriverInfo Database::get_driver_info() {
         // The refused SQLConnect's records are still on the handle: reading
         // them does not clear them.
         const odbc::Diagnostics refusal = odbc::collect_diagnostics(SQL_HANDLE_DBC, conn_handle_());
-        std::string message = util::cat("Unable to connect to data source \"", data_source_, "\"");
+        std::string message =
+            util::cat("Unable to connect to data source \"", sources_[active_].data_source, "\"");
         if (!last_connect_error_.empty()) {
             message += util::cat(": ", last_connect_error_);
         }

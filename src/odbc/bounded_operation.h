@@ -12,6 +12,14 @@
 // turn inert (connection_state.h), and the caller gets a DatabaseError with
 // SQLSTATE "HYT00". With the limit 0 the work runs on the caller's Database,
 // on the caller's thread.
+//
+// A Database with standbys runs the work on each source in turn until one
+// serves it (attempt_on_sources): a source that is held back or whose cap of
+// given-up calls is reached is skipped without a thread (source_registry.h);
+// a timeout, a refused login or a lost connection goes on to the next source;
+// any other failure is the source's answer and ends the operation. Nested
+// operations (the work calling send_query(), say) stay on the source of the
+// attempt.
 #pragma once
 
 #include <exception>
@@ -20,6 +28,7 @@
 #include <string>
 #include <utility>
 
+#include "odbc/bounded_wait.h"
 #include "zel/sql/Database.h"
 
 namespace zel::sql::detail {
@@ -36,6 +45,8 @@ struct Attempt {
     std::string data_source;
     AttemptOutcome outcome = AttemptOutcome::ok;
     std::exception_ptr error;
+    /// True when the source was not tried at all (held back, or a cap reached).
+    bool skipped = false;
 };
 
 /// Database names this class its friend: it hands the connection over to a
@@ -47,8 +58,33 @@ public:
     /// touches besides the Database it is given.
     /// @throws zel::Error when no helper thread can be started; `work` has
     /// not run.
-    static Attempt attempt(Database& db, const std::function<void(Database&)>& work);
+    static Attempt attempt(Database& db, const std::function<void(Database&)>& work,
+                           AbandonHooks hooks = {});
+
+    /// The work of one attempt, made on the caller's thread just before it.
+    using WorkMaker = std::function<std::function<void(Database&)>()>;
+
+    /// Runs the work that `make_work` makes, once per source tried, on `db`'s
+    /// sources in turn, as the file comment says, and returns the attempt that
+    /// served it, or the one failure: with one source its own, with several a
+    /// DatabaseError naming each source with its failure, in the order tried,
+    /// joined with "; " (SQLSTATE of the first that had one), whose outcome is
+    /// timed_out when the last work made is still running.
+    /// @throws zel::Error when no helper thread can be started.
+    static Attempt attempt_on_sources(Database& db, const WorkMaker& make_work);
+
+    /// True when an operation on `db` must go through attempt_on_sources():
+    /// a wait limit or standbys, and not already inside an attempt.
+    static bool runs_bounded(const Database& db) noexcept;
+
+private:
+    static Attempt attempt_source(Database& db, std::size_t index, const WorkMaker& make_work);
 };
+
+/// See BoundedOperation::runs_bounded().
+inline bool runs_bounded(const Database& db) noexcept {
+    return BoundedOperation::runs_bounded(db);
+}
 
 /// Returns when `attempt` is ok; otherwise throws its error.
 void finish(const Attempt& attempt);
@@ -65,11 +101,17 @@ void finish(const Attempt& attempt);
 /// helper thread can be started.
 template <typename Result, typename Operation>
 void run_bounded_into(Database& db, Result& target, Operation operation) {
-    // The helper may outlive this call, so what it builds is shared with it.
-    auto result = std::make_shared<Result>(std::move(target));
-    const Attempt attempt = BoundedOperation::attempt(
-        db, [result, operation](Database& on) { operation(on, *result); });
-    target = attempt.outcome == AttemptOutcome::timed_out ? Result{} : std::move(*result);
+    // A helper may outlive this call, so what it builds is shared with it;
+    // each source tried builds anew, since a helper given up may still write.
+    std::shared_ptr<Result> result;
+    const Attempt attempt = BoundedOperation::attempt_on_sources(db, [&] {
+        result = result ? std::make_shared<Result>() : std::make_shared<Result>(std::move(target));
+        return std::function<void(Database&)>(
+            [result, operation](Database& on) { operation(on, *result); });
+    });
+    if (result) {  // else no source was tried and `target` is untouched
+        target = attempt.outcome == AttemptOutcome::timed_out ? Result{} : std::move(*result);
+    }
     finish(attempt);
 }
 
@@ -84,7 +126,8 @@ Result run_bounded(Database& db, Operation operation) {
 /// Runs `operation(Database&)`, which returns nothing, under `db`'s wait limit.
 template <typename Operation>
 void run_bounded_void(Database& db, Operation operation) {
-    finish(BoundedOperation::attempt(db, operation));
+    finish(BoundedOperation::attempt_on_sources(
+        db, [&operation] { return std::function<void(Database&)>(operation); }));
 }
 
 }  // namespace zel::sql::detail

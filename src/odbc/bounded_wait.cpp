@@ -1,5 +1,6 @@
 #include "odbc/bounded_wait.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -29,6 +30,7 @@ struct BoundedCall {
     std::atomic<Clock::rep> wait_started{0};
     std::atomic<WaitStep> step{WaitStep::connect};
     std::atomic<bool> abandoned{false};
+    AbandonHooks hooks;
 
     void mark(WaitStep next) noexcept {
         step.store(next, std::memory_order_relaxed);
@@ -56,8 +58,13 @@ bool is_bounded_helper() noexcept {
     return current_call != nullptr;
 }
 
-BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::milliseconds limit) {
+BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::milliseconds limit,
+                                   AbandonHooks hooks) {
+    // A deadline never lies more than a day ahead, so adding it to the steady
+    // clock cannot overflow.
+    limit = std::clamp(limit, std::chrono::milliseconds{0}, std::chrono::milliseconds{86400000});
     auto call = std::make_shared<BoundedCall>();
+    call->hooks = std::move(hooks);
     call->mark(WaitStep::connect);
     std::thread helper;
     try {
@@ -74,6 +81,13 @@ BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::mill
             call->error = std::move(error);
             call->finished = true;
             call->finished_changed.notify_all();
+            if (call->abandoned.load(std::memory_order_relaxed) && call->hooks.returned) {
+                try {
+                    call->hooks.returned();
+                } catch (...) {
+                    // Only bookkeeping is lost; the helper still ends.
+                }
+            }
         });
     } catch (const std::system_error& e) {
         throw Error(util::cat("Unable to start a thread to wait for the database: ", e.what()));
@@ -91,6 +105,13 @@ BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::mill
             // No new call began within the limit: the current one is overdue.
             call->abandoned.store(true, std::memory_order_release);
             outcome.overdue = call->step.load(std::memory_order_relaxed);
+            if (call->hooks.given_up) {
+                try {
+                    call->hooks.given_up(outcome.overdue);
+                } catch (...) {
+                    // Only bookkeeping is lost; the caller still gets the timeout.
+                }
+            }
             lock.unlock();
             helper.detach();
             return outcome;

@@ -41,12 +41,24 @@ struct BoundedOutcome {
     WaitStep overdue = WaitStep::connect;
 };
 
+/// What the owner of a bounded call learns about a helper that it gave up.
+/// Both run while the call's own lock is held, so `given_up` always comes
+/// before `returned`; they must not block, and what they throw is dropped.
+struct AbandonHooks {
+    /// On the caller's thread, when it stops waiting at `overdue`.
+    std::function<void(WaitStep overdue)> given_up;
+    /// On the helper, when the given-up work returns.
+    std::function<void()> returned;
+};
+
 /// Runs `work` on a new thread and waits until it returns, or until `limit`
 /// has passed since its latest note_wait() (or its start) with no new one.
-/// After a timeout the helper is left to end by itself: `work` must own
-/// everything it touches, and must not touch the caller's objects.
+/// `limit` is at most 24 h (longer ones are cut to it). After a timeout the
+/// helper is left to end by itself: `work` must own everything it touches,
+/// and must not touch the caller's objects.
 /// @throws zel::Error when no thread can be started; `work` has not run.
-BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::milliseconds limit);
+BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::milliseconds limit,
+                                   AbandonHooks hooks = {});
 
 }  // namespace zel::sql::detail
 

@@ -87,6 +87,8 @@ TEST_F(BoundedWaitTest, HungFetchIsGivenUpAndItsConnectionFreedOnceWhenTheCallRe
     script_column_names();
     Database db("accel", "reader", "pw");
     db.set_wait_limit(limit);
+    // The next call tries again while the hung one still waits: no hold-back.
+    db.set_hold_back(milliseconds{0});
     { db.send_query("SELECT 1 FROM DUAL"); }
     const SQLHANDLE old_env = fake_odbc::last_handle(SQL_HANDLE_ENV);
     const SQLHANDLE old_dbc = fake_odbc::last_handle(SQL_HANDLE_DBC);
@@ -147,6 +149,8 @@ TEST_F(BoundedWaitTest, HungFetchIsGivenUpAndItsConnectionFreedOnceWhenTheCallRe
 TEST_F(BoundedWaitTest, HungLoginIsGivenUpAndTheNextCallLogsInOnNewHandles) {
     Database db("accel", "reader", "pw");
     db.set_wait_limit(limit);
+    // The next call tries again while the hung one still waits: no hold-back.
+    db.set_hold_back(milliseconds{0});
     fake_odbc::block_next_call(Fn::connect);
     expect_timeout([&] { db.send_query("SELECT 1 FROM DUAL"); }, "connect to accel");
     ASSERT_TRUE(fake_odbc::wait_for_blocked_call(patience));

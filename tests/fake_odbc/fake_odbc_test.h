@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fake_odbc.h"
+#include "odbc/source_registry.h"
 #include "zel/Error.h"
 #include "zel/sql/DatabaseError.h"
 #include "zel/sql/handles.h"
@@ -23,7 +24,11 @@ namespace zel::sql::test {
 /// `expect_all_freed_`.
 class FakeOdbcTest : public ::testing::Test {
 protected:
-    void SetUp() override { fake_odbc::reset(); }
+    void SetUp() override {
+        fake_odbc::reset();
+        // Every test starts with no source held back by an earlier one.
+        detail::SourceRegistry::instance().forget_sources_for_tests();
+    }
 
     void TearDown() override {
         for (const fake_odbc::Call& call : fake_odbc::calls()) {

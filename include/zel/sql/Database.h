@@ -5,6 +5,8 @@
 /// One ODBC data source, reached with a user name and a password.
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "zel/sql/Procedure.h"
 #include "zel/sql/Query.h"
 #include "zel/sql/QueryResult.h"
+#include "zel/sql/SourceState.h"
 #include "zel/sql/handles.h"
 
 namespace zel::sql {
@@ -23,6 +26,11 @@ namespace zel::sql {
 namespace detail {
 class BoundedOperation;  // internal: runs work under the wait limit (src/odbc/bounded_operation.h)
 }  // namespace detail
+
+// Threads and shared state, in short: a Database is used by one thread at a
+// time; what the process knows about each data source (held back or not, the
+// calls given up on it) is shared by all Database objects and guarded inside
+// the library. Details at the end of the class comment below.
 
 /// One ODBC data source. Nothing is allocated or contacted at construction;
 /// the first send_query() or get_procedure() connects (ODBC version 3, login
@@ -70,7 +78,8 @@ class BoundedOperation;  // internal: runs work under the wait limit (src/odbc/b
 /// is neither copied nor moved.
 ///
 /// Threads: one Database, together with the Query and Procedure objects made
-/// from it, is used by one thread at a time; nothing here takes a lock. Use one
+/// from it, is used by one thread at a time; nothing of a Database takes a
+/// lock (the process-wide state of the sources below has its own). Use one
 /// Database per thread to reach a data source from several threads. With a
 /// wait limit above 0, each bounded operation runs its database calls on one
 /// new helper thread while the calling thread waits; the helper ends with the
@@ -78,6 +87,36 @@ class BoundedOperation;  // internal: runs work under the wait limit (src/odbc/b
 /// if the server never answers: the process then ends it). No ODBC handle is
 /// ever used by two threads at once. With set_wait_limit(0) no thread is
 /// started and every call runs on the caller's thread.
+///
+/// Standbys. add_standby() names further data sources that hold a copy of the
+/// same data. Every connect tries the sources in order (get_data_sources(),
+/// or shuffled, see set_source_order()) and stays with the first that logs
+/// in. The library's own reads (read_column_names(), read_with_cache(),
+/// ComponentList::read_from_db() and read_from_db_with_backup()) that lose
+/// their connection, find the login refused, or run out of the wait limit on
+/// one source go on to the next in the same call; a statement of
+/// send_query() or get_procedure() is never run again elsewhere, since it may
+/// write (only their connect goes on). While connected to a standby, the first
+/// operation after an earlier source's hold-back ended (or, for a source that
+/// refused the login, after the hold-back time) tries that source first.
+/// When every source fails, the error names each source with its failure, in
+/// the order tried, joined with "; ". With one data source every message is
+/// the same as without this feature.
+///
+/// Hold-back (process-wide state). A data source that did not answer within
+/// the wait limit, or whose login timed out, is held back: no connection to
+/// it is attempted, by any Database of the process, until the call that was
+/// given up on it returns or the hold-back time has passed (set_hold_back():
+/// 30 s, doubled after each further miss up to 8 minutes, back to 30 s after
+/// an answer). A skipped source fails at once with a DatabaseError of SQLSTATE
+/// "HYT00", e.g. "miran_prod is held back until 12:03:05 (it did not answer
+/// within 15 s at 12:02:35: connect to miran_prod)". A refused login is not
+/// held back. At most 4 calls given up on one source, and 16 in the process,
+/// may still be running; while a cap is reached, a bounded operation on that
+/// source fails the same way at once, without a thread, and says why. This
+/// shared state is guarded by a lock of the library, held only for
+/// bookkeeping, never across a database call, so Database objects on several
+/// threads never wait for each other.
 class ZEL_SQL_API Database {
 public:
     /// Stores the three strings; an empty user or password is not passed to
@@ -88,8 +127,10 @@ public:
     /// Disconnects if connected, then frees the connection and environment.
     ~Database();
 
-    /// Allocates the handles if needed and calls SQLConnect. A refused
-    /// SQLConnect leaves the Database unconnected without an exception.
+    /// Allocates the handles if needed and calls SQLConnect: with standbys,
+    /// on each data source in order, skipping those held back, until one
+    /// logs in. A refused SQLConnect leaves the Database unconnected without
+    /// an exception.
     /// @throws zel::Error "SQL connection is already open", or a failed handle
     /// allocation.
     void connect();
@@ -98,8 +139,37 @@ public:
     /// reused by the next connect(). Never throws.
     void disconnect() noexcept;
 
-    /// The data source given at construction.
+    /// The data source given at construction (the primary).
     const std::string& get_data_source() const noexcept { return data_source_; }
+
+    /// Adds a standby data source with the primary's user name and password.
+    /// It is tried after the primary and the standbys added before it.
+    void add_standby(const std::string& data_source);
+    /// Adds a standby data source with its own user name and password.
+    void add_standby(const std::string& data_source, const std::string& user,
+                     const std::string& password);
+    /// The primary first, then the standbys in the order added.
+    std::vector<std::string> get_data_sources() const;
+    /// The data source of the open connection; empty when not connected.
+    std::string get_serving_source() const;
+
+    /// The order in which connects try the data sources. SourceOrder::random
+    /// shuffles all of them, primary included, once for this Database.
+    void set_source_order(SourceOrder order);
+    /// The order set by set_source_order(); SourceOrder::listed by default.
+    SourceOrder get_source_order() const noexcept { return source_order_; }
+
+    /// How long a data source is held back after it did not answer (see
+    /// above); 30 s by default. 0: never held back, every call tries again.
+    /// @throws zel::Error "Invalid hold-back: <n> ms (0 to 86400000 ms)" for a
+    /// negative one or one longer than 24 h.
+    void set_hold_back(std::chrono::milliseconds hold_back);
+    /// The hold-back time; 0 is never.
+    std::chrono::milliseconds get_hold_back() const noexcept { return hold_back_; }
+
+    /// What the process knows of each data source, in the order of
+    /// get_data_sources().
+    std::vector<SourceState> get_source_states() const;
 
     /// True from a successful connect() until disconnect(). A connection that
     /// the server dropped still counts as connected until the next
@@ -118,7 +188,8 @@ public:
     /// the driver does. The default of 15 s lies above the login time-out (5 s)
     /// and the query time-out (10 s), so a live server's own time-outs come
     /// first.
-    /// @throws zel::Error "Invalid wait limit: <n> ms" for a negative limit.
+    /// @throws zel::Error "Invalid wait limit: <n> ms" for a negative limit,
+    /// "Invalid wait limit: <n> ms (at most 86400000 ms)" for one above 24 h.
     void set_wait_limit(std::chrono::milliseconds limit);
     /// The wait limit; 0 is none.
     std::chrono::milliseconds get_wait_limit() const noexcept { return wait_limit_; }
@@ -130,13 +201,16 @@ public:
 
     /// Connects if needed (or again, when the driver reports the open
     /// connection dead) and returns `query`, already executed.
-    /// @throws zel::Error as Query's constructor does; zel::sql::DatabaseError
-    /// when the driver rejects the query.
+    /// @throws zel::Error "Invalid SQL text: ..." for a text with a NUL,
+    /// before anything is sent; as Query's constructor does;
+    /// zel::sql::DatabaseError when the driver rejects the query, and "Unable
+    /// to allocate SQL statement handle" with the SQLSTATE of the refused login.
     Query send_query(const std::string& query);
 
     /// Connects if needed (or again, when the driver reports the open
     /// connection dead) and returns a Procedure for the complete SQL text
     /// `procedure` (a call, not a bare procedure name), not yet executed.
+    /// @throws as send_query().
     Procedure get_procedure(std::string procedure);
 
     /// The column names of table or view `table_name` of schema `owner` as
@@ -176,7 +250,10 @@ public:
     /// - cache_only: the cached copy; the database is never contacted.
     ///
     /// A copy counts only when it was stored for exactly this SQL text through
-    /// this data source and is undamaged. A failed store does not throw: the
+    /// this Database's primary data source (whichever source answered) and is
+    /// undamaged. QueryResult::served_by names the source that answered. An
+    /// SQL text with a NUL is refused with zel::Error before anything is sent
+    /// or stored. A failed store does not throw: the
     /// rows come back with `message` saying why they were not stored, and the
     /// previous copy stays as it was.
     /// @throws zel::Error with the database's and the cache's messages joined
@@ -192,11 +269,43 @@ private:
     // Connects when not connected; asks the driver whether an open connection
     // is still alive and logs in again when it is not.
     void prepare_connection();
+    // One SQLConnect to sources_[active_].
+    void connect_active();
+    // Turns the failed statement allocation after a refused login into a
+    // DatabaseError with the login's SQLSTATE.
+    [[noreturn]] void rethrow_allocation_failure(const Error& error) const;
+    // The positions of sources_ in the order the next operation tries them.
+    std::vector<std::size_t> trying_order();
+    // Remembers that the operation was served by sources_[index].
+    void settle_on(std::size_t index);
+    void shuffle_order();
+
+    struct Source {
+        std::string data_source;
+        std::string user;
+        std::string password;
+    };
 
     Cache cache_;
     std::string data_source_;
     std::string user_;
     std::string password_;
+    std::vector<Source> sources_;     // [0] is the primary
+    std::vector<std::size_t> order_;  // positions in sources_, in trying order
+    SourceOrder source_order_ = SourceOrder::listed;
+    std::size_t active_ = 0;  // the source connected to, or to connect to next
+    // Inside one attempt on one source: nested operations stay on it.
+    bool pinned_ = false;
+    // Failing back from a standby: an earlier source was held back when this
+    // Database settled on a later one, and when to try the earlier ones anyway.
+    bool left_held_source_ = false;
+    std::chrono::steady_clock::time_point retry_earlier_at_{};
+    std::chrono::milliseconds hold_back_{30000};
+    // The most recent refused login: its first record, and whether it was
+    // refused in the current attempt.
+    std::string last_connect_sqlstate_;
+    std::int32_t last_connect_native_ = 0;
+    bool login_failed_ = false;
     EnvironmentHandle env_handle_;
     ConnectionHandle conn_handle_;
     StatementHandle stmt_handle_;  // the Database's own statement; no operation allocates it

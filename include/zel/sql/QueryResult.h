@@ -33,6 +33,8 @@ struct QueryResult {
     /// why the database was not used or not stored; empty on full success
     std::string message;
     std::int64_t stored_at = 0;  ///< Unix seconds when these rows were read from the database
+    /// the data source that answered; empty when the rows came from the copy
+    std::string served_by;
 };
 
 }  // namespace zel::sql
