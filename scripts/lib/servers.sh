@@ -13,9 +13,11 @@
 # the servers run as "postgres" and "mysql"; otherwise as the caller.
 #
 # PostgreSQL: pg_init, pg_start, pg_start_on_free_port, pg_stop, pg_running,
-#             pg_client (psql through the socket), and $pg_bin.
+#             pg_client (psql through the socket), and $pg_bin; replicas:
+#             pg_init_standby, pg_wait_for_replay.
 # MariaDB:    mariadb_init, mariadb_start, mariadb_start_on_free_port,
-#             mariadb_stop, mariadb_running, mariadb_client, mariadb_admin.
+#             mariadb_stop, mariadb_running, mariadb_client, mariadb_admin;
+#             replicas: mariadb_replicate, mariadb_wait_for_replay.
 # Both take the server's own settings as extra arguments to start, so that the
 # tests and the benchmarks keep theirs; a restart must pass the same again.
 
@@ -54,6 +56,22 @@ server_run_as() {
         (cd / && runuser -u "$user" -- "$@")
     else
         "$@"
+    fi
+}
+
+# server_exec_as USER COMMAND...: replaces the calling (sub)shell by COMMAND
+# run as USER, for a server that outlives its starter. Unlike runuser, no
+# process of ours stays behind as the server's parent: runuser waits on its
+# command and stops itself when the command is stopped (as su does for job
+# control), so a test that pauses the server with SIGSTOP would leave runuser
+# stopped for ever.
+server_exec_as() {
+    local user=$1
+    shift
+    if [ "$(id -u)" -eq 0 ]; then
+        cd / && exec setpriv --reuid="$user" --regid="$user" --init-groups -- "$@"
+    else
+        exec "$@"
     fi
 }
 
@@ -131,6 +149,36 @@ pg_client() {
         -p "$(cat "$dir/port")" -U "$user" -d "$db" "$@"
 }
 
+# pg_init_standby PRIMARY_DIR DIR USER: a hot standby of the running server in
+# PRIMARY_DIR in DIR/data: a base backup taken as USER (a superuser, through
+# the primary's socket, which initdb's "local replication" line admits) that
+# carries the standby's settings (-R: standby.signal and primary_conninfo).
+# Start it with pg_start_on_free_port; it streams from the primary from then
+# on and reconnects by itself after the primary restarts.
+pg_init_standby() {
+    local primary=$1 dir=$2 user=$3
+    server_give_to postgres "$dir"
+    server_run_as postgres "$pg_bin/pg_basebackup" -h "$primary" -p "$(cat "$primary/port")" \
+        -U "$user" -D "$dir/data" -R -X stream -c fast --no-sync >"$dir/basebackup.log" 2>&1 ||
+        servers_die "pg_basebackup of $primary into $dir failed: $(cat "$dir/basebackup.log")"
+}
+
+# pg_wait_for_replay PRIMARY_DIR STANDBY_DIR USER: waits until the standby has
+# replayed everything that the primary has written so far; fails after 30 s.
+pg_wait_for_replay() {
+    local primary=$1 standby=$2 user=$3 target attempt
+    # The insert position: with synchronous_commit off, the last commits may
+    # still wait in the WAL buffers, behind the write position.
+    target=$(pg_client "$primary" "$user" postgres -A -t -c "SELECT pg_current_wal_insert_lsn()")
+    for attempt in $(seq 1 300); do
+        [ "$(pg_client "$standby" "$user" postgres -A -t -c \
+            "SELECT coalesce(pg_last_wal_replay_lsn() >= '$target', false)")" = t ] && return 0
+        sleep 0.1
+    done
+    servers_die "the standby in $standby did not replay up to $target within 30 s:" \
+        "$(tail -n 20 "$standby/server.log" 2>/dev/null)"
+}
+
 # --- MariaDB --------------------------------------------------------------------
 
 # mariadb_init DIR: a new data folder DIR/data with a root that logs in
@@ -174,10 +222,12 @@ mariadb_start() {
     # of one server are not safe from whatever else cleans up there.
     mkdir -p "$dir/tmp"
     server_give_to mysql "$dir/tmp"
-    server_run_as mysql setsid mariadbd --no-defaults --datadir="$dir/data" --tmpdir="$dir/tmp" \
+    # setsid execs in place here (a background job leads no process group),
+    # so $! is the server itself.
+    (server_exec_as mysql setsid mariadbd --no-defaults --datadir="$dir/data" --tmpdir="$dir/tmp" \
         --bind-address=127.0.0.1 --port="$port" --socket="$dir/mariadbd.sock" \
         --pid-file="$dir/mariadbd.pid" --log-error="$dir/server.log" --skip-name-resolve \
-        "$@" </dev/null >/dev/null 2>&1 &
+        "$@") </dev/null >/dev/null 2>&1 &
     local server=$!
     for attempt in $(seq 1 300); do
         if mariadb_admin "$dir" --silent ping >/dev/null 2>&1; then
@@ -217,4 +267,36 @@ mariadb_stop() {
         # Waits until the server has gone.
         mariadb_admin "$dir" shutdown
     fi
+}
+
+# mariadb_replicate PRIMARY_DIR DIR USER PASSWORD: makes the running server in
+# DIR a GTID replica of the running server in PRIMARY_DIR, which must write a
+# binary log (--log-bin, a server id of its own). The replication login USER
+# is made on the primary and kept out of its binary log. The replica starts
+# from the primary's first binary log, so both must start from the same data
+# folder. Replication goes on by itself after either restarts.
+mariadb_replicate() {
+    local primary=$1 dir=$2 user=$3 password=$4 log=$2/replicate.log
+    {
+        echo "SET sql_log_bin = 0;"
+        echo "CREATE USER '$user'@'127.0.0.1' IDENTIFIED BY '$password';"
+        echo "GRANT REPLICATION SLAVE ON *.* TO '$user'@'127.0.0.1';"
+    } | mariadb_client "$primary" --batch >"$log" 2>&1 &&
+        mariadb_client "$dir" --batch -e "CHANGE MASTER TO MASTER_HOST = '127.0.0.1',
+            MASTER_PORT = $(cat "$primary/port"), MASTER_USER = '$user',
+            MASTER_PASSWORD = '$password', MASTER_USE_GTID = slave_pos,
+            MASTER_CONNECT_RETRY = 1; START SLAVE;" >>"$log" 2>&1 ||
+        servers_die "replication from $primary to $dir could not be set up: $(cat "$log")"
+}
+
+# mariadb_wait_for_replay PRIMARY_DIR DIR: waits until the replica in DIR has
+# applied everything in the primary's binary log so far; fails after 30 s.
+mariadb_wait_for_replay() {
+    local primary=$1 dir=$2 position reached
+    position=$(mariadb_client "$primary" --batch --skip-column-names -e "SELECT @@gtid_binlog_pos")
+    reached=$(mariadb_client "$dir" --batch --skip-column-names \
+        -e "SELECT MASTER_GTID_WAIT('$position', 30)")
+    [ "$reached" = 0 ] ||
+        servers_die "the replica in $dir did not apply $position within 30 s:" \
+            "$(mariadb_client "$dir" --batch -e 'SHOW SLAVE STATUS\G' 2>&1 | grep -E 'Running|Error')"
 }

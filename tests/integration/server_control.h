@@ -6,7 +6,10 @@
 // MariaDB server name. Every test that stops a server has one of its own, so
 // that tests running in parallel never see each other's outages.
 
+#include <sys/types.h>
+
 #include <string>
+#include <vector>
 
 namespace zel::sql::test::integration {
 
@@ -29,6 +32,30 @@ void crash_server(const std::string& cluster);
 
 // Starts a server again unless it is running.
 void resume_server(const std::string& cluster);
+
+// Pauses a server of the environment with SIGSTOP, as a hung host would: the
+// server's own processes, found through its pid file (PostgreSQL: the
+// postmaster first, so that it starts no process that escapes, then each of
+// its children; MariaDB: the one server process), never a runuser or shell
+// that started it. Returns once every thread of them has stopped. Every
+// process stopped is continued (SIGCONT) by resume() or on destruction, also
+// when a test fails on the way; a process that cannot be stopped throws after
+// those already stopped have been continued.
+class ServerPause {
+public:
+    explicit ServerPause(const std::string& server);
+    ServerPause(const ServerPause&) = delete;
+    ServerPause& operator=(const ServerPause&) = delete;
+    ~ServerPause();
+
+    // Continues every paused process, in the reverse order; idempotent.
+    void resume();
+
+private:
+    void stop(pid_t pid);
+
+    std::vector<pid_t> stopped_;
+};
 
 }  // namespace zel::sql::test::integration
 

@@ -22,6 +22,11 @@
 #     from mariadb-install-db and its own socket: "main" for all tests, and
 #     "outage", "kill" and "wait" for the tests that stop, kill or pause their
 #     server;
+#   - a replicated pair of each kind for the standby tests: PostgreSQL
+#     "primary" with its hot standby "standby" (a base backup that streams
+#     from it), and MariaDB "primary", which writes a binary log, with its GTID
+#     replica "standby"; the schema is loaded on the primaries only and reaches
+#     the standbys by replication, which the setup waits for;
 #   - two free ports on 127.0.0.1, silent-pg.port and silent-mariadb.port,
 #     where the bounded-wait tests listen themselves: a listener that accepts
 #     and never answers, behind each driver;
@@ -40,8 +45,14 @@ servers_caller=test_env.sh
 # shellcheck source=scripts/lib/servers.sh
 . "$root/scripts/lib/servers.sh"
 
-readonly clusters=(main outage kill restart cache wait)
-readonly mariadb_servers=(main outage kill wait)
+readonly clusters=(main outage kill restart cache wait primary)
+readonly mariadb_servers=(main outage kill wait primary standby)
+# The PostgreSQL clusters made as standbys of another: "standby" follows
+# "primary". The MariaDB pair is made by mariadb_settings_of and
+# start_mariadb_pair.
+readonly pg_standbys=(standby)
+readonly replication_user=zel_replication
+readonly replication_password=zel-replication-pw
 readonly admin=zel_admin
 readonly database=zel_test
 # The settings of every server, at its first start and at each restart.
@@ -50,6 +61,19 @@ readonly mariadb_settings=(--innodb-buffer-pool-size=32M --innodb-flush-log-at-t
     --innodb-doublewrite=0 --max-allowed-packet=64M --group-concat-max-len=16M)
 
 die() { servers_die "$@"; }
+
+# The settings of MariaDB server NAME: the shared ones, and for the replicated
+# pair a server id of each and the primary's binary log (which takes the
+# schema's functions as they are declared). The replica is read
+# only, as a standby is; replication itself still writes.
+mariadb_settings_of() {
+    local extra=()
+    case $1 in
+    primary) extra=(--server-id=1 --log-bin=mariadb-bin --log-bin-trust-function-creators=ON) ;;
+    standby) extra=(--server-id=2 --relay-log=relay-bin --read-only=ON) ;;
+    esac
+    echo "${mariadb_settings[@]}" "${extra[@]}"
+}
 
 # The value of KEY in [SECTION] of backends.ini, the description of the data
 # sources that the tests read too.
@@ -110,6 +134,19 @@ init_cluster() {
     # Small WAL segments keep each copy of the cluster small.
     pg_init "$dir" -U "$admin" -E UTF8 --locale=C.UTF-8 --no-sync --wal-segsize=1 \
         --auth-local=trust --auth-host=scram-sha-256
+}
+
+# The PostgreSQL pair: the primary with its schema, then its hot standby from
+# a base backup; ready once the standby has replayed everything.
+start_pg_pair() {
+    local work=$1 source=$2 primary standby
+    primary=$(cluster_dir "$work" primary)
+    start_on_free_port "$work" primary
+    load_postgres_schema "$primary" "$source"
+    standby=$(make_cluster_dir "$work" standby)
+    pg_init_standby "$primary" "$standby" "$admin"
+    start_on_free_port "$work" standby
+    pg_wait_for_replay "$primary" "$standby" "$admin"
 }
 
 # Starts the server of a new cluster on a free port, recorded in WORK_DIR too.
@@ -193,10 +230,25 @@ init_mariadb() {
 }
 
 start_mariadb_on_free_port() {
-    local work=$1 name=$2 dir
+    local work=$1 name=$2 dir settings
     dir=$(mariadb_dir "$work" "$name")
-    mariadb_start_on_free_port "$dir" "${mariadb_settings[@]}"
+    read -r -a settings <<<"$(mariadb_settings_of "$name")"
+    mariadb_start_on_free_port "$dir" "${settings[@]}"
     cp "$dir/port" "$work/mariadb-$name.port"
+}
+
+# The MariaDB pair: both from the same fresh data folder, replication set up
+# before the schema is loaded on the primary, so that the replica applies the
+# whole binary log; ready once the replica has applied it all.
+start_mariadb_pair() {
+    local work=$1 source=$2 primary standby
+    primary=$(mariadb_dir "$work" primary)
+    standby=$(mariadb_dir "$work" standby)
+    start_mariadb_on_free_port "$work" primary
+    start_mariadb_on_free_port "$work" standby
+    mariadb_replicate "$primary" "$standby" "$replication_user" "$replication_password"
+    load_mariadb_schema "$primary" "$source"
+    mariadb_wait_for_replay "$primary" "$standby"
 }
 
 load_mariadb_schema() {
@@ -350,6 +402,36 @@ Server=127.0.0.1
 Port=$(cat "$work/silent-mariadb.port")
 Database=$database
 INI
+    write_pair_sources "$work" >>"$work/odbc.ini"
+}
+
+# The data sources of the replicated pairs: zel_<kind>_primary<suffix> and
+# zel_<kind>_standby<suffix> for the empty suffix and each suffix that
+# [standby pairs] of backends.ini names. A Database keeps what it learns of a
+# source under the source's name for the whole process, so each standby test
+# reaches the same two servers under names of its own.
+write_pair_sources() {
+    local work=$1 suffix role suffixes
+    read -r -a suffixes <<<"$(ini_value "standby pairs" suffixes)"
+    for suffix in "" "${suffixes[@]}"; do
+        for role in primary standby; do
+            cat <<INI
+
+[zel_pg_$role$suffix]
+Driver=ZEL PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$(cat "$work/pg-$role.port")
+Database=$database
+SSLmode=disable
+
+[zel_mariadb_$role$suffix]
+Driver=ZEL MariaDB
+Server=127.0.0.1
+Port=$(cat "$work/mariadb-$role.port")
+Database=$database
+INI
+        done
+    done
 }
 
 # Ports for the listeners that the bounded-wait tests run themselves, chosen
@@ -391,7 +473,9 @@ wait_for_jobs() {
 
 stop_all() {
     local work=$1 name dir
-    for name in "${clusters[@]}"; do
+    # Standbys before their primaries: a primary's fast shutdown waits until
+    # its standbys have received its last record.
+    for name in "${pg_standbys[@]}" "${clusters[@]}"; do
         dir=$(cluster_dir "$work" "$name")
         [ -d "$dir" ] || continue
         pg_stop "$dir" || true
@@ -437,13 +521,19 @@ main() {
         wait_for_jobs "${jobs[@]}"
         jobs=()
         for name in "${clusters[@]}"; do
+            [ "$name" = primary ] && continue
             (
                 start_on_free_port "$work" "$name"
                 load_postgres_schema "$(cluster_dir "$work" "$name")" "$source"
             ) &
             jobs+=($!)
         done
+        start_pg_pair "$work" "$source" &
+        jobs+=($!)
+        start_mariadb_pair "$work" "$source" &
+        jobs+=($!)
         for name in "${mariadb_servers[@]}"; do
+            [ "$name" = primary ] || [ "$name" = standby ] && continue
             (
                 start_mariadb_on_free_port "$work" "$name"
                 load_mariadb_schema "$(mariadb_dir "$work" "$name")" "$source"
@@ -465,7 +555,9 @@ main() {
         mariadb-*)
             dir=$(mariadb_dir "$work" "${3#mariadb-}")
             if [ "$command" = resume ]; then
-                mariadb_running "$dir" || mariadb_start "$dir" "${mariadb_settings[@]}" ||
+                local settings
+                read -r -a settings <<<"$(mariadb_settings_of "${3#mariadb-}")"
+                mariadb_running "$dir" || mariadb_start "$dir" "${settings[@]}" ||
                     die "MariaDB server ${3#mariadb-} did not start again"
             else
                 mariadb_stop "$dir" "$mode"
