@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -54,20 +55,32 @@ std::chrono::seconds parse_max_age(const py::object& max_age) {
         static_cast<Rep>(std::ceil(std::fmax(-limit, std::fmin(seconds, limit)))));
 }
 
-// Seconds (a number) or a datetime.timedelta, as whole milliseconds; at least
-// 0, where 0 means no limit. A fraction of a millisecond is rounded up, so that
-// a small positive limit never turns into none.
+// Seconds as an int, a float or a datetime.timedelta, as whole
+// milliseconds: 0 (no limit) or from 1 ms to 24 h. A fraction of a
+// millisecond is rounded up, so that a small positive limit never turns into
+// none. Anything else, texts and bools included, is refused rather than read
+// as some limit the caller never meant.
 std::chrono::milliseconds parse_wait_limit(const py::object& limit) {
-    const py::object timedelta = py::module_::import("datetime").attr("timedelta");
-    const double seconds = py::isinstance(limit, timedelta)
-                               ? limit.attr("total_seconds")().cast<double>()
-                               : py::float_(limit).cast<double>();
-    if (std::isnan(seconds) || seconds < 0) {
-        throw py::value_error("wait_limit must be a number of seconds >= 0 (0: no limit)");
+    const py::module_ datetime = py::module_::import("datetime");
+    const py::module_ numbers = py::module_::import("numbers");
+    double seconds = 0;
+    if (py::isinstance(limit, datetime.attr("timedelta"))) {
+        seconds = limit.attr("total_seconds")().cast<double>();
+    } else if (py::isinstance(limit, numbers.attr("Real")) && !py::isinstance<py::bool_>(limit)) {
+        seconds = py::float_(limit).cast<double>();
+    } else {
+        throw py::type_error(
+            "wait_limit must be a number of seconds (int or float) or a "
+            "datetime.timedelta, not " +
+            py::type::handle_of(limit).attr("__name__").cast<std::string>());
     }
-    using Rep = std::chrono::milliseconds::rep;
-    const double most = static_cast<double>(std::numeric_limits<Rep>::max() / 2);
-    return std::chrono::milliseconds(static_cast<Rep>(std::ceil(std::fmin(seconds * 1000, most))));
+    constexpr double most_seconds = 86400;
+    if (!(seconds == 0 || (seconds >= 0.001 && seconds <= most_seconds))) {
+        throw py::value_error(
+            "wait_limit must be 0 (no limit) or from 0.001 to 86400 seconds (24 h), not " +
+            py::repr(py::float_(seconds)).cast<std::string>());
+    }
+    return std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(seconds * 1000)));
 }
 
 }  // namespace
@@ -101,12 +114,14 @@ void bind_database(py::module_& module) {
             const std::chrono::milliseconds limit = parse_wait_limit(wait_limit);
             self.use([limit](sql::Database& database) { database.set_wait_limit(limit); });
         },
-        "The longest, in seconds, that a login, read_with_cache() and the component list "
-        "loads wait for one answer of the database (default 15.0; set as a number or a "
+        "The longest, in seconds, that a login, query(), query_numpy(), read_with_cache() and "
+        "the component list loads wait for one answer of the database (default 15.0; set as a "
+        "number or a "
         "datetime.timedelta; 0: no limit). When an answer is overdue they raise "
         "DatabaseError with sqlstate \"HYT00\", or fall back to the cache or the backup file. "
-        "query() waits for its login under the limit and for its rows as long as the driver "
-        "does.");
+        "query() and query_numpy() wait under it too, for the login, the statement and each "
+        "fetch. From 0.001 to 86400 (24 h), or 0; raises TypeError for any other type and "
+        "ValueError for a value out of that range.");
     cls.def(
         "disconnect",
         [](LockedDatabase& self) {
@@ -155,12 +170,15 @@ void bind_database(py::module_& module) {
         "UTF-8 as surrogate escapes), bytes for binary types, datetime.date, datetime.time "
         "and datetime.datetime for DATE, TIME and TIMESTAMP, bool for BIT, str for any other "
         "type; None for NULL. No cache is involved. A statement without a result set is "
-        "executed and gives []. Raises DatabaseError when the driver refuses it.");
+        "executed and gives []. Waits for each answer of the database at most wait_limit. "
+        "Raises DatabaseError when the driver refuses it or an answer is overdue (sqlstate "
+        "\"HYT00\"), ValueError for an `sql` with a NUL, before anything is sent.");
     bind_query_numpy(cls);
     cls.def(
         "read_with_cache",
         [](LockedDatabase& self, const Text& sql, const std::string& policy,
            const py::object& max_age) {
+            refuse_nul(sql.bytes, "sql");
             const sql::CachePolicy cache_policy = parse_policy(policy);
             const std::chrono::seconds age = parse_max_age(max_age);
             sql::QueryResult result = self.use([&](sql::Database& database) {
