@@ -168,8 +168,10 @@ void bind_database(py::module_& module) {
         "pyodbc gives them: int for integer types, float for REAL/FLOAT/DOUBLE, "
         "decimal.Decimal for DECIMAL/NUMERIC, str for character types (bytes that are no "
         "UTF-8 as surrogate escapes), bytes for binary types, datetime.date, datetime.time "
-        "and datetime.datetime for DATE, TIME and TIMESTAMP, bool for BIT, str for any other "
-        "type; None for NULL. No cache is involved. A statement without a result set is "
+        "and datetime.datetime for DATE, TIME and TIMESTAMP (Error naming the column and the "
+        "driver's text for a value they cannot hold, such as 24:00:00 or a year beyond 9999), "
+        "bool for BIT, str for any other type; None for NULL. No cache is involved. A statement "
+        "without a result set is "
         "executed and gives []. Waits for each answer of the database at most wait_limit. "
         "Raises DatabaseError when the driver refuses it or an answer is overdue (sqlstate "
         "\"HYT00\"), ValueError for an `sql` with a NUL, before anything is sent.");
