@@ -109,6 +109,22 @@ def test_a_refused_login_says_why(private_source):
     assert len(refused.value.sqlstate) == 5
 
 
+@pytest.mark.parametrize("read", [
+    lambda db: db.query(SAMPLES),
+    lambda db: db.query_numpy(SAMPLES),
+], ids=["query", "query_numpy"])
+def test_a_refused_login_of_a_direct_read_carries_the_logins_sqlstate(private_source, read):
+    # The message stays the library's; the SQLSTATE is the login's, so that a
+    # script can retry on class "08", and the driver's words are kept.
+    private_source.stop()
+    db = private_source.database()
+    with pytest.raises(zel_sql.DatabaseError) as refused:
+        read(db)
+    assert str(refused.value) == REFUSED
+    assert len(refused.value.sqlstate) == 5
+    assert db.last_connect_error != ""
+
+
 def test_driver_errors_carry_their_sqlstate(backend):
     db = backend.database()
     with pytest.raises(zel_sql.DatabaseError) as raised:
