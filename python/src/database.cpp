@@ -55,12 +55,14 @@ std::chrono::seconds parse_max_age(const py::object& max_age) {
         static_cast<Rep>(std::ceil(std::fmax(-limit, std::fmin(seconds, limit)))));
 }
 
-// Seconds as an int, a float or a datetime.timedelta, as whole
-// milliseconds: 0 (no limit) or from 1 ms to 24 h. A fraction of a
-// millisecond is rounded up, so that a small positive limit never turns into
-// none. Anything else, texts and bools included, is refused rather than read
-// as some limit the caller never meant.
-std::chrono::milliseconds parse_wait_limit(const py::object& limit) {
+// A span of time given as seconds (an int or a float) or a
+// datetime.timedelta, as whole milliseconds: 0 (none) or from 1 ms to 24 h.
+// A fraction of a millisecond is rounded up, so that a small positive span
+// never turns into none. Anything else, texts and bools included, is refused
+// rather than read as a span the caller never meant. `name` is the
+// argument's and `zero_means` what 0 does, for messages.
+std::chrono::milliseconds parse_span(const py::object& limit, const std::string& name,
+                                     const char* zero_means) {
     const py::module_ datetime = py::module_::import("datetime");
     const py::module_ numbers = py::module_::import("numbers");
     double seconds = 0;
@@ -70,17 +72,20 @@ std::chrono::milliseconds parse_wait_limit(const py::object& limit) {
         seconds = py::float_(limit).cast<double>();
     } else {
         throw py::type_error(
-            "wait_limit must be a number of seconds (int or float) or a "
-            "datetime.timedelta, not " +
+            name + " must be a number of seconds (int or float) or a datetime.timedelta, not " +
             py::type::handle_of(limit).attr("__name__").cast<std::string>());
     }
     constexpr double most_seconds = 86400;
     if (!(seconds == 0 || (seconds >= 0.001 && seconds <= most_seconds))) {
-        throw py::value_error(
-            "wait_limit must be 0 (no limit) or from 0.001 to 86400 seconds (24 h), not " +
-            py::repr(py::float_(seconds)).cast<std::string>());
+        throw py::value_error(name + " must be 0 (" + zero_means +
+                              ") or from 0.001 to 86400 seconds (24 h), not " +
+                              py::repr(py::float_(seconds)).cast<std::string>());
     }
     return std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(seconds * 1000)));
+}
+
+std::chrono::milliseconds parse_wait_limit(const py::object& limit) {
+    return parse_span(limit, "wait_limit", "no limit");
 }
 
 }  // namespace
