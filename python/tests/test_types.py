@@ -174,8 +174,8 @@ def test_empty_and_wide_results_and_statements_without_rows(backend):
 
 
 def test_other_threads_run_while_rows_are_fetched():
-    # The server sends one row a second: the fetch waits with the GIL
-    # released, and the rows turn into Python values in between.
+    # The server sends one row every half second: the fetch waits with the
+    # GIL released.
     db = PG.database()
     rows = []
     reader = threading.Thread(target=lambda: rows.extend(db.query(
