@@ -62,15 +62,19 @@ bool read_time(std::string_view text, std::size_t& at, SQL_TIMESTAMP_STRUCT& out
     int minute = 0;
     int second = 0;
     if (!read_digits(text, at, 2, hour) || !read_char(text, at, ':') ||
-        !read_digits(text, at, 2, minute) || !read_char(text, at, ':') ||
-        !read_digits(text, at, 2, second)) {
+        !read_digits(text, at, 2, minute)) {
+        return false;
+    }
+    // SQLite's own date functions also write times without seconds.
+    const bool has_seconds = read_char(text, at, ':');
+    if (has_seconds && !read_digits(text, at, 2, second)) {
         return false;
     }
     if (hour > 23 || minute > 59 || second > 59) {
         return false;
     }
     SQLUINTEGER nanoseconds = 0;
-    if (read_char(text, at, '.')) {
+    if (has_seconds && read_char(text, at, '.')) {
         std::size_t digits = 0;
         for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
             if (digits < 9) {

@@ -22,8 +22,8 @@ namespace zel::python {
 
 enum class TemporalKind { date, time, timestamp };
 
-/// The value of `text`, a driver's "YYYY-MM-DD", "HH:MM:SS[.fraction]" or
-/// "YYYY-MM-DD HH:MM:SS[.fraction]" (a "T" between date and time too), in
+/// The value of `text`, a driver's "YYYY-MM-DD", "HH:MM[:SS[.fraction]]" or
+/// "YYYY-MM-DD HH:MM[:SS[.fraction]]" (a "T" between date and time too), in
 /// the fields of `out` that `kind` uses; the fraction in nanoseconds, more
 /// than 9 digits cut. False when `text` is not of that form or not a value
 /// that datetime.date, datetime.time or datetime.datetime holds: years 1 to

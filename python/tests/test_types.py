@@ -18,7 +18,7 @@ from decimal import Decimal
 import pytest
 
 import zel_sql
-from conftest import MARIADB, PG, ticks_while
+from conftest import MARIADB, PG, SQLITE, ticks_while
 
 KINDS = ["typical", "extreme", "null"]
 
@@ -234,3 +234,19 @@ def test_dates_and_times_python_cannot_hold_are_refused(backend, expression, kin
 ], ids=lambda value: getattr(value, "name", None))
 def test_dates_and_times_at_the_edges_python_holds(backend, expression, value):
     assert backend.database().query(f"SELECT {expression}") == [(value,)]
+
+
+def test_sqlite_timestamps_in_the_forms_sqlite_writes():
+    # SQLite keeps whatever text a TIMESTAMP column is given; its date
+    # functions write it with or without seconds, and with a "T".
+    db = SQLITE.database()
+    db.query("CREATE TEMP TABLE moments (id INTEGER, t TIMESTAMP)")
+    db.query("INSERT INTO moments VALUES (1, '2024-02-29 12:34:56'), "
+             "(2, '2024-02-29T12:34:56.5'), (3, '2024-02-29 12:34')")
+    assert db.query("SELECT t FROM moments ORDER BY id") == [
+        (datetime.datetime(2024, 2, 29, 12, 34, 56),),
+        (datetime.datetime(2024, 2, 29, 12, 34, 56, 500000),),
+        (datetime.datetime(2024, 2, 29, 12, 34),)]
+    db.query("INSERT INTO moments VALUES (4, 'yesterday')")
+    with pytest.raises(zel_sql.Error, match='Column 1 \\("t"\\) holds "yesterday", which is not'):
+        db.query("SELECT t FROM moments ORDER BY id")
