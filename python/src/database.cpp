@@ -17,6 +17,7 @@
 #include "query_result.h"
 #include "text.h"
 #include "typed_rows.h"
+#include "zel/sql.h"
 #include "zel/sql/Query.h"
 #include "zel/sql/QueryResult.h"
 
@@ -88,6 +89,69 @@ std::chrono::milliseconds parse_wait_limit(const py::object& limit) {
     return parse_span(limit, "wait_limit", "no limit");
 }
 
+std::chrono::milliseconds parse_hold_back(const py::object& hold_back) {
+    return parse_span(hold_back, "hold_back", "never held back");
+}
+
+// A standby: a data source name, logged in to as the primary is, or a
+// (data source, user, password) tuple.
+struct Standby {
+    std::string data_source;
+    std::optional<std::pair<std::string, std::string>> login;
+};
+
+std::vector<Standby> parse_standbys(const py::object& standbys) {
+    constexpr const char* expected =
+        "standbys must be a list of data source names or of (data source, user, password) "
+        "tuples";
+    // A single name would otherwise be taken as a list of one-letter names.
+    if (py::isinstance<py::str>(standbys) || py::isinstance<py::bytes>(standbys) ||
+        !py::isinstance<py::iterable>(standbys)) {
+        throw py::type_error(expected);
+    }
+    std::vector<Standby> parsed;
+    for (const py::handle item : standbys) {
+        Standby standby;
+        if (py::isinstance<py::str>(item)) {
+            standby.data_source = item.cast<Text>().bytes;
+        } else if (py::isinstance<py::tuple>(item) && py::len(item) == 3 &&
+                   py::isinstance<py::str>(item[py::int_(0)]) &&
+                   py::isinstance<py::str>(item[py::int_(1)]) &&
+                   py::isinstance<py::str>(item[py::int_(2)])) {
+            standby.data_source = item[py::int_(0)].cast<Text>().bytes;
+            standby.login.emplace(item[py::int_(1)].cast<Text>().bytes,
+                                  item[py::int_(2)].cast<Text>().bytes);
+        } else {
+            throw py::type_error(expected);
+        }
+        refuse_nul(standby.data_source, "standby name");
+        parsed.push_back(std::move(standby));
+    }
+    return parsed;
+}
+
+sql::SourceOrder parse_source_order(const std::string& order) {
+    if (order == "listed") {
+        return sql::SourceOrder::listed;
+    }
+    if (order == "random") {
+        return sql::SourceOrder::random;
+    }
+    throw py::value_error("source_order must be \"listed\" or \"random\", not \"" + order + "\"");
+}
+
+// A point in time as an aware datetime in UTC; None for the epoch, which
+// means "never".
+py::object to_datetime(std::chrono::system_clock::time_point when) {
+    if (when == std::chrono::system_clock::time_point{}) {
+        return py::none();
+    }
+    const double seconds = std::chrono::duration<double>(when.time_since_epoch()).count();
+    const py::module_ datetime = py::module_::import("datetime");
+    return datetime.attr("datetime")
+        .attr("fromtimestamp")(seconds, datetime.attr("timezone").attr("utc"));
+}
+
 }  // namespace
 
 void bind_database(py::module_& module) {
@@ -97,17 +161,101 @@ void bind_database(py::module_& module) {
         "at construction; the first statement connects. May be shared between threads: "
         "calls on one Database wait for each other, while the GIL is released.");
     cls.def(py::init([](const Text& data_source, const Text& user, const Text& password,
-                        const py::object& wait_limit) {
+                        const py::object& wait_limit, const py::object& standbys,
+                        const py::object& hold_back) {
                 const std::chrono::milliseconds limit = parse_wait_limit(wait_limit);
+                const std::chrono::milliseconds hold = parse_hold_back(hold_back);
+                const std::vector<Standby> sources = parse_standbys(standbys);
                 auto database =
                     std::make_unique<LockedDatabase>(data_source.bytes, user.bytes, password.bytes);
-                database->use([limit](sql::Database& db) { db.set_wait_limit(limit); });
+                database->use([&](sql::Database& db) {
+                    db.set_wait_limit(limit);
+                    db.set_hold_back(hold);
+                    for (const Standby& standby : sources) {
+                        if (standby.login) {
+                            db.add_standby(standby.data_source, standby.login->first,
+                                           standby.login->second);
+                        } else {
+                            db.add_standby(standby.data_source);
+                        }
+                    }
+                });
                 return database;
             }),
             py::arg("data_source"), py::arg("user") = "", py::arg("password") = "",
-            py::arg("wait_limit") = 15.0,
+            py::arg("wait_limit") = 15.0, py::arg("standbys") = py::tuple(),
+            py::arg("hold_back") = 30.0,
             "A Database for the ODBC data source `data_source`; an empty user or password is "
-            "not passed to the driver. `wait_limit`: see the property.");
+            "not passed to the driver. `wait_limit` and `hold_back`: see the properties. "
+            "`standbys`: data sources holding a copy of the same data, tried in order when the "
+            "primary does not answer a read: names logged in to with `user` and `password`, or "
+            "(data source, user, password) tuples.");
+    cls.def_property_readonly(
+        "data_sources",
+        [](LockedDatabase& self) {
+            const std::vector<std::string> sources =
+                self.use([](sql::Database& database) { return database.get_data_sources(); });
+            py::list names;
+            for (const std::string& name : sources) {
+                names.append(to_str(name));
+            }
+            return names;
+        },
+        "The primary data source, then the standbys in the order given.");
+    cls.def_property_readonly(
+        "serving_source",
+        [](LockedDatabase& self) {
+            return Text{
+                self.use([](sql::Database& database) { return database.get_serving_source(); })};
+        },
+        "The data source of the open connection; \"\" when not connected.");
+    cls.def_property(
+        "source_order",
+        [](LockedDatabase& self) {
+            const sql::SourceOrder order =
+                self.use([](sql::Database& database) { return database.get_source_order(); });
+            return std::string(order == sql::SourceOrder::random ? "random" : "listed");
+        },
+        [](LockedDatabase& self, const std::string& order) {
+            const sql::SourceOrder parsed = parse_source_order(order);
+            self.use([parsed](sql::Database& database) { database.set_source_order(parsed); });
+        },
+        "\"listed\" (the default): every connect tries the primary, then the standbys in "
+        "order. \"random\": the sources, primary included, shuffled once for this Database, "
+        "so that many programs spread their reads.");
+    cls.def_property(
+        "hold_back",
+        [](LockedDatabase& self) {
+            const std::chrono::milliseconds hold =
+                self.use([](sql::Database& database) { return database.get_hold_back(); });
+            return static_cast<double>(hold.count()) / 1000.0;
+        },
+        [](LockedDatabase& self, const py::object& hold_back) {
+            const std::chrono::milliseconds hold = parse_hold_back(hold_back);
+            self.use([hold](sql::Database& database) { database.set_hold_back(hold); });
+        },
+        "Seconds for which a data source that did not answer within the wait limit is "
+        "skipped, by every Database of the process (default 30.0, doubled after each further "
+        "miss up to 8 minutes; ends early once the abandoned call returns). A number or a "
+        "datetime.timedelta from 0.001 to 86400, or 0: never held back.");
+    cls.def(
+        "source_states",
+        [](LockedDatabase& self) {
+            const auto states =
+                self.use([](sql::Database& database) { return database.get_source_states(); });
+            py::list out;
+            for (const auto& state : states) {
+                py::dict item;
+                item["data_source"] = to_str(state.data_source);
+                item["held_back_until"] = to_datetime(state.held_back_until);
+                item["last_error"] = to_str(state.last_error);
+                out.append(std::move(item));
+            }
+            return out;
+        },
+        "One dict per data source, in the order of data_sources: data_source, "
+        "held_back_until (an aware datetime in UTC; None when not held back) and last_error "
+        "(its latest failure; \"\" when it last answered).");
     cls.def_property(
         "wait_limit",
         [](LockedDatabase& self) {

@@ -100,7 +100,9 @@ def test_a_refused_login_says_why(private_source):
     assert db.last_connect_error == ""
     with pytest.raises(zel_sql.Error) as raised:
         zel_sql.ComponentList().read_from_db(db, "MIRAN")
-    assert type(raised.value) is zel_sql.Error
+    # The library's message, with the login's SQLSTATE for a retry decision.
+    assert type(raised.value) is zel_sql.DatabaseError
+    assert len(raised.value.sqlstate) == 5
     assert str(raised.value) == REFUSED
     assert db.last_connect_error != ""
     assert not db.is_connected
