@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "query_result.h"
 #include "text.h"
 #include "typed_rows.h"
+#include "zel/sql.h"
 #include "zel/sql/Query.h"
 #include "zel/sql/QueryResult.h"
 
@@ -54,20 +56,100 @@ std::chrono::seconds parse_max_age(const py::object& max_age) {
         static_cast<Rep>(std::ceil(std::fmax(-limit, std::fmin(seconds, limit)))));
 }
 
-// Seconds (a number) or a datetime.timedelta, as whole milliseconds; at least
-// 0, where 0 means no limit. A fraction of a millisecond is rounded up, so that
-// a small positive limit never turns into none.
-std::chrono::milliseconds parse_wait_limit(const py::object& limit) {
-    const py::object timedelta = py::module_::import("datetime").attr("timedelta");
-    const double seconds = py::isinstance(limit, timedelta)
-                               ? limit.attr("total_seconds")().cast<double>()
-                               : py::float_(limit).cast<double>();
-    if (std::isnan(seconds) || seconds < 0) {
-        throw py::value_error("wait_limit must be a number of seconds >= 0 (0: no limit)");
+// A span of time given as seconds (an int or a float) or a
+// datetime.timedelta, as whole milliseconds: 0 (none) or from 1 ms to 24 h.
+// A fraction of a millisecond is rounded up, so that a small positive span
+// never turns into none. Anything else, texts and bools included, is refused
+// rather than read as a span the caller never meant. `name` is the
+// argument's and `zero_means` what 0 does, for messages.
+std::chrono::milliseconds parse_span(const py::object& limit, const std::string& name,
+                                     const char* zero_means) {
+    const py::module_ datetime = py::module_::import("datetime");
+    const py::module_ numbers = py::module_::import("numbers");
+    double seconds = 0;
+    if (py::isinstance(limit, datetime.attr("timedelta"))) {
+        seconds = limit.attr("total_seconds")().cast<double>();
+    } else if (py::isinstance(limit, numbers.attr("Real")) && !py::isinstance<py::bool_>(limit)) {
+        seconds = py::float_(limit).cast<double>();
+    } else {
+        throw py::type_error(
+            name + " must be a number of seconds (int or float) or a datetime.timedelta, not " +
+            py::type::handle_of(limit).attr("__name__").cast<std::string>());
     }
-    using Rep = std::chrono::milliseconds::rep;
-    const double most = static_cast<double>(std::numeric_limits<Rep>::max() / 2);
-    return std::chrono::milliseconds(static_cast<Rep>(std::ceil(std::fmin(seconds * 1000, most))));
+    constexpr double most_seconds = 86400;
+    if (!(seconds == 0 || (seconds >= 0.001 && seconds <= most_seconds))) {
+        throw py::value_error(name + " must be 0 (" + zero_means +
+                              ") or from 0.001 to 86400 seconds (24 h), not " +
+                              py::repr(py::float_(seconds)).cast<std::string>());
+    }
+    return std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(seconds * 1000)));
+}
+
+std::chrono::milliseconds parse_wait_limit(const py::object& limit) {
+    return parse_span(limit, "wait_limit", "no limit");
+}
+
+std::chrono::milliseconds parse_hold_back(const py::object& hold_back) {
+    return parse_span(hold_back, "hold_back", "never held back");
+}
+
+// A standby: a data source name, logged in to as the primary is, or a
+// (data source, user, password) tuple.
+struct Standby {
+    std::string data_source;
+    std::optional<std::pair<std::string, std::string>> login;
+};
+
+std::vector<Standby> parse_standbys(const py::object& standbys) {
+    constexpr const char* expected =
+        "standbys must be a list of data source names or of (data source, user, password) "
+        "tuples";
+    // A single name would otherwise be taken as a list of one-letter names.
+    if (py::isinstance<py::str>(standbys) || py::isinstance<py::bytes>(standbys) ||
+        !py::isinstance<py::iterable>(standbys)) {
+        throw py::type_error(expected);
+    }
+    std::vector<Standby> parsed;
+    for (const py::handle item : standbys) {
+        Standby standby;
+        if (py::isinstance<py::str>(item)) {
+            standby.data_source = item.cast<Text>().bytes;
+        } else if (py::isinstance<py::tuple>(item) && py::len(item) == 3 &&
+                   py::isinstance<py::str>(item[py::int_(0)]) &&
+                   py::isinstance<py::str>(item[py::int_(1)]) &&
+                   py::isinstance<py::str>(item[py::int_(2)])) {
+            standby.data_source = item[py::int_(0)].cast<Text>().bytes;
+            standby.login.emplace(item[py::int_(1)].cast<Text>().bytes,
+                                  item[py::int_(2)].cast<Text>().bytes);
+        } else {
+            throw py::type_error(expected);
+        }
+        refuse_nul(standby.data_source, "standby name");
+        parsed.push_back(std::move(standby));
+    }
+    return parsed;
+}
+
+sql::SourceOrder parse_source_order(const std::string& order) {
+    if (order == "listed") {
+        return sql::SourceOrder::listed;
+    }
+    if (order == "random") {
+        return sql::SourceOrder::random;
+    }
+    throw py::value_error("source_order must be \"listed\" or \"random\", not \"" + order + "\"");
+}
+
+// A point in time as an aware datetime in UTC; None for the epoch, which
+// means "never".
+py::object to_datetime(std::chrono::system_clock::time_point when) {
+    if (when == std::chrono::system_clock::time_point{}) {
+        return py::none();
+    }
+    const double seconds = std::chrono::duration<double>(when.time_since_epoch()).count();
+    const py::module_ datetime = py::module_::import("datetime");
+    return datetime.attr("datetime")
+        .attr("fromtimestamp")(seconds, datetime.attr("timezone").attr("utc"));
 }
 
 }  // namespace
@@ -79,17 +161,101 @@ void bind_database(py::module_& module) {
         "at construction; the first statement connects. May be shared between threads: "
         "calls on one Database wait for each other, while the GIL is released.");
     cls.def(py::init([](const Text& data_source, const Text& user, const Text& password,
-                        const py::object& wait_limit) {
+                        const py::object& wait_limit, const py::object& standbys,
+                        const py::object& hold_back) {
                 const std::chrono::milliseconds limit = parse_wait_limit(wait_limit);
+                const std::chrono::milliseconds hold = parse_hold_back(hold_back);
+                const std::vector<Standby> sources = parse_standbys(standbys);
                 auto database =
                     std::make_unique<LockedDatabase>(data_source.bytes, user.bytes, password.bytes);
-                database->use([limit](sql::Database& db) { db.set_wait_limit(limit); });
+                database->use([&](sql::Database& db) {
+                    db.set_wait_limit(limit);
+                    db.set_hold_back(hold);
+                    for (const Standby& standby : sources) {
+                        if (standby.login) {
+                            db.add_standby(standby.data_source, standby.login->first,
+                                           standby.login->second);
+                        } else {
+                            db.add_standby(standby.data_source);
+                        }
+                    }
+                });
                 return database;
             }),
             py::arg("data_source"), py::arg("user") = "", py::arg("password") = "",
-            py::arg("wait_limit") = 15.0,
+            py::arg("wait_limit") = 15.0, py::arg("standbys") = py::tuple(),
+            py::arg("hold_back") = 30.0,
             "A Database for the ODBC data source `data_source`; an empty user or password is "
-            "not passed to the driver. `wait_limit`: see the property.");
+            "not passed to the driver. `wait_limit` and `hold_back`: see the properties. "
+            "`standbys`: data sources holding a copy of the same data, tried in order when the "
+            "primary does not answer a read: names logged in to with `user` and `password`, or "
+            "(data source, user, password) tuples.");
+    cls.def_property_readonly(
+        "data_sources",
+        [](LockedDatabase& self) {
+            const std::vector<std::string> sources =
+                self.use([](sql::Database& database) { return database.get_data_sources(); });
+            py::list names;
+            for (const std::string& name : sources) {
+                names.append(to_str(name));
+            }
+            return names;
+        },
+        "The primary data source, then the standbys in the order given.");
+    cls.def_property_readonly(
+        "serving_source",
+        [](LockedDatabase& self) {
+            return Text{
+                self.use([](sql::Database& database) { return database.get_serving_source(); })};
+        },
+        "The data source of the open connection; \"\" when not connected.");
+    cls.def_property(
+        "source_order",
+        [](LockedDatabase& self) {
+            const sql::SourceOrder order =
+                self.use([](sql::Database& database) { return database.get_source_order(); });
+            return std::string(order == sql::SourceOrder::random ? "random" : "listed");
+        },
+        [](LockedDatabase& self, const std::string& order) {
+            const sql::SourceOrder parsed = parse_source_order(order);
+            self.use([parsed](sql::Database& database) { database.set_source_order(parsed); });
+        },
+        "\"listed\" (the default): every connect tries the primary, then the standbys in "
+        "order. \"random\": the sources, primary included, shuffled once for this Database, "
+        "so that many programs spread their reads.");
+    cls.def_property(
+        "hold_back",
+        [](LockedDatabase& self) {
+            const std::chrono::milliseconds hold =
+                self.use([](sql::Database& database) { return database.get_hold_back(); });
+            return static_cast<double>(hold.count()) / 1000.0;
+        },
+        [](LockedDatabase& self, const py::object& hold_back) {
+            const std::chrono::milliseconds hold = parse_hold_back(hold_back);
+            self.use([hold](sql::Database& database) { database.set_hold_back(hold); });
+        },
+        "Seconds for which a data source that did not answer within the wait limit is "
+        "skipped, by every Database of the process (default 30.0, doubled after each further "
+        "miss up to 8 minutes; ends early once the abandoned call returns). A number or a "
+        "datetime.timedelta from 0.001 to 86400, or 0: never held back.");
+    cls.def(
+        "source_states",
+        [](LockedDatabase& self) {
+            const auto states =
+                self.use([](sql::Database& database) { return database.get_source_states(); });
+            py::list out;
+            for (const auto& state : states) {
+                py::dict item;
+                item["data_source"] = to_str(state.data_source);
+                item["held_back_until"] = to_datetime(state.held_back_until);
+                item["last_error"] = to_str(state.last_error);
+                out.append(std::move(item));
+            }
+            return out;
+        },
+        "One dict per data source, in the order of data_sources: data_source, "
+        "held_back_until (an aware datetime in UTC; None when not held back) and last_error "
+        "(its latest failure; \"\" when it last answered).");
     cls.def_property(
         "wait_limit",
         [](LockedDatabase& self) {
@@ -101,12 +267,14 @@ void bind_database(py::module_& module) {
             const std::chrono::milliseconds limit = parse_wait_limit(wait_limit);
             self.use([limit](sql::Database& database) { database.set_wait_limit(limit); });
         },
-        "The longest, in seconds, that a login, read_with_cache() and the component list "
-        "loads wait for one answer of the database (default 15.0; set as a number or a "
+        "The longest, in seconds, that a login, query(), query_numpy(), read_with_cache() and "
+        "the component list loads wait for one answer of the database (default 15.0; set as a "
+        "number or a "
         "datetime.timedelta; 0: no limit). When an answer is overdue they raise "
         "DatabaseError with sqlstate \"HYT00\", or fall back to the cache or the backup file. "
-        "query() waits for its login under the limit and for its rows as long as the driver "
-        "does.");
+        "query() and query_numpy() wait under it too, for the login, the statement and each "
+        "fetch. From 0.001 to 86400 (24 h), or 0; raises TypeError for any other type and "
+        "ValueError for a value out of that range.");
     cls.def(
         "disconnect",
         [](LockedDatabase& self) {
@@ -153,14 +321,19 @@ void bind_database(py::module_& module) {
         "pyodbc gives them: int for integer types, float for REAL/FLOAT/DOUBLE, "
         "decimal.Decimal for DECIMAL/NUMERIC, str for character types (bytes that are no "
         "UTF-8 as surrogate escapes), bytes for binary types, datetime.date, datetime.time "
-        "and datetime.datetime for DATE, TIME and TIMESTAMP, bool for BIT, str for any other "
-        "type; None for NULL. No cache is involved. A statement without a result set is "
-        "executed and gives []. Raises DatabaseError when the driver refuses it.");
+        "and datetime.datetime for DATE, TIME and TIMESTAMP (Error naming the column and the "
+        "driver's text for a value they cannot hold, such as 24:00:00 or a year beyond 9999), "
+        "bool for BIT, str for any other type; None for NULL. No cache is involved. A statement "
+        "without a result set is "
+        "executed and gives []. Waits for each answer of the database at most wait_limit. "
+        "Raises DatabaseError when the driver refuses it or an answer is overdue (sqlstate "
+        "\"HYT00\"), ValueError for an `sql` with a NUL, before anything is sent.");
     bind_query_numpy(cls);
     cls.def(
         "read_with_cache",
         [](LockedDatabase& self, const Text& sql, const std::string& policy,
            const py::object& max_age) {
+            refuse_nul(sql.bytes, "sql");
             const sql::CachePolicy cache_policy = parse_policy(policy);
             const std::chrono::seconds age = parse_max_age(max_age);
             sql::QueryResult result = self.use([&](sql::Database& database) {

@@ -3,6 +3,7 @@
 #include <exception>
 #include <regex>
 
+#include "temporal_text.h"
 #include "text.h"
 #include "zel/Error.h"
 #include "zel/sql/DatabaseError.h"
@@ -16,6 +17,8 @@ namespace {
 // would be released after the interpreter is gone.
 PyObject* error_class = nullptr;
 PyObject* database_error_class = nullptr;
+// A value that Python's types cannot hold (a date beyond 9999, 24:00:00).
+PyObject* unrepresentable_value_class = nullptr;
 
 PyObject* new_exception_class(py::module_& module, const char* name, const char* doc,
                               PyObject* base) {
@@ -54,6 +57,9 @@ void bind_errors(py::module_& module) {
         "(\"\" when the driver gave none; class \"08\": the connection failed), native_error "
         "that record's native code.",
         error_class);
+    // The class of a value that Python cannot hold: the DB API's DataError
+    // belongs here once the module has it.
+    unrepresentable_value_class = error_class;
     py::handle database_error(database_error_class);
     database_error.attr("sqlstate") = "";
     database_error.attr("native_error") = 0;
@@ -66,6 +72,8 @@ void bind_errors(py::module_& module) {
             std::rethrow_exception(thrown);
         } catch (const sql::DatabaseError& e) {
             raise_database_error(e);
+        } catch (const UnrepresentableValue& e) {
+            raise(unrepresentable_value_class, e.what());
         } catch (const zel::Error& e) {
             raise(error_class, e.what());
         } catch (const std::regex_error& e) {

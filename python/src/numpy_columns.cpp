@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -47,6 +48,22 @@ Kind kind_of(SQLSMALLINT type) {
             return Kind::binary;
         default:
             return Kind::text;
+    }
+}
+
+std::optional<TemporalKind> temporal_of(SQLSMALLINT type) {
+    switch (type) {
+        case SQL_TYPE_DATE:
+        case SQL_DATE:
+            return TemporalKind::date;
+        case SQL_TYPE_TIME:
+        case SQL_TIME:
+            return TemporalKind::time;
+        case SQL_TYPE_TIMESTAMP:
+        case SQL_TIMESTAMP:
+            return TemporalKind::timestamp;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -118,6 +135,7 @@ std::vector<Column> describe_columns(sql::Query& query, int count) {
         column.name = query.get_column_name(number);
         const odbc::ColumnDescription described = odbc::describe_column(query, number);
         column.kind = kind_of(described.sql_type);
+        column.temporal = temporal_of(described.sql_type);
         column.width = width_for(column.kind, described.size);
         // One array per name: a second column of the same name would hide
         // the first.
@@ -195,10 +213,23 @@ private:
                 take_number(i, column);
                 continue;
             }
+            const std::size_t begin = column.bytes.size();
             const bool is_null = !reader_.append_value(i, column.bytes);
+            if (!is_null && column.temporal) {
+                check_temporal(i, column, std::string_view(column.bytes).substr(begin));
+            }
             column.nulls.push_back(static_cast<char>(is_null));
             column.has_null = column.has_null || is_null;
             column.ends.push_back(column.bytes.size());
+        }
+    }
+
+    // The text stays what the driver gave; only a value that a datetime
+    // could not hold is refused.
+    static void check_temporal(std::size_t index, const Column& column, std::string_view text) {
+        SQL_TIMESTAMP_STRUCT value{};
+        if (!parse_temporal(text, *column.temporal, value)) {
+            throw unrepresentable(static_cast<int>(index) + 1, column.name, *column.temporal, text);
         }
     }
 

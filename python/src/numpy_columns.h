@@ -8,8 +8,9 @@
 //
 // Integer columns and the other numeric columns (REAL, FLOAT, DOUBLE,
 // DECIMAL, NUMERIC) are read as the driver's texts and parsed here; every
-// other column as text (binary columns: bytes). A text that is not a number
-// of its column's kind, a number beyond int64 or float64, or a warning of the
+// other column as text (binary columns: bytes). A date, time or timestamp
+// that Python's datetime types cannot hold (temporal_text.h), a text that is
+// not a number of its column's kind, a number beyond int64 or float64, or a warning of the
 // driver other than a cut text is an error: no value is cut or made up.
 //
 // Rows are fetched in row arrays (about 1 MiB of buffers) when every column
@@ -20,8 +21,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "temporal_text.h"
 
 #include "zel/sql/Query.h"
 
@@ -33,6 +37,9 @@ struct Column {
     std::string name;
     Kind kind = Kind::text;
     SQLLEN width = 0;  // bytes of one bound value; 0: read with SQLGetData
+    // For a date, time or timestamp column (kind text): its values are
+    // checked to be ones Python's datetime types hold.
+    std::optional<TemporalKind> temporal;
 
     // What was read, compact: numbers in `numbers` (int64 or double bits),
     // texts one after another in `bytes` with `ends` the end of each.
@@ -57,7 +64,8 @@ std::string column_text(std::size_t index, const Column& column);
 /// @throws zel::sql::DatabaseError for a failed describe, bind, fetch or
 /// read, and for a warning of a fetch other than a cut text; zel::Error for
 /// two columns of the same name and for a value that is not a number of its
-/// column's kind or does not fit int64 or float64.
+/// column's kind or does not fit int64 or float64; UnrepresentableValue for
+/// a date or time that Python cannot hold.
 ReadResult read_columns(sql::Query& query);
 
 }  // namespace zel::python::numpy_columns

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "bounded_statement.h"
 #include "numpy_columns.h"
 #include "text.h"
 #include "zel/Error.h"
@@ -148,9 +149,13 @@ void bind_query_numpy(py::class_<LockedDatabase>& cls) {
     cls.def(
         "query_numpy",
         [](LockedDatabase& self, const Text& sql) {
+            refuse_nul(sql.bytes, "sql");
             ReadResult result = self.use([&](sql::Database& database) {
-                sql::Query query = database.send_query(sql.bytes);
-                return numpy_columns::read_columns(query);
+                return run_statement_bounded<ReadResult>(
+                    database, [text = sql.bytes](sql::Database& on) {
+                        sql::Query query = on.send_query(text);
+                        return numpy_columns::read_columns(query);
+                    });
             });
             return to_arrays(result);
         },
@@ -162,10 +167,12 @@ void bind_query_numpy(py::class_<LockedDatabase>& cls) {
         "NULL. A statement without a result set is executed and gives {}. Raises Error rather "
         "than cut or make up a value: for a value that is not a number of its column's kind, "
         "an integer beyond int64 (beside a NULL: one that float64 cannot hold exactly), a "
-        "number beyond float64, and for two columns of the same name; DatabaseError when the "
+        "number beyond float64, a date or time that Python's datetime types cannot hold, and "
+        "for two columns of the same name; DatabaseError when the "
         "driver refuses the statement or warns about a value. The rows are fetched without the "
-        "GIL; many rows per fetch when every column is a number. Waits for its login under "
-        "wait_limit and for its rows as long as the driver does, as query().");
+        "GIL; many rows per fetch when every column is a number. Waits for each answer of the "
+        "database at most wait_limit, as query(). Raises ValueError for an `sql` with a NUL, "
+        "before anything is sent.");
 }
 
 }  // namespace zel::python

@@ -31,6 +31,7 @@ PythonQueryResult to_python(const sql::QueryResult& result) {
     converted.rows = rows_to_python(result.rows);
     converted.from_cache = result.from_cache;
     converted.message = to_str(result.message);
+    converted.served_by = to_str(result.served_by);
     const py::module_ datetime = py::module_::import("datetime");
     converted.stored_at =
         datetime.attr("datetime")
@@ -53,6 +54,9 @@ void bind_query_result(py::module_& module) {
     cls.def_readonly("message", &PythonQueryResult::message,
                      "Why the database was not used or the rows were not stored; \"\" on full "
                      "success.");
+    cls.def_readonly("served_by", &PythonQueryResult::served_by,
+                     "The data source that answered: the primary or a standby; \"\" when the "
+                     "rows come from the cache file.");
     cls.def_readonly("stored_at", &PythonQueryResult::stored_at,
                      "When these rows were read from the database (a datetime in UTC).");
     cls.def(

@@ -22,6 +22,7 @@ struct PythonQueryResult {
     bool from_cache = false;
     pybind11::str message;
     pybind11::object stored_at;
+    pybind11::str served_by;
 };
 
 /// The Python view of `result`; needs the GIL.

@@ -8,6 +8,7 @@
 #include "odbc/column_reader.h"
 #include "odbc/odbc_rules.h"
 #include "odbc/query_statement.h"
+#include "temporal_text.h"
 
 namespace zel::python {
 namespace {
@@ -66,11 +67,8 @@ SQLSMALLINT c_type_of(ValueKind kind) {
         case ValueKind::binary:
             return SQL_C_BINARY;
         case ValueKind::date:
-            return SQL_C_TYPE_DATE;
         case ValueKind::time:
-            return SQL_C_TYPE_TIME;
         case ValueKind::timestamp:
-            return SQL_C_TYPE_TIMESTAMP;
         case ValueKind::decimal:
         case ValueKind::text:
             break;
@@ -88,14 +86,11 @@ SQLLEN width_for(ValueKind kind, SQLULEN size) {
             return 8;
         case ValueKind::boolean:
             return 1;
-        case ValueKind::date:
-            return sizeof(SQL_DATE_STRUCT);
-        case ValueKind::time:
-            return sizeof(SQL_TIME_STRUCT);
-        case ValueKind::timestamp:
-            return sizeof(SQL_TIMESTAMP_STRUCT);
         case ValueKind::binary:
             return odbc::binary_width(size);
+        case ValueKind::date:
+        case ValueKind::time:
+        case ValueKind::timestamp:
         case ValueKind::decimal:
         case ValueKind::text:
             break;
@@ -127,6 +122,18 @@ void push_null(ColumnValues& out) {
     }
 }
 
+TemporalKind temporal_kind(ValueKind kind) {
+    switch (kind) {
+        case ValueKind::date:
+            return TemporalKind::date;
+        case ValueKind::time:
+            return TemporalKind::time;
+        default:
+            break;
+    }
+    return TemporalKind::timestamp;
+}
+
 }  // namespace
 
 void ColumnValues::clear() {
@@ -138,7 +145,7 @@ void ColumnValues::clear() {
     ends.clear();
 }
 
-TypedFetch::TypedFetch(sql::Query& query) {
+TypedFetch::TypedFetch(sql::Query& query) : query_(&query) {
     const int count = query.get_num_result_columns();
     if (count <= 0) {
         return;
@@ -202,6 +209,25 @@ bool TypedFetch::read_chunk(RowChunk& chunk, std::size_t max_rows, std::size_t m
 
 void TypedFetch::append_value(std::size_t index, ColumnValues& out) {
     switch (out.kind) {
+        case ValueKind::date:
+        case ValueKind::time:
+        case ValueKind::timestamp: {
+            temporal_text_.clear();
+            if (!reader_->append_value(index, temporal_text_)) {
+                push_null(out);
+                return;
+            }
+            const TemporalKind kind = temporal_kind(out.kind);
+            SQL_TIMESTAMP_STRUCT value{};
+            if (!parse_temporal(temporal_text_, kind, value)) {
+                const int number = static_cast<int>(index) + 1;
+                throw unrepresentable(number, query_->get_column_name(number), kind,
+                                      temporal_text_);
+            }
+            out.times.push_back(value);
+            out.is_null.push_back(0);
+            return;
+        }
         case ValueKind::decimal:
         case ValueKind::text:
         case ValueKind::binary:
@@ -237,32 +263,9 @@ void TypedFetch::append_value(std::size_t index, ColumnValues& out) {
             out.reals.push_back(value);
             break;
         }
-        case ValueKind::date: {
-            SQL_DATE_STRUCT date{};
-            std::memcpy(&date, data, sizeof(date));
-            SQL_TIMESTAMP_STRUCT value{};
-            value.year = date.year;
-            value.month = date.month;
-            value.day = date.day;
-            out.times.push_back(value);
-            break;
-        }
-        case ValueKind::time: {
-            SQL_TIME_STRUCT time{};
-            std::memcpy(&time, data, sizeof(time));
-            SQL_TIMESTAMP_STRUCT value{};
-            value.hour = time.hour;
-            value.minute = time.minute;
-            value.second = time.second;
-            out.times.push_back(value);
-            break;
-        }
-        case ValueKind::timestamp: {
-            SQL_TIMESTAMP_STRUCT value{};
-            std::memcpy(&value, data, sizeof(value));
-            out.times.push_back(value);
-            break;
-        }
+        case ValueKind::date:
+        case ValueKind::time:
+        case ValueKind::timestamp:
         case ValueKind::decimal:
         case ValueKind::text:
         case ValueKind::binary:

@@ -6,10 +6,10 @@
 // with the GIL released. typed_rows.h turns the buffers into Python values.
 //
 // Each column is read in the C type of its SQL type: integers as 64-bit
-// integers, REAL/FLOAT/DOUBLE as double, dates and times as the ODBC
-// structures, DECIMAL/NUMERIC and character columns as text, binary columns
-// as bytes. Columns of a fixed C size and character or binary columns of a
-// small declared size are bound; the others are read with SQLGetData. The
+// integers, REAL/FLOAT/DOUBLE as double, DECIMAL/NUMERIC and character
+// columns as text, binary columns as bytes, dates and times as the driver's
+// text, checked and parsed here (temporal_text.h). Columns of a fixed C size and character or
+// binary columns of a small declared size are bound; the others are read with SQLGetData. The
 // binding, the row arrays and the completion of a value longer than its
 // buffer are those of the library's column reader (src/odbc/column_reader.h):
 // no value is ever cut, and rows come in row arrays where the driver can
@@ -50,7 +50,7 @@ struct ColumnValues {
     std::vector<unsigned char> is_null;
     std::vector<std::int64_t> integers;  ///< integer, unsigned_integer (as bits), boolean
     std::vector<double> reals;
-    std::vector<SQL_TIMESTAMP_STRUCT> times;  ///< date, time and timestamp alike
+    std::vector<SQL_TIMESTAMP_STRUCT> times;  ///< date, time and timestamp alike, checked
     std::string bytes;                        ///< decimal, text, binary: all values in a row
     std::vector<std::size_t> ends;            ///< the end of each value in `bytes`
 
@@ -83,14 +83,17 @@ public:
     /// `max_bytes` of values or `max_rows` rows. False when no row was left.
     /// A fetch that fails is an error, never a short result.
     /// @throws zel::sql::DatabaseError for a failed fetch or read; zel::Error
-    /// when a completed value's length differs from the fetch's.
+    /// when a completed value's length differs from the fetch's;
+    /// UnrepresentableValue for a date or time that Python cannot hold.
     bool read_chunk(RowChunk& chunk, std::size_t max_rows, std::size_t max_bytes);
 
 private:
     void append_value(std::size_t index, ColumnValues& out);
 
+    sql::Query* query_;  // for the names of columns in messages
     std::vector<ValueKind> kinds_;
     std::optional<sql::odbc::ColumnReader> reader_;
+    std::string temporal_text_;  // the driver's text of the latest date or time
 };
 
 }  // namespace zel::python

@@ -8,8 +8,10 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "bounded_statement.h"
 #include "text.h"
 #include "typed_fetch.h"
 #include "zel/sql/Query.h"
@@ -112,7 +114,9 @@ public:
             }
             case ValueKind::time: {
                 const SQL_TIMESTAMP_STRUCT& t = values.times[row];
-                return checked(PyTime_FromTime(t.hour, t.minute, t.second, 0));
+                // The fraction is in nanoseconds; Python keeps microseconds.
+                return checked(PyTime_FromTime(t.hour, t.minute, t.second,
+                                               static_cast<int>(t.fraction / 1000)));
             }
             case ValueKind::timestamp: {
                 const SQL_TIMESTAMP_STRUCT& t = values.times[row];
@@ -143,21 +147,10 @@ private:
     std::unique_ptr<RecentValues> recent_ = std::make_unique<RecentValues>();
 };
 
-// The converters of a query's columns, made and used with the GIL held, in a
-// read that runs without it: the texts they share are let go with the GIL,
-// however the read ends.
-struct Converters {
-    std::vector<ColumnConverter> columns;
-
-    Converters() = default;
-    Converters(const Converters&) = delete;
-    Converters& operator=(const Converters&) = delete;
-    ~Converters() {
-        if (!columns.empty()) {
-            const py::gil_scoped_acquire with_gil;
-            columns.clear();
-        }
-    }
+// Every row of a statement, read on the database's side of the wait limit.
+struct FetchedRows {
+    std::size_t columns = 0;
+    std::vector<RowChunk> chunks;
 };
 
 void append_rows(const RowChunk& chunk, std::vector<ColumnConverter>& converters, py::list& rows) {
@@ -183,28 +176,39 @@ void append_rows(const RowChunk& chunk, std::vector<ColumnConverter>& converters
 }  // namespace
 
 py::list query_typed_rows(LockedDatabase& database, const std::string& sql) {
+    refuse_nul(sql, "sql");
     if (PyDateTimeAPI == nullptr) {
         PyDateTime_IMPORT;
         checked(reinterpret_cast<PyObject*>(PyDateTimeAPI));
     }
     const py::object decimal_class = py::module_::import("decimal").attr("Decimal");
-    py::list rows;
-    database.use([&](sql::Database& db) {
-        sql::Query query = db.send_query(sql);
-        TypedFetch fetch(query);
-        RowChunk chunk;
-        Converters converters;
-        while (fetch.read_chunk(chunk, chunk_rows, chunk_bytes)) {
-            const py::gil_scoped_acquire with_gil;
-            if (converters.columns.empty()) {
-                converters.columns.reserve(fetch.columns());
-                for (std::size_t column = 0; column < fetch.columns(); ++column) {
-                    converters.columns.emplace_back(decimal_class);
-                }
+    // Read whole under the wait limit, then turned into Python objects: a
+    // read that is given up leaves nothing behind that Python would have to
+    // wait for.
+    FetchedRows fetched = database.use([&](sql::Database& db) {
+        return run_statement_bounded<FetchedRows>(db, [sql](sql::Database& on) {
+            FetchedRows out;
+            sql::Query query = on.send_query(sql);
+            TypedFetch fetch(query);
+            out.columns = fetch.columns();
+            RowChunk chunk;
+            while (fetch.read_chunk(chunk, chunk_rows, chunk_bytes)) {
+                out.chunks.push_back(std::move(chunk));
+                chunk = RowChunk{};
             }
-            append_rows(chunk, converters.columns, rows);
-        }
+            return out;
+        });
     });
+    py::list rows;
+    std::vector<ColumnConverter> converters;
+    converters.reserve(fetched.columns);
+    for (std::size_t column = 0; column < fetched.columns; ++column) {
+        converters.emplace_back(decimal_class);
+    }
+    for (RowChunk& chunk : fetched.chunks) {
+        append_rows(chunk, converters, rows);
+        chunk = RowChunk{};  // its buffers are not needed any more
+    }
     return rows;
 }
 

@@ -2,10 +2,10 @@
 #define ZEL_SQL_PYTHON_TYPED_ROWS_H_
 
 // The rows of Database.query(): a list of tuples of Python values by each
-// column's SQL type, as pyodbc gives them. The rows are fetched in chunks
-// with the GIL released (typed_fetch.h); each chunk is then turned into
-// tuples with the GIL held and dropped, so that the C++ buffers never hold
-// more than one chunk beside the Python objects.
+// column's SQL type, as pyodbc gives them. The rows are read whole under the
+// Database's wait limit with the GIL released, into compact chunks
+// (typed_fetch.h); the chunks are then turned into tuples with the GIL held,
+// each dropped once it is turned.
 
 #include <pybind11/pybind11.h>
 
@@ -20,6 +20,8 @@ namespace zel::python {
 /// datetime.datetime or bool by the column's type, None for NULL. A
 /// statement without a result set is executed and gives []. Needs the GIL;
 /// lets go of it while the database works.
+/// @throws ValueError for an `sql` with a NUL, before anything is sent;
+/// zel::sql::DatabaseError with SQLSTATE "HYT00" when an answer is overdue.
 pybind11::list query_typed_rows(LockedDatabase& database, const std::string& sql);
 
 }  // namespace zel::python

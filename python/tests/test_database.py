@@ -3,6 +3,7 @@ DatabaseError."""
 
 import datetime
 import os
+import re
 import signal
 import threading
 import time
@@ -99,13 +100,31 @@ def test_a_refused_login_says_why(private_source):
     assert db.last_connect_error == ""
     with pytest.raises(zel_sql.Error) as raised:
         zel_sql.ComponentList().read_from_db(db, "MIRAN")
-    assert type(raised.value) is zel_sql.Error
+    # The library's message, with the login's SQLSTATE for a retry decision.
+    assert type(raised.value) is zel_sql.DatabaseError
+    assert len(raised.value.sqlstate) == 5
     assert str(raised.value) == REFUSED
     assert db.last_connect_error != ""
     assert not db.is_connected
     with pytest.raises(zel_sql.DatabaseError) as refused:
         db.driver_info()
     assert len(refused.value.sqlstate) == 5
+
+
+@pytest.mark.parametrize("read", [
+    lambda db: db.query(SAMPLES),
+    lambda db: db.query_numpy(SAMPLES),
+], ids=["query", "query_numpy"])
+def test_a_refused_login_of_a_direct_read_carries_the_logins_sqlstate(private_source, read):
+    # The message stays the library's; the SQLSTATE is the login's, so that a
+    # script can retry on class "08", and the driver's words are kept.
+    private_source.stop()
+    db = private_source.database()
+    with pytest.raises(zel_sql.DatabaseError) as refused:
+        read(db)
+    assert str(refused.value) == REFUSED
+    assert len(refused.value.sqlstate) == 5
+    assert db.last_connect_error != ""
 
 
 def test_driver_errors_carry_their_sqlstate(backend):
@@ -164,6 +183,64 @@ def test_wait_limit_is_seconds_set_as_a_number_or_a_timedelta():
     assert db.wait_limit == 0.0
 
 
+RANGE = "must be 0 (no limit) or from 0.001 to 86400 seconds (24 h)"
+
+
+@pytest.mark.parametrize("given, seconds", [
+    (86400, 86400.0),
+    (0.001, 0.001),
+    (1e-12, None),
+    (86400.0001, None),
+    (-1, None),
+    (-0.0005, None),
+    (float("inf"), None),
+    (float("-inf"), None),
+    (1e300, None),
+    (datetime.timedelta(days=1), 86400.0),
+    (datetime.timedelta(days=1, microseconds=1), None),
+    (datetime.timedelta(seconds=-1), None),
+    # A fraction of a millisecond rounds up, never down to "no limit".
+    (0.0015, 0.002),
+])
+def test_wait_limit_range(given, seconds):
+    db = zel_sql.Database("no such source", wait_limit=3)
+    if seconds is None:
+        with pytest.raises(ValueError, match=re.escape(RANGE)):
+            db.wait_limit = given
+        with pytest.raises(ValueError):
+            zel_sql.Database("no such source", wait_limit=given)
+        assert db.wait_limit == 3.0
+    else:
+        db.wait_limit = given
+        assert db.wait_limit == seconds
+
+
+@pytest.mark.parametrize("given", ["3", b"3", True, None, [3]])
+def test_wait_limit_is_only_a_number_or_a_timedelta(given):
+    db = zel_sql.Database("no such source", wait_limit=3)
+    with pytest.raises(TypeError, match="wait_limit must be a number of seconds"):
+        db.wait_limit = given
+    with pytest.raises(TypeError):
+        zel_sql.Database("no such source", wait_limit=given)
+    assert db.wait_limit == 3.0
+
+
+@pytest.mark.parametrize("read", [
+    lambda db, sql: db.query(sql),
+    lambda db, sql: db.query_numpy(sql),
+    lambda db, sql: db.read_with_cache(sql),
+], ids=["query", "query_numpy", "read_with_cache"])
+def test_sql_with_a_nul_is_refused_before_anything_is_sent(read, workdir):
+    # The driver would cut the text at the NUL, and the cache would store what
+    # the cut text gave under the digest of the whole one.
+    db = zel_sql.Database(PG.data_source, READER, READER_PASSWORD)
+    db.cache_folder = workdir / "cache"
+    with pytest.raises(ValueError, match="embedded null byte in sql"):
+        read(db, "SELECT 1 AS a\0; SELECT 2")
+    assert not db.is_connected
+    assert not (workdir / "cache").exists()
+
+
 def test_a_hung_session_gives_the_cached_copy_within_the_wait_limit(workdir):
     db = zel_sql.Database(PG.data_source, READER, READER_PASSWORD, wait_limit=1.0)
     db.cache_folder = workdir / "cache"
@@ -184,3 +261,67 @@ def test_a_hung_session_gives_the_cached_copy_within_the_wait_limit(workdir):
         assert db.query(SAMPLES) == SAMPLE_VALUES
     finally:
         os.kill(int(pid), signal.SIGCONT)
+
+
+class StoppedBackend:
+    """The PostgreSQL backend of `db`'s session stopped with SIGSTOP, as a
+    server that hangs: every call on that session waits until it is
+    continued, which happens however the test ends."""
+
+    def __init__(self, db):
+        (pid,) = db.query("SELECT pg_backend_pid()")[0]
+        self.pid = int(pid)
+
+    def __enter__(self):
+        os.kill(self.pid, signal.SIGSTOP)
+        return self
+
+    def __exit__(self, *exc):
+        os.kill(self.pid, signal.SIGCONT)
+
+
+@pytest.mark.parametrize("read", [
+    lambda db: db.query(SAMPLES),
+    lambda db: db.query_numpy(SAMPLES),
+], ids=["query", "query_numpy"])
+def test_direct_reads_give_up_on_a_hung_session_within_the_wait_limit(read):
+    db = zel_sql.Database(PG.data_source, READER, READER_PASSWORD, wait_limit=1.0)
+    with StoppedBackend(db):
+        started = time.monotonic()
+        with pytest.raises(zel_sql.DatabaseError) as raised:
+            read(db)
+        elapsed = time.monotonic() - started
+        assert raised.value.sqlstate == "HYT00"
+        assert str(raised.value) == (
+            f"The database did not answer within 1 s (statement on {PG.data_source})")
+        assert 1.0 <= elapsed < 2.0
+        # The session is given up; the next read logs in anew.
+        assert db.query(SAMPLES) == SAMPLE_VALUES
+
+
+def test_a_hung_query_holds_no_other_thread_of_the_same_database(workdir):
+    db = zel_sql.Database(PG.data_source, READER, READER_PASSWORD, wait_limit=1.0)
+    db.cache_folder = workdir / "cache"
+    assert not db.read_with_cache(SAMPLES).from_cache
+    errors = []
+
+    def hung_query():
+        try:
+            db.query(SAMPLES)
+        except zel_sql.DatabaseError as error:
+            errors.append(error.sqlstate)
+
+    with StoppedBackend(db):
+        started = time.monotonic()
+        other = threading.Thread(target=hung_query)
+        other.start()
+        time.sleep(0.2)  # the other thread's query() waits on the stopped backend
+        result = db.read_with_cache(SAMPLES)
+        elapsed = time.monotonic() - started
+        other.join()
+        # The cached read waits for the query's limit at most, then reads
+        # from a new session, not for the backend to be continued.
+        assert result.rows == SAMPLE_ROWS
+        assert elapsed < 3.0
+        assert errors == ["HYT00"]
+

@@ -17,7 +17,8 @@ from decimal import Decimal
 
 import pytest
 
-from conftest import MARIADB, PG, ticks_while
+import zel_sql
+from conftest import MARIADB, PG, SQLITE, ticks_while
 
 KINDS = ["typical", "extreme", "null"]
 
@@ -173,8 +174,8 @@ def test_empty_and_wide_results_and_statements_without_rows(backend):
 
 
 def test_other_threads_run_while_rows_are_fetched():
-    # The server sends one row a second: the fetch waits with the GIL
-    # released, and the rows turn into Python values in between.
+    # The server sends one row every half second: the fetch waits with the
+    # GIL released.
     db = PG.database()
     rows = []
     reader = threading.Thread(target=lambda: rows.extend(db.query(
@@ -182,3 +183,70 @@ def test_other_threads_run_while_rows_are_fetched():
     ticks = ticks_while(reader)
     assert rows == [(n, "") for n in range(1, 5)]
     assert ticks >= 100
+
+
+# Dates and times that Python's types cannot hold, as the driver gives them:
+# (backend, SQL expression, its kind, the driver's text, named in the error). psqlODBC
+# writes years beyond 9999 and 'infinity' as texts no calendar has. It gives
+# two such values as ones Python holds, which no reader can tell apart: a BC
+# date without its era, and the timestamp 'infinity' as 9999-12-31 23:59:59
+# (docs/python.md).
+UNREPRESENTABLE = [
+    (PG, "DATE '10000-01-01'", "date", "1000-00-00"),
+    (PG, "DATE 'infinity'", "date", "0000-00-00"),
+    (PG, "DATE '-infinity'", "date", "0000-00-00"),
+    (PG, "TIMESTAMP '294276-12-31 00:00:00'", "timestamp", "0000-00-00 00:00:00"),
+    (PG, "TIMESTAMP '10000-01-01 00:00:00'", "timestamp", "0000-00-00 00:00:00"),
+    (PG, "TIMESTAMP '0001-01-01 00:00:00 BC'", "timestamp", "0001-01-01 00:00:00 BC"),
+    (PG, "TIMESTAMP '-infinity'", "timestamp", "9999-01-01 00:00:00 BC"),
+    (PG, "TIME '24:00:00'", "time", "24:00:00"),
+    (MARIADB, "CAST('0000-00-00' AS DATE)", "date", "0000-00-00"),
+    (MARIADB, "CAST('2020-00-00' AS DATE)", "date", "2020-00-00"),
+    (MARIADB, "CAST('0000-00-00 00:00:00' AS DATETIME)", "timestamp", "0000-00-00 00:00:00"),
+    (MARIADB, "TIME '24:00:00'", "time", "24:00:00"),
+    (MARIADB, "TIME '-01:00:00'", "time", "-01:00:00"),
+    (MARIADB, "TIME '838:59:59'", "time", "838:59:59"),
+]
+
+
+@pytest.mark.parametrize("backend, expression, kind, text", UNREPRESENTABLE,
+                         ids=lambda value: getattr(value, "name", None))
+@pytest.mark.parametrize("read", ["query", "query_numpy"])
+def test_dates_and_times_python_cannot_hold_are_refused(backend, expression, kind, text, read):
+    db = backend.database()
+    sql = f"SELECT 7 AS n, {expression} AS moment"
+    with pytest.raises(zel_sql.Error) as raised:
+        getattr(db, read)(sql)
+    assert str(raised.value) == (
+        f'Column 2 ("moment") holds "{text}", which is not a {kind} '
+        "that Python can hold (years 1 to 9999, times below 24:00:00); select it as text to read it")
+    # The session goes on.
+    assert db.query("SELECT 1") == [(1,)]
+
+
+@pytest.mark.parametrize("backend, expression, value", [
+    (PG, "DATE '0001-01-01'", datetime.date(1, 1, 1)),
+    (PG, "TIMESTAMP '9999-12-31 23:59:59.999999'",
+     datetime.datetime(9999, 12, 31, 23, 59, 59, 999999)),
+    (PG, "TIME '23:59:59.5'", datetime.time(23, 59, 59, 500000)),
+    (MARIADB, "CAST('12:00:00.25' AS TIME(6))", datetime.time(12, 0, 0, 250000)),
+    (MARIADB, "CAST('2000-02-29' AS DATE)", datetime.date(2000, 2, 29)),
+], ids=lambda value: getattr(value, "name", None))
+def test_dates_and_times_at_the_edges_python_holds(backend, expression, value):
+    assert backend.database().query(f"SELECT {expression}") == [(value,)]
+
+
+def test_sqlite_timestamps_in_the_forms_sqlite_writes():
+    # SQLite keeps whatever text a TIMESTAMP column is given; its date
+    # functions write it with or without seconds, and with a "T".
+    db = SQLITE.database()
+    db.query("CREATE TEMP TABLE moments (id INTEGER, t TIMESTAMP)")
+    db.query("INSERT INTO moments VALUES (1, '2024-02-29 12:34:56'), "
+             "(2, '2024-02-29T12:34:56.5'), (3, '2024-02-29 12:34')")
+    assert db.query("SELECT t FROM moments ORDER BY id") == [
+        (datetime.datetime(2024, 2, 29, 12, 34, 56),),
+        (datetime.datetime(2024, 2, 29, 12, 34, 56, 500000),),
+        (datetime.datetime(2024, 2, 29, 12, 34),)]
+    db.query("INSERT INTO moments VALUES (4, 'yesterday')")
+    with pytest.raises(zel_sql.Error, match='Column 1 \\("t"\\) holds "yesterday", which is not'):
+        db.query("SELECT t FROM moments ORDER BY id")

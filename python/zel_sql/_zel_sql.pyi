@@ -9,6 +9,10 @@ import numpy.typing
 # Names of the stubs alone, private so that the extension need not have them.
 _Order = Literal["none", "z", "s"]
 _Policy = Literal["fallback", "prefer_cache", "cache_only"]
+_SourceOrder = Literal["listed", "random"]
+# A standby: a data source logged in to as the primary is, or one with a
+# login of its own (data source, user, password).
+_Standby = str | tuple[str, str, str]
 _FilePath = str | os.PathLike[str]
 _TextRow = tuple[str | None, ...]
 # A row of Database.query(): int, float, decimal.Decimal, str, bytes, bool,
@@ -44,6 +48,9 @@ class QueryResult(metaclass=_pybind11_type):
     @property
     def message(self) -> str: ...
     @property
+    def served_by(self) -> str:
+        """The data source that answered; "" when the rows come from the cache file."""
+    @property
     def stored_at(self) -> datetime.datetime: ...
     def to_dicts(self) -> list[dict[str, str | None]]:
         """The rows as dicts, column name -> value."""
@@ -58,7 +65,27 @@ class Database(metaclass=_pybind11_type):
         user: str = "",
         password: str = "",
         wait_limit: float | datetime.timedelta = 15.0,
+        standbys: Sequence[_Standby] = (),
+        hold_back: float | datetime.timedelta = 30.0,
     ) -> None: ...
+    @property
+    def data_sources(self) -> list[str]:
+        """The primary data source, then the standbys in the order given."""
+    @property
+    def serving_source(self) -> str:
+        """The data source of the open connection; "" when not connected."""
+    @property
+    def source_order(self) -> _SourceOrder:
+        """"listed" (primary first) or "random" (shuffled once for this Database)."""
+    @source_order.setter
+    def source_order(self, order: _SourceOrder) -> None: ...
+    @property
+    def hold_back(self) -> float:
+        """Seconds for which a source that did not answer is skipped; 0: never held back."""
+    @hold_back.setter
+    def hold_back(self, value: float | datetime.timedelta) -> None: ...
+    def source_states(self) -> list[dict[str, Any]]:
+        """Per data source: data_source, held_back_until (aware datetime or None), last_error."""
     @property
     def wait_limit(self) -> float:
         """Seconds that a login, read_with_cache and the list loads wait for one answer; 0: no limit."""

@@ -29,6 +29,7 @@
 #include <utility>
 
 #include "odbc/bounded_wait.h"
+#include "util/internal_api.h"
 #include "zel/sql/Database.h"
 
 namespace zel::sql::detail {
@@ -51,7 +52,7 @@ struct Attempt {
 
 /// Database names this class its friend: it hands the connection over to a
 /// helper and takes it back.
-class BoundedOperation {
+class ZEL_SQL_INTERNAL_API BoundedOperation {
 public:
     /// Runs `work` once on `db`'s data source under `db`'s wait limit. After
     /// a timeout `work` may still be running: it must own, or share, all it
@@ -87,7 +88,7 @@ inline bool runs_bounded(const Database& db) noexcept {
 }
 
 /// Returns when `attempt` is ok; otherwise throws its error.
-void finish(const Attempt& attempt);
+ZEL_SQL_INTERNAL_API void finish(const Attempt& attempt);
 
 /// Runs `operation(Database&, Result&)` under `db`'s wait limit on a result
 /// of its own, which becomes `target` when the operation returns or throws,

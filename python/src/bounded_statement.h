@@ -1,0 +1,33 @@
+#ifndef ZEL_SQL_PYTHON_BOUNDED_STATEMENT_H_
+#define ZEL_SQL_PYTHON_BOUNDED_STATEMENT_H_
+
+// Running a script's own statement and reading its rows under the
+// Database's wait limit (src/odbc/bounded_operation.h). The statement runs
+// once, on the data source the Database is connected to or logs in to, and
+// never again elsewhere after a failure: it may write.
+
+#include <memory>
+#include <utility>
+
+#include "odbc/bounded_operation.h"
+#include "zel/sql/Database.h"
+
+namespace zel::python {
+
+/// What `read(sql::Database&)` returns, run once under `db`'s wait limit.
+/// `read` is copied to the helper that runs it and must own what it uses.
+/// @throws what `read` threw; zel::sql::DatabaseError with SQLSTATE "HYT00"
+/// when an answer is overdue; zel::Error when no helper can be started.
+template <typename Result, typename Read>
+Result run_statement_bounded(sql::Database& db, Read read) {
+    // The helper may outlive a timeout, so what it builds is shared with it
+    // and read here only once it has returned.
+    auto result = std::make_shared<Result>();
+    sql::detail::finish(sql::detail::BoundedOperation::attempt(
+        db, [result, read](sql::Database& on) { *result = read(on); }));
+    return std::move(*result);
+}
+
+}  // namespace zel::python
+
+#endif  // ZEL_SQL_PYTHON_BOUNDED_STATEMENT_H_
