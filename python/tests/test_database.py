@@ -100,8 +100,9 @@ def test_a_refused_login_says_why(private_source):
     assert db.last_connect_error == ""
     with pytest.raises(zel_sql.Error) as raised:
         zel_sql.ComponentList().read_from_db(db, "MIRAN")
-    # The library's message, with the login's SQLSTATE for a retry decision.
-    assert type(raised.value) is zel_sql.DatabaseError
+    # The library's message, with the login's SQLSTATE for a retry decision;
+    # a connection failure (class 08) is an OperationalError.
+    assert isinstance(raised.value, zel_sql.OperationalError)
     assert len(raised.value.sqlstate) == 5
     assert str(raised.value) == REFUSED
     assert db.last_connect_error != ""

@@ -8,7 +8,9 @@
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
+#include <vector>
 
 #include "commands.h"
 #include "connection.h"
@@ -131,10 +133,114 @@ FacilityReport check_facility(zel::sql::Database& db, const std::string& facilit
 
 struct CheckArguments {
     std::string data_source;
+    std::vector<std::string> standbys;
     std::string facility;
     ConnectionOptions login;
     bool json = false;
 };
+
+// What one data source did when asked for its driver: "answers", "refused",
+// "held back" or "timed out", and, for a PostgreSQL standby, how far its
+// replay is behind.
+struct SourceReport {
+    std::string data_source;
+    std::string status;
+    double seconds = 0.0;
+    std::string error;
+    std::string sqlstate;
+    std::string reason;
+    std::string dbms;
+    std::optional<double> replay_delay_seconds;
+};
+
+std::string status_of(bool answered, const std::string& sqlstate, const std::string& error) {
+    if (answered) {
+        return "answers";
+    }
+    if (sqlstate == "HYT00" || sqlstate == "HYT01") {
+        return error.find(" is held back until ") != std::string::npos ? "held back" : "timed out";
+    }
+    return "refused";
+}
+
+// How far a PostgreSQL standby's replay is behind its primary, in seconds;
+// nothing on a primary or on another DBMS. The statement runs under the
+// server's query time-out of the library.
+std::optional<double> replay_delay(zel::sql::Database& db, const std::string& dbms) {
+    if (dbms.find("PostgreSQL") == std::string::npos) {
+        return std::nullopt;
+    }
+    try {
+        zel::sql::Query query = db.send_query(
+            "SELECT CASE WHEN pg_is_in_recovery() THEN "
+            "EXTRACT(EPOCH FROM now() - pg_last_xact_replay_timestamp()) END");
+        if (!query.fetch_checked()) {
+            return std::nullopt;
+        }
+        bool was_null = false;
+        const std::string text = query.get_column_as_string(1, &was_null);
+        if (was_null || text.empty()) {
+            return std::nullopt;
+        }
+        return std::stod(text);
+    } catch (const std::exception&) {
+        return std::nullopt;  // the server does not tell
+    }
+}
+
+// A standby, checked on a Database of its own: its login under the wait limit.
+SourceReport check_standby(const std::string& data_source, const CheckArguments& args,
+                           const std::string& password) {
+    SourceReport report;
+    report.data_source = data_source;
+    zel::sql::Database db(data_source, args.login.user, password);
+    db.set_wait_limit(wait_limit(args.login));
+    const auto start = Clock::now();
+    zel::sql::DriverInfo driver;
+    try {
+        driver = db.get_driver_info();
+    } catch (const zel::sql::DatabaseError& e) {
+        report.error = e.get_message();
+        report.sqlstate = e.get_sqlstate();
+    } catch (const zel::Error& e) {
+        report.error = e.get_message();
+    }
+    report.seconds = seconds_since(start);
+    const bool answered = report.error.empty() && db.is_connected();
+    report.status = status_of(answered, report.sqlstate, report.error);
+    if (!answered) {
+        report.reason = db.get_last_connect_error();
+        return report;
+    }
+    report.dbms = driver.dbms_name + " " + driver.dbms_version;
+    report.replay_delay_seconds = replay_delay(db, driver.dbms_name);
+    return report;
+}
+
+// One line per standby, under the data source's name: "standby:     NAME
+// answers in 0.012 s, replay 0.4 s behind".
+void print_standbys(const std::vector<SourceReport>& standbys) {
+    for (const SourceReport& report : standbys) {
+        std::cout << std::fixed << std::setprecision(3)
+                  << "standby:     " << printable(report.data_source) << ' ' << report.status
+                  << (report.status == "answers" ? " in " : " after ") << report.seconds << " s";
+        if (report.status == "answers") {
+            if (report.replay_delay_seconds) {
+                std::cout << ", replay " << *report.replay_delay_seconds << " s behind";
+            }
+        } else {
+            std::string why = report.error;
+            if (!report.reason.empty() && why.find(report.reason) == std::string::npos) {
+                why += why.empty() ? report.reason : ": " + report.reason;
+            }
+            std::cout << ": " << printable(why);
+            if (!report.sqlstate.empty()) {
+                std::cout << " (SQLSTATE " << report.sqlstate << ")";
+            }
+        }
+        std::cout << '\n';
+    }
+}
 
 int check(const CheckArguments& args) {
     const std::string password = read_password(args.login, args.data_source);
@@ -183,7 +289,14 @@ int check(const CheckArguments& args) {
     if (connected && login_error.empty() && !args.facility.empty()) {
         facility = std::make_unique<FacilityReport>(check_facility(db, args.facility));
     }
-    const bool problem = !connected || !login_error.empty() ||
+    std::vector<SourceReport> standbys;
+    for (const std::string& standby : args.standbys) {
+        standbys.push_back(check_standby(standby, args, password));
+    }
+    const bool standby_failed =
+        std::any_of(standbys.begin(), standbys.end(),
+                    [](const SourceReport& report) { return report.status != "answers"; });
+    const bool problem = !connected || !login_error.empty() || standby_failed ||
                          (facility && (!facility->view_exists || !facility->read_error.empty()));
     const std::string sqlstate_text =
         login_sqlstate.empty() ? std::string() : " (SQLSTATE " + login_sqlstate + ")";
@@ -218,12 +331,33 @@ int check(const CheckArguments& args) {
                                {"read_seconds", facility->read_seconds},
                                {"findings", facility->findings}};
         }
+        if (!standbys.empty()) {
+            Json sources = Json::array();
+            sources.push_back({{"data_source", args.data_source},
+                               {"status", status_of(connected && login_error.empty(),
+                                                    login_sqlstate, login_error)},
+                               {"seconds", login_seconds},
+                               {"error", login_error},
+                               {"sqlstate", login_sqlstate},
+                               {"reason", refusal}});
+            for (const SourceReport& report : standbys) {
+                Json source = {{"data_source", report.data_source}, {"status", report.status},
+                               {"seconds", report.seconds},         {"error", report.error},
+                               {"sqlstate", report.sqlstate},       {"reason", report.reason}};
+                source["replay_delay_seconds"] = report.replay_delay_seconds
+                                                     ? Json(*report.replay_delay_seconds)
+                                                     : Json(nullptr);
+                sources.push_back(std::move(source));
+            }
+            out["sources"] = std::move(sources);
+        }
         std::cout << json_text(out) << '\n';
         return problem ? exit_problem : exit_ok;
     }
 
     std::cout << std::fixed << std::setprecision(3)
               << "data source: " << printable(args.data_source) << '\n';
+    print_standbys(standbys);
     if (!connected) {
         std::string why = login_error;
         if (!refusal.empty() && why.find(refusal) == std::string::npos) {
@@ -282,6 +416,10 @@ void add_check_command(CLI::App& app, int& status) {
         "Log in to a data source and report the driver, the DBMS and the login time, or the "
         "refusal with its SQLSTATE; with --facility, check the facility's component view");
     command->add_option("DSN", args->data_source, "The ODBC data source name")->required();
+    command->add_option("--standby", args->standbys,
+                        "Also check this standby of the data source (repeatable): it answers, "
+                        "is refused, held back or timed out, and for a PostgreSQL standby how "
+                        "far its replay is behind");
     command->add_option("--facility", args->facility,
                         "Check TAVIK.<FACILITY>_VIEW_COMPONENTS: columns, flags, rows, the time "
                         "of a full read, and anything unusual");

@@ -243,3 +243,42 @@ def test_a_server_that_stops_answering_mid_session_ends_the_command_at_the_limit
     assert result.returncode == status, result
     assert elapsed < limit + 1, (elapsed, result)
     assert "did not answer within 2 s" in result.stdout + result.stderr, result
+
+
+@pytest.mark.parametrize("engine,primary,standby", [
+    ("postgresql", "zel_pg_primary", "zel_pg_standby"),
+    ("mariadb", "zel_mariadb_primary", "zel_mariadb_standby"),
+])
+def test_check_reports_each_standby(tmp_path, password_file, engine, primary, standby):
+    """--standby: every source with what it did; a PostgreSQL standby with how
+    far its replay is behind; a silent one timed out within the limit."""
+    credentials = ["--user", READER, "--password-file", password_file(READER_PASSWORD)]
+    result = run("check", primary, "--standby", standby, "--json", *credentials)
+    assert result.returncode == 0, result
+    sources = json.loads(result.stdout)["sources"]
+    assert [(s["data_source"], s["status"]) for s in sources] == [
+        (primary, "answers"), (standby, "answers")]
+    delay = sources[1]["replay_delay_seconds"]
+    if engine == "postgresql":
+        assert delay is not None and delay >= 0, sources
+    else:
+        assert delay is None, sources
+    text = run("check", primary, "--standby", standby, *credentials).stdout
+    assert f"standby:     {standby} answers in " in text, text
+
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(16)
+        ini = tmp_path / "odbc.ini"
+        with open(os.environ["ODBCINI"], encoding="utf-8") as current:
+            ini.write_text(current.read() + "\n[silent_standby]\n" +
+                           SILENT_DRIVERS[engine].format(port=silent.getsockname()[1]))
+        start = time.monotonic()
+        result = run("check", primary, "--standby", "silent_standby", "--standby", standby,
+                     "--wait-limit", "2", "--json", *credentials, env={"ODBCINI": str(ini)})
+        elapsed = time.monotonic() - start
+    assert result.returncode == 1, result
+    assert elapsed < 2 + 1 + 2, (elapsed, result)  # the primary and the good standby answer fast
+    sources = json.loads(result.stdout)["sources"]
+    assert [s["status"] for s in sources] == ["answers", "timed out", "answers"], sources
+    assert sources[1]["sqlstate"] == "HYT00"
