@@ -101,8 +101,10 @@ def test_a_refused_login_says_why(private_source):
     with pytest.raises(zel_sql.Error) as raised:
         zel_sql.ComponentList().read_from_db(db, "MIRAN")
     # The library's message, with the login's SQLSTATE for a retry decision;
-    # a connection failure (class 08) is an OperationalError.
-    assert isinstance(raised.value, zel_sql.OperationalError)
+    # its class follows that SQLSTATE (OperationalError for class 08).
+    assert isinstance(raised.value, zel_sql.DatabaseError)
+    assert isinstance(raised.value, zel_sql.OperationalError) == raised.value.sqlstate.startswith(
+        "08")
     assert len(raised.value.sqlstate) == 5
     assert str(raised.value) == REFUSED
     assert db.last_connect_error != ""

@@ -7,6 +7,9 @@
 #       builds the project beside this script with find_package(zel_sql)
 #   check_consumer.sh pkg_config PREFIX WORK_DIR
 #       builds its main.cpp with c++ and pkg-config
+#   check_consumer.sh tool PREFIX WORK_DIR
+#       runs the installed zel-sql from a copy of PREFIX elsewhere: it must
+#       find its own library there, with no help from the environment
 #
 # CONSUMER_CXXFLAGS, when set, is added to the consumer's compile and link
 # flags (a sanitizer build of the library needs its runtime in the program).
@@ -80,6 +83,27 @@ pkg_config)
     c++ $extra_flags "$here/project/main.cpp" -o "$work/consumer" \
         $(pkg-config --cflags --libs zel_sql) -Wl,-rpath,"$libdir"
     check_output "$work/consumer"
+    ;;
+tool)
+    work=$3
+    rm -rf "$work"
+    mkdir -p "$work"
+    [ -x "$prefix/bin/zel-sql" ] || fail "zel-sql is not installed in $prefix/bin"
+    # A prefix moved after installation, as a package unpacked under /opt.
+    cp -a "$prefix" "$work/moved"
+    tool="$work/moved/bin/zel-sql"
+    library=$(env -u LD_LIBRARY_PATH ldd "$tool" | awk '$1 ~ /^libzel_sql\.so/ { print $3 }')
+    case "$library" in
+    "$work/moved"/*) ;;
+    *) fail "the moved zel-sql loads libzel_sql from '$library', not from its own prefix" ;;
+    esac
+    env -u LD_LIBRARY_PATH "$tool" --help >"$work/help.txt" || fail "zel-sql --help failed"
+    grep -q "Exit status" "$work/help.txt" ||
+        fail "zel-sql --help printed no exit-status table"
+    env -u LD_LIBRARY_PATH "$tool" list show "$work/no_such_backup.txt" >/dev/null 2>&1 &&
+        fail "list show of a missing file succeeded"
+    status=$?
+    [ "$status" -eq 2 ] || fail "list show of a missing file exited $status, expected 2"
     ;;
 *)
     fail "unknown mode '$mode'"
