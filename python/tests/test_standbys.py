@@ -71,6 +71,14 @@ def test_a_refused_primary_gives_way_to_the_standby_and_is_not_held_back(private
     assert primary["held_back_until"] is None and primary["last_error"] != ""
     assert standby == {"data_source": backend.data_source, "held_back_until": None,
                        "last_error": ""}
+    # A script's own statement logs in like every read: past the refused
+    # primary to the standby, where it runs once.
+    fresh = zel_sql.Database(private_source.name, *login, standbys=[backend.data_source])
+    assert len(fresh.query("SELECT 1")) == 1
+    assert fresh.serving_source == backend.data_source
+    fresh = zel_sql.Database(private_source.name, *login, standbys=[backend.data_source])
+    assert len(fresh.query_numpy("SELECT 1 AS one")["one"]) == 1
+    assert fresh.serving_source == backend.data_source
     # Copies go under the primary's name, whichever source answered.
     only_cache = zel_sql.Database(private_source.name, *login)
     only_cache.cache_folder = workdir / "cache"
