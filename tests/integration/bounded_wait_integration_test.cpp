@@ -141,15 +141,6 @@ bool all_threads_stopped(pid_t pid) {
     return !error;
 }
 
-std::size_t thread_count() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task")) {
-        ++count;
-    }
-    return count;
-}
-
 // --- outages -----------------------------------------------------------------
 
 // What was paused, let go on at destruction in the reverse order: a failing

@@ -195,6 +195,16 @@ HealthyTimes measure_healthy(const Pair& pair, const std::string& suffix,
     return times;
 }
 
+// Waits until the helper threads of the given-up calls have ended, once the
+// servers answer again: the process must not exit under them.
+void wait_for_threads_back_to(std::size_t before) {
+    const auto deadline = Clock::now() + std::chrono::seconds(15);
+    while (thread_count() > before) {
+        ASSERT_LT(Clock::now(), deadline) << "helpers of given-up calls still run 15 s later";
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+}
+
 // Waits until no source of `db` is held back any more.
 void wait_until_none_held_back(const Database& db) {
     const auto deadline = Clock::now() + std::chrono::seconds(15);
@@ -338,28 +348,34 @@ TEST_P(Standby, EverySourceHungCopiesAndBackupNameEachSource) {
     ASSERT_EQ(stored.served_by, primary);
     backup_only_list().write_to_file(facility.backup_file());
 
-    ServerPause primary_pause(pair().primary_server);
-    ServerPause standby_pause(pair().standby_server);
+    const std::size_t threads_before = thread_count();
+    {
+        ServerPause primary_pause(pair().primary_server);
+        ServerPause standby_pause(pair().standby_server);
 
-    ComponentList list;
-    Clock::duration took{};
-    const std::string message = timed<std::string>(
-        took, [&] { return list.read_from_db_with_backup(*db, facility.name()); });
-    EXPECT_LT(took, 2 * wait_limit + std::chrono::seconds(1)) << ms(took) << " ms";
-    EXPECT_EQ(list, backup_only_list());
-    EXPECT_THAT(message, HasSubstr(primary));
-    EXPECT_THAT(message, HasSubstr(standby));
-    EXPECT_LT(message.find(primary), message.find(standby)) << "in the order tried: " << message;
+        ComponentList list;
+        Clock::duration took{};
+        const std::string message = timed<std::string>(
+            took, [&] { return list.read_from_db_with_backup(*db, facility.name()); });
+        EXPECT_LT(took, 2 * wait_limit + std::chrono::seconds(1)) << ms(took) << " ms";
+        EXPECT_EQ(list, backup_only_list());
+        EXPECT_THAT(message, HasSubstr(primary));
+        EXPECT_THAT(message, HasSubstr(standby));
+        EXPECT_LT(message.find(primary), message.find(standby))
+            << "in the order tried: " << message;
 
-    // Both held back now: the copy at once, stored under the primary's name.
-    const QueryResult copy =
-        timed<QueryResult>(took, [&] { return db->read_with_cache(facility.names_sql()); });
-    EXPECT_LT(took, 2 * skip_allowance + milliseconds(300)) << ms(took) << " ms";
-    EXPECT_TRUE(copy.from_cache);
-    EXPECT_EQ(copy.served_by, "");
-    EXPECT_EQ(copy.rows, stored.rows);
-    EXPECT_THAT(copy.message, HasSubstr(primary));
-    EXPECT_THAT(copy.message, HasSubstr(standby));
+        // Both held back now: the copy at once, stored under the primary's name.
+        const QueryResult copy =
+            timed<QueryResult>(took, [&] { return db->read_with_cache(facility.names_sql()); });
+        EXPECT_LT(took, 2 * skip_allowance + milliseconds(300)) << ms(took) << " ms";
+        EXPECT_TRUE(copy.from_cache);
+        EXPECT_EQ(copy.served_by, "");
+        EXPECT_EQ(copy.rows, stored.rows);
+        EXPECT_THAT(copy.message, HasSubstr(primary));
+        EXPECT_THAT(copy.message, HasSubstr(standby));
+    }
+    wait_until_none_held_back(*db);
+    wait_for_threads_back_to(threads_before);
 }
 
 // --- without standbys --------------------------------------------------------------
@@ -380,16 +396,21 @@ TEST_P(Standby, WithoutStandbysHungServerCostsOneWaitForTenReads) {
         ASSERT_FALSE(stored.back().from_cache) << stored.back().message;
     }
 
-    ServerPause pause(pair().primary_server);
-    const auto start = Clock::now();
-    for (std::size_t i = 0; i < sqls.size(); ++i) {
-        const QueryResult copy = db.read_with_cache(sqls[i]);
-        EXPECT_TRUE(copy.from_cache) << "read " << i;
-        EXPECT_EQ(copy.rows, stored[i].rows) << "read " << i;
-        EXPECT_EQ(copy.served_by, "") << "read " << i;
+    const std::size_t threads_before = thread_count();
+    {
+        ServerPause pause(pair().primary_server);
+        const auto start = Clock::now();
+        for (std::size_t i = 0; i < sqls.size(); ++i) {
+            const QueryResult copy = db.read_with_cache(sqls[i]);
+            EXPECT_TRUE(copy.from_cache) << "read " << i;
+            EXPECT_EQ(copy.rows, stored[i].rows) << "read " << i;
+            EXPECT_EQ(copy.served_by, "") << "read " << i;
+        }
+        const auto took = Clock::now() - start;
+        EXPECT_LE(took, wait_limit + std::chrono::seconds(2)) << ms(took) << " ms for ten reads";
     }
-    const auto took = Clock::now() - start;
-    EXPECT_LE(took, wait_limit + std::chrono::seconds(2)) << ms(took) << " ms for ten reads";
+    wait_until_none_held_back(db);
+    wait_for_threads_back_to(threads_before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, Standby, ::testing::Values(postgres_pair, mariadb_pair),

@@ -85,6 +85,15 @@ ScopedUmask::~ScopedUmask() {
     ::umask(previous_);
 }
 
+std::size_t thread_count() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
 std::string error_message(const std::function<void()>& action) {
     try {
         action();

@@ -92,6 +92,9 @@ private:
     mode_t previous_;
 };
 
+/// The number of threads of this process, from /proc/self/task.
+std::size_t thread_count();
+
 /// The message of the zel::Error that `action` throws. Any other exception
 /// passes through; when `action` throws nothing, a std::logic_error says so.
 std::string error_message(const std::function<void()>& action);
