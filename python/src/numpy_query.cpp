@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "bounded_statement.h"
+#include "odbc/bounded_statement.h"
 #include "numpy_columns.h"
 #include "text.h"
 #include "zel/Error.h"
@@ -151,7 +151,7 @@ void bind_query_numpy(py::class_<LockedDatabase>& cls) {
         [](LockedDatabase& self, const Text& sql) {
             refuse_nul(sql.bytes, "sql");
             ReadResult result = self.use([&](sql::Database& database) {
-                return run_statement_bounded<ReadResult>(
+                return sql::detail::run_statement_bounded<ReadResult>(
                     database, [text = sql.bytes](sql::Database& on) {
                         sql::Query query = on.send_query(text);
                         return numpy_columns::read_columns(query);

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "bounded_statement.h"
+#include "odbc/bounded_statement.h"
 #include "text.h"
 #include "typed_fetch.h"
 #include "zel/sql/Query.h"
@@ -186,7 +186,7 @@ py::list query_typed_rows(LockedDatabase& database, const std::string& sql) {
     // read that is given up leaves nothing behind that Python would have to
     // wait for.
     FetchedRows fetched = database.use([&](sql::Database& db) {
-        return run_statement_bounded<FetchedRows>(db, [sql](sql::Database& on) {
+        return sql::detail::run_statement_bounded<FetchedRows>(db, [sql](sql::Database& on) {
             FetchedRows out;
             sql::Query query = on.send_query(sql);
             TypedFetch fetch(query);
