@@ -157,6 +157,7 @@ SourceState SourceRegistry::state(const std::string& name, Clock::time_point now
             state.held_back_until = found->second.held_until_wall;
         }
         state.last_error = found->second.last_error;
+        state.given_up_calls = found->second.abandoned;
     }
     return state;
 }
