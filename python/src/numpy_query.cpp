@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "odbc/bounded_statement.h"
 #include "numpy_columns.h"
+#include "odbc/bounded_statement.h"
 #include "text.h"
 #include "zel/Error.h"
 #include "zel/sql/Query.h"
