@@ -162,6 +162,15 @@ SourceState SourceRegistry::state(const std::string& name, Clock::time_point now
     return state;
 }
 
+int SourceRegistry::abandoned_total() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return abandoned_total_;
+}
+
+int given_up_calls_running() {
+    return SourceRegistry::instance().abandoned_total();
+}
+
 void SourceRegistry::forget_sources_for_tests() {
     const std::lock_guard<std::mutex> lock(mutex_);
     records_.clear();
