@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "odbc/bounded_wait.h"
 #include "zel/Error.h"
 
 namespace zel::sql::test {
@@ -92,6 +93,19 @@ std::size_t thread_count() {
         ++count;
     }
     return count;
+}
+
+std::size_t threads_at_work() {
+    // Counted between two looks at the idle helpers that agree, so that a
+    // helper that takes a call or ends meanwhile is not miscounted. One that
+    // has just ended may be counted until its thread is gone.
+    for (;;) {
+        const std::size_t idle = sql::detail::idle_bounded_helpers();
+        const std::size_t threads = thread_count();
+        if (sql::detail::idle_bounded_helpers() == idle) {
+            return threads - idle;
+        }
+    }
 }
 
 std::string error_message(const std::function<void()>& action) {

@@ -95,6 +95,11 @@ private:
 /// The number of threads of this process, from /proc/self/task.
 std::size_t thread_count();
 
+/// thread_count() less the helpers of bounded calls that wait idle for the
+/// next call (each ends a few seconds after its last call): what a test
+/// counts to see that the helpers of given-up calls are back.
+std::size_t threads_at_work();
+
 /// The message of the zel::Error that `action` throws. Any other exception
 /// passes through; when `action` throws nothing, a std::logic_error says so.
 std::string error_message(const std::function<void()>& action);
