@@ -1,5 +1,7 @@
 #include "odbc/bounded_wait.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -9,6 +11,7 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "util/string.h"
 #include "zel/Error.h"
@@ -41,7 +44,107 @@ struct BoundedCall {
 // The bounded call that this thread runs as a helper, if any.
 thread_local BoundedCall* current_call = nullptr;
 
+// Helper threads outlive their call for a while and take the next one, so
+// that a program that reads again and again does not start a thread each
+// time (nor, with it, let the thread's memory go and fault it in again). A
+// helper whose call was given up waits for a new one only once that call has
+// returned. Helpers are detached: none is waited for at exit.
+struct IdleHelper {
+    std::condition_variable woken;
+    std::function<void()> job;
+    bool offered = false;
+};
+
+// How long an idle helper waits for a call before it ends, and how many wait.
+constexpr std::chrono::seconds idle_wait{2};
+constexpr std::size_t max_idle = 4;
+
+struct HelperPool {
+    // Room for every idle helper from the start: offering one never
+    // allocates, so it cannot fail on a helper that has just done its work.
+    HelperPool() { idle.reserve(max_idle); }
+
+    std::mutex mutex;
+    std::vector<IdleHelper*> idle;  // the one offered last comes last
+};
+
+// Never freed: a detached helper may still use it while the process exits.
+// A child of fork() has none of the parent's helpers and starts afresh, also
+// when another thread held the lock at the fork.
+HelperPool* the_pool = nullptr;
+std::once_flag pool_made;
+
+HelperPool& helper_pool() {
+    std::call_once(pool_made, [] {
+        the_pool = new HelperPool;
+        ::pthread_atfork(nullptr, nullptr, [] { the_pool = new HelperPool; });
+    });
+    return *the_pool;
+}
+
+// The helper that this thread is, if any.
+thread_local IdleHelper* this_helper = nullptr;
+
+// Offers this helper for the next call, unless enough wait already. Done
+// before the caller learns that the call ended, so that its next call finds
+// the helper waiting.
+void offer_this_helper() {
+    HelperPool& pool = helper_pool();
+    const std::lock_guard<std::mutex> lock(pool.mutex);
+    if (pool.idle.size() < max_idle) {
+        pool.idle.push_back(this_helper);
+        this_helper->offered = true;
+    }
+}
+
+void helper_main(std::function<void()> job) {
+    IdleHelper self;
+    this_helper = &self;
+    for (;;) {
+        job();
+        job = nullptr;
+        HelperPool& pool = helper_pool();
+        std::unique_lock<std::mutex> lock(pool.mutex);
+        if (!self.offered) {
+            return;
+        }
+        if (!self.woken.wait_for(lock, idle_wait, [&self] { return self.job != nullptr; })) {
+            pool.idle.erase(std::find(pool.idle.begin(), pool.idle.end(), &self));
+            return;
+        }
+        job = std::move(self.job);
+        self.job = nullptr;
+        self.offered = false;
+    }
+}
+
+// Runs `job` on an idle helper, or on a new one when none waits.
+void start_on_helper(std::function<void()> job) {
+    {
+        HelperPool& pool = helper_pool();
+        const std::lock_guard<std::mutex> lock(pool.mutex);
+        if (!pool.idle.empty()) {
+            IdleHelper* const helper = pool.idle.back();
+            pool.idle.pop_back();
+            helper->job = std::move(job);
+            helper->woken.notify_one();
+            return;
+        }
+    }
+    try {
+        std::thread(helper_main, std::move(job)).detach();
+    } catch (const std::system_error& e) {
+        throw Error(util::cat("Unable to start a thread to wait for the database: ", e.what()));
+    }
+}
+
 }  // namespace
+
+std::size_t idle_bounded_helpers() {
+    HelperPool& pool = helper_pool();
+    const std::lock_guard<std::mutex> lock(pool.mutex);
+    return pool.idle.size();
+}
 
 void note_wait(WaitStep step) {
     BoundedCall* const call = current_call;
@@ -66,32 +169,32 @@ BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::mill
     auto call = std::make_shared<BoundedCall>();
     call->hooks = std::move(hooks);
     call->mark(WaitStep::connect);
-    std::thread helper;
-    try {
-        helper = std::thread([call, work = std::move(work)] {
-            current_call = call.get();
-            std::exception_ptr error;
+    std::function<void()> job = [call, work = std::move(work)]() mutable {
+        current_call = call.get();
+        std::exception_ptr error;
+        try {
+            work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        current_call = nullptr;
+        // What `work` holds is let go before the caller hears of the end:
+        // after that the caller may touch it again.
+        work = nullptr;
+        offer_this_helper();
+        const std::lock_guard<std::mutex> lock(call->mutex);
+        call->error = std::move(error);
+        call->finished = true;
+        call->finished_changed.notify_all();
+        if (call->abandoned.load(std::memory_order_relaxed) && call->hooks.returned) {
             try {
-                work();
+                call->hooks.returned();
             } catch (...) {
-                error = std::current_exception();
+                // Only bookkeeping is lost; the helper still goes on.
             }
-            current_call = nullptr;
-            const std::lock_guard<std::mutex> lock(call->mutex);
-            call->error = std::move(error);
-            call->finished = true;
-            call->finished_changed.notify_all();
-            if (call->abandoned.load(std::memory_order_relaxed) && call->hooks.returned) {
-                try {
-                    call->hooks.returned();
-                } catch (...) {
-                    // Only bookkeeping is lost; the helper still ends.
-                }
-            }
-        });
-    } catch (const std::system_error& e) {
-        throw Error(util::cat("Unable to start a thread to wait for the database: ", e.what()));
-    }
+        }
+    };
+    start_on_helper(std::move(job));
 
     BoundedOutcome outcome;
     std::unique_lock<std::mutex> lock(call->mutex);
@@ -112,15 +215,11 @@ BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::mill
                     // Only bookkeeping is lost; the caller still gets the timeout.
                 }
             }
-            lock.unlock();
-            helper.detach();
             return outcome;
         }
     }
     outcome.finished = true;
     outcome.error = std::move(call->error);
-    lock.unlock();
-    helper.join();
     return outcome;
 }
 

@@ -13,8 +13,11 @@
 // answers keep coming is never cut off.
 
 #include <chrono>
+#include <cstddef>
 #include <exception>
 #include <functional>
+
+#include "util/internal_api.h"
 
 namespace zel::sql::detail {
 
@@ -51,14 +54,21 @@ struct AbandonHooks {
     std::function<void()> returned;
 };
 
-/// Runs `work` on a new thread and waits until it returns, or until `limit`
-/// has passed since its latest note_wait() (or its start) with no new one.
-/// `limit` is at most 24 h (longer ones are cut to it). After a timeout the
-/// helper is left to end by itself: `work` must own everything it touches,
-/// and must not touch the caller's objects.
+/// Runs `work` on a helper thread and waits until it returns, or until
+/// `limit` has passed since its latest note_wait() (or its start) with no new
+/// one. `limit` is at most 24 h (longer ones are cut to it). The helper is an
+/// idle one of an earlier call, or a new thread; after its call it waits a
+/// few seconds for the next one before it ends. After a timeout the helper is
+/// left to finish by itself: `work` must own everything it touches, and must
+/// not touch the caller's objects. When `work` returns in time, what it holds
+/// is released on the helper before this returns.
 /// @throws zel::Error when no thread can be started; `work` has not run.
 BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::milliseconds limit,
                                    AbandonHooks hooks = {});
+
+/// The helper threads that wait for a call now, for tests that count the
+/// threads of the process.
+ZEL_SQL_INTERNAL_API std::size_t idle_bounded_helpers();
 
 }  // namespace zel::sql::detail
 

@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "fake_odbc.h"
 #include "fake_odbc_test.h"
+#include "odbc/bounded_wait.h"
+#include "test_support.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
 
@@ -227,6 +230,66 @@ TEST_F(BoundedWaitTest, LimitZeroMakesTheSameCallsOnTheCallersThread) {
     // frees run here.
     EXPECT_FALSE(bounded.all_on_this_thread);
     EXPECT_FALSE(bounded.none_on_this_thread);
+}
+
+bool eventually(const std::function<bool()>& done) {
+    const auto give_up = std::chrono::steady_clock::now() + patience;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > give_up) {
+            return false;
+        }
+        std::this_thread::sleep_for(milliseconds{10});
+    }
+    return true;
+}
+
+// The threads that ran the statements logged from `from` on.
+std::vector<std::thread::id> statement_threads(std::size_t from) {
+    std::vector<std::thread::id> threads;
+    const std::vector<Call> log = fake_odbc::calls();
+    for (std::size_t i = from; i < log.size(); ++i) {
+        if (log[i].fn == Fn::exec_direct) {
+            threads.push_back(log[i].thread);
+        }
+    }
+    return threads;
+}
+
+// A helper waits for the next call and takes it; one whose call was given up
+// waits again only once that call has returned; idle ones end by themselves.
+TEST_F(BoundedWaitTest, HelpersServeTheNextCallsAndEndOnceIdle) {
+    ASSERT_TRUE(eventually([] { return detail::idle_bounded_helpers() == 0; }));
+    const std::size_t threads = thread_count();
+    script_column_names();
+    Database db("accel", "reader", "pw");
+    db.set_wait_limit(limit);
+    db.set_hold_back(milliseconds{0});
+    for (int i = 0; i < 3; ++i) {
+        db.read_column_names("COMPONENTS", "TAVIK");
+    }
+    const std::vector<std::thread::id> served = statement_threads(0);
+    ASSERT_EQ(served.size(), 3u);
+    EXPECT_NE(served[0], std::this_thread::get_id());
+    EXPECT_EQ(served[1], served[0]);
+    EXPECT_EQ(served[2], served[0]);
+    EXPECT_EQ(detail::idle_bounded_helpers(), 1u);
+
+    fake_odbc::block_next_call(Fn::exec_direct);
+    expect_timeout([&] { db.read_column_names("COMPONENTS", "TAVIK"); }, "statement on accel");
+    ASSERT_TRUE(fake_odbc::wait_for_blocked_call(patience));
+    EXPECT_EQ(detail::idle_bounded_helpers(), 0u) << "the hung helper waits for no call";
+    const std::size_t before_next = fake_odbc::calls().size();
+    db.read_column_names("COMPONENTS", "TAVIK");
+    const std::vector<std::thread::id> next = statement_threads(before_next);
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_NE(next[0], served[0]);
+    EXPECT_EQ(detail::idle_bounded_helpers(), 1u);
+
+    fake_odbc::release_blocked_call();
+    EXPECT_TRUE(eventually([] { return detail::idle_bounded_helpers() == 2; }));
+    EXPECT_TRUE(eventually([&] {
+        return detail::idle_bounded_helpers() == 0 && thread_count() == threads;
+    })) << "idle helpers still run";
 }
 
 TEST_F(BoundedWaitTest, DefaultIsFifteenSecondsAndNegativeLimitsAreRefused) {

@@ -261,9 +261,9 @@ std::size_t entries_of(const char* folder) {
 
 TEST_F(StandbyTest, GivenUpHelperGivesItsThreadAndDescriptorsBackOnceItsCallReturns) {
     // Helpers of earlier tests may still be ending: count once they have.
-    std::size_t tasks = entries_of("/proc/self/task");
-    while (std::this_thread::sleep_for(milliseconds{20}), entries_of("/proc/self/task") != tasks) {
-        tasks = entries_of("/proc/self/task");
+    std::size_t tasks = threads_at_work();
+    while (std::this_thread::sleep_for(milliseconds{20}), threads_at_work() != tasks) {
+        tasks = threads_at_work();
     }
     const std::size_t descriptors = entries_of("/proc/self/fd");
     {
@@ -272,11 +272,11 @@ TEST_F(StandbyTest, GivenUpHelperGivesItsThreadAndDescriptorsBackOnceItsCallRetu
         fake_odbc::block_next_call(Fn::connect);
         EXPECT_TRUE(database_error([&db] { db.send_query("SELECT 1"); }));
         ASSERT_TRUE(fake_odbc::wait_for_blocked_call(patience));
-        EXPECT_EQ(entries_of("/proc/self/task"), tasks + 1);
+        EXPECT_EQ(threads_at_work(), tasks + 1);
         EXPECT_EQ(db.get_source_states()[0].given_up_calls, 1);
     }
     fake_odbc::release_blocked_call();
-    EXPECT_TRUE(eventually([&] { return entries_of("/proc/self/task") <= tasks; }));
+    EXPECT_TRUE(eventually([&] { return threads_at_work() <= tasks; }));
     EXPECT_EQ(entries_of("/proc/self/fd"), descriptors);
     const SourceState after = Database("accel", "", "").get_source_states()[0];
     EXPECT_EQ(after.held_back_until, epoch);

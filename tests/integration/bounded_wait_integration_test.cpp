@@ -286,10 +286,10 @@ Result timed(const char* what, const std::function<Result()>& call) {
 
 void expect_thread_count_back_to(std::size_t before) {
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (thread_count() != before && Clock::now() < deadline) {
+    while (threads_at_work() != before && Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    EXPECT_EQ(thread_count(), before) << "helper threads of the hung calls are still running";
+    EXPECT_EQ(threads_at_work(), before) << "helper threads of the hung calls are still running";
 }
 
 // The three bounded operations against a hung server, each within the limit
@@ -316,7 +316,7 @@ void expect_bounded_and_recovered(const Hang& hang) {
         first.read_from_db(db, "miran");
         ASSERT_EQ(first, expected_miran_list());
     }
-    const std::size_t threads_before = thread_count();
+    const std::size_t threads_before = threads_at_work();
     {
         Outage outage;
         hang.start(db, outage);

@@ -1,17 +1,21 @@
 // Files and names that another local user controls. The program runs as root
 // in a shared working folder (sticky and writable by all, like /tmp); a
 // throwaway account made by the test setup plays the other user, in a child
-// process, and plants, links or swaps the files the library falls back on.
+// process, and plants, links or swaps the files the library falls back on, or
+// writes into root's own through a group they share or an access list.
 // Every attack must end in a refusal that names the file and the reason, or
 // in the database's rows, and never in his data, a hang or a crash.
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +24,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "backends.h"
@@ -29,6 +34,7 @@
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
 #include "zel/sql/Database.h"
+#include "zel/sql/trust.h"
 
 namespace zel::sql::test::integration {
 namespace {
@@ -45,6 +51,12 @@ const char* const no_database = "zel_no_such_dsn";
 const char* const no_database_message = "Unable to allocate SQL statement handle";
 const std::string magnet_sql = "SELECT current FROM magnet";
 
+void check(bool ok, const std::string& what) {
+    if (!ok) {
+        throw std::runtime_error(what + ": " + std::strerror(errno));
+    }
+}
+
 class OtherUser : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -52,6 +64,12 @@ protected:
         const passwd* account = ::getpwnam(other_user);
         ASSERT_NE(account, nullptr) << "the test setup did not create " << other_user;
         uid_ = account->pw_uid;
+        for (const auto& [name, gid] : {std::pair{shared_group, &shared_gid_},
+                                        std::pair{owner_only_group, &owner_only_gid_}}) {
+            const group* found = ::getgrnam(name);
+            ASSERT_NE(found, nullptr) << "the test setup did not create the group " << name;
+            *gid = found->gr_gid;
+        }
         // A working folder like /tmp: everybody may create files in it.
         ASSERT_EQ(::chmod(scratch_.path().c_str(), 01777), 0);
         old_umask_ = ::umask(022);
@@ -70,6 +88,27 @@ protected:
 
     std::string owned_by_him() const { return "owned by uid " + std::to_string(uid_); }
 
+    // A folder of root's whose new files get `gid` as their group (setgid),
+    // and which only root may change.
+    static void make_setgid_folder(const std::string& path, gid_t gid) {
+        ASSERT_EQ(::mkdir(path.c_str(), 0700), 0) << path;
+        ASSERT_EQ(::chown(path.c_str(), 0, gid), 0) << path;
+        ASSERT_EQ(::chmod(path.c_str(), 02755), 0) << path;
+    }
+
+    // Whether he can open `path` for writing, from his own process.
+    bool he_can_write(const std::string& path) {
+        return run_as_user(other_user, [&path] {
+                   const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+                   if (fd >= 0) {
+                       ::close(fd);
+                       return std::string("yes");
+                   }
+                   check(errno == EACCES, "open " + path);
+                   return std::string("no");
+               }) == "yes";
+    }
+
     static uid_t owner_of(const std::string& path) {
         struct stat info {};
         EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
@@ -82,16 +121,46 @@ protected:
         return info.st_mode & 07777;
     }
 
+    // The ways a file of root's can be open to his writes while root still
+    // owns it: the group's write bit, in a setgid folder of the group root
+    // shares with him, or an entry of its access list naming him or that
+    // group. Each opens the file given and returns the refusal it earns.
+    struct Opening {
+        const char* label;
+        std::function<std::string(const std::string& path)> open_to_him;
+    };
+    std::vector<Opening> openings() const {
+        const auto set_acl = [](const std::string& entry, const std::string& path) {
+            EXPECT_EQ(::chmod(path.c_str(), 0640), 0) << path;
+            const std::string command = "setfacl -m " + entry + " -- " + path;
+            EXPECT_EQ(std::system(command.c_str()), 0) << command << " (package acl)";
+        };
+        const std::string group = std::to_string(shared_gid_);
+        return {
+            {"group-writable in a setgid folder of a group he is in",
+             [group](const std::string& path) {
+                 EXPECT_EQ(::chmod(path.c_str(), 0664), 0) << path;
+                 return "writable by group " + group;
+             }},
+            {"0640 with an access list that gives him write",
+             [this, set_acl](const std::string& path) {
+                 set_acl("u:" + std::string(other_user) + ":rw", path);
+                 return "writable by uid " + std::to_string(uid_) + " through its access list";
+             }},
+            {"0640 with an access list that gives the shared group write",
+             [group, set_acl](const std::string& path) {
+                 set_acl("g:" + std::string(shared_group) + ":rw", path);
+                 return "writable by group " + group + " through its access list";
+             }},
+        };
+    }
+
     TempWorkingDir scratch_;
     uid_t uid_ = 0;
+    gid_t shared_gid_ = 0;
+    gid_t owner_only_gid_ = 0;
     mode_t old_umask_ = 0;
 };
-
-void check(bool ok, const std::string& what) {
-    if (!ok) {
-        throw std::runtime_error(what + ": " + std::strerror(errno));
-    }
-}
 
 // A SQLite connection on which `magnet_sql` gives `current`: a temporary
 // table, seen by this connection only.
@@ -175,6 +244,110 @@ TEST_F(OtherUser, BackupHePlantedIsNotLoadedNorAdopted) {
     EXPECT_EQ(list.read_from_db_with_backup(*up, "miran"), "");
     EXPECT_EQ(owner_of(miran_backup), 0u);
     EXPECT_EQ(mode_of(miran_backup), 0644u);
+}
+
+// Root's own backup, which he can write through a group they share or an
+// access list, and does: it is refused by name while the database is down,
+// and rewritten closed to him once it is up.
+TEST_F(OtherUser, BackupHeCanWriteThroughAGroupOrAccessListIsRefusedAndClosed) {
+    TempDir workshop;
+    backup_only_list().write_to_file(workshop.file("his.txt"));
+    const std::string his_list = read_file(workshop.file("his.txt"));
+    Database down(no_database, reader, reader_password);
+    std::unique_ptr<Database> up = open_database(sqlite);
+    int number = 0;
+    for (const Opening& opening : openings()) {
+        SCOPED_TRACE(opening.label);
+        const std::string folder = "project" + std::to_string(number++);
+        make_setgid_folder(folder, shared_gid_);
+        const std::string backup = folder + "/" + miran_backup;
+        expected_miran_list().write_to_file(backup);
+        const std::string refusal = opening.open_to_him(backup);
+        as_other_user([&] { write_file(backup, his_list); });
+        ASSERT_EQ(read_file(backup), his_list) << "he could not write the backup";
+
+        EXPECT_EQ(why_untrusted(backup), refusal);
+        ComponentList list;
+        EXPECT_EQ(error_message([&] { list.read_from_db_with_backup(down, "miran", backup); }),
+                  std::string(no_database_message) + "; Unable to use " + backup + ": " + refusal);
+        EXPECT_EQ(list, ComponentList());
+
+        EXPECT_EQ(list.read_from_db_with_backup(*up, "miran", backup), "");
+        EXPECT_EQ(list, expected_miran_list());
+        EXPECT_EQ(owner_of(backup), 0u);
+        EXPECT_EQ(mode_of(backup) & 022, 0u) << std::oct << mode_of(backup);
+        EXPECT_EQ(why_untrusted(backup), "");
+        EXPECT_FALSE(he_can_write(backup));
+        ComponentList again;
+        EXPECT_EQ(again.read_from_db_with_backup(down, "miran", backup), no_database_message);
+        EXPECT_EQ(again, expected_miran_list());
+    }
+}
+
+// The same for a cache copy: his forged copy is refused by name, and the
+// database's rows, once it is back, are stored in a copy closed to him.
+TEST_F(OtherUser, CacheCopyHeCanWriteThroughAGroupOrAccessListIsRefusedAndClosed) {
+    const std::string forged = forged_copy();
+    int number = 0;
+    for (const Opening& opening : openings()) {
+        SCOPED_TRACE(opening.label);
+        const std::string folder = "cache" + std::to_string(number++);
+        make_setgid_folder(folder, shared_gid_);
+        std::unique_ptr<Database> db = magnet_database("450");
+        db->get_cache().set_folder(folder);
+        ASSERT_EQ(db->read_with_cache(magnet_sql).message, "");
+        const std::string copy = db->get_cache().get_full_file_name(magnet_sql);
+        const std::string refusal = opening.open_to_him(copy);
+        as_other_user([&] { write_file(copy, forged); });
+        ASSERT_EQ(read_file(copy), forged) << "he could not write the copy";
+
+        EXPECT_EQ(why_untrusted(copy), refusal);
+        db->send_query("DROP TABLE magnet");
+        const std::string copy_refusal = "Cache file \"" + copy + "\" refused: " + refusal;
+        EXPECT_EQ(error_message([&] { db->read_with_cache(magnet_sql, CachePolicy::cache_only); }),
+                  copy_refusal);
+        EXPECT_THAT(error_message([&] { db->read_with_cache(magnet_sql); }),
+                    HasSubstr("; " + copy_refusal));
+
+        db->send_query("CREATE TEMP TABLE magnet AS SELECT 450 AS current");
+        const QueryResult result =
+            db->read_with_cache(magnet_sql, CachePolicy::prefer_cache, std::chrono::hours(1));
+        EXPECT_EQ(result.rows, (Rows{{"450"}}));
+        EXPECT_FALSE(result.from_cache);
+        EXPECT_EQ(result.message, "");
+        EXPECT_EQ(owner_of(copy), 0u);
+        EXPECT_EQ(mode_of(copy), 0600u);
+        EXPECT_EQ(why_untrusted(copy), "");
+        EXPECT_FALSE(he_can_write(copy));
+    }
+}
+
+// The one group whose write bit is no one else's: a group that has the owner
+// as its only member, as OpenSSH allows it. Its group-writable files serve.
+TEST_F(OtherUser, GroupWritableFilesOfAGroupOnlyTheOwnerIsInServe) {
+    make_setgid_folder("own", owner_only_gid_);
+    const std::string backup = std::string("own/") + miran_backup;
+    expected_miran_list().write_to_file(backup);
+    ASSERT_EQ(::chmod(backup.c_str(), 0664), 0);
+    std::unique_ptr<Database> db = magnet_database("450");
+    db->get_cache().set_folder("own");
+    ASSERT_EQ(db->read_with_cache(magnet_sql).message, "");
+    const std::string copy = db->get_cache().get_full_file_name(magnet_sql);
+    ASSERT_EQ(::chmod(copy.c_str(), 0660), 0);
+    for (const std::string& path : {backup, copy}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(why_untrusted(path), "");
+        EXPECT_FALSE(he_can_write(path));
+    }
+
+    Database down(no_database, reader, reader_password);
+    ComponentList list;
+    EXPECT_EQ(list.read_from_db_with_backup(down, "miran", backup), no_database_message);
+    EXPECT_EQ(list, expected_miran_list());
+    db->send_query("DROP TABLE magnet");
+    const QueryResult cached = db->read_with_cache(magnet_sql);
+    EXPECT_TRUE(cached.from_cache);
+    EXPECT_EQ(cached.rows, (Rows{{"450"}}));
 }
 
 TEST_F(OtherUser, FifosAndDevicesAtTheNamesNeitherHangNorFeedTheRead) {

@@ -199,7 +199,7 @@ HealthyTimes measure_healthy(const Pair& pair, const std::string& suffix,
 // servers answer again: the process must not exit under them.
 void wait_for_threads_back_to(std::size_t before) {
     const auto deadline = Clock::now() + std::chrono::seconds(15);
-    while (thread_count() > before) {
+    while (threads_at_work() > before) {
         ASSERT_LT(Clock::now(), deadline) << "helpers of given-up calls still run 15 s later";
         std::this_thread::sleep_for(milliseconds(20));
     }
@@ -348,7 +348,7 @@ TEST_P(Standby, EverySourceHungCopiesAndBackupNameEachSource) {
     ASSERT_EQ(stored.served_by, primary);
     backup_only_list().write_to_file(facility.backup_file());
 
-    const std::size_t threads_before = thread_count();
+    const std::size_t threads_before = threads_at_work();
     {
         ServerPause primary_pause(pair().primary_server);
         ServerPause standby_pause(pair().standby_server);
@@ -396,7 +396,7 @@ TEST_P(Standby, WithoutStandbysHungServerCostsOneWaitForTenReads) {
         ASSERT_FALSE(stored.back().from_cache) << stored.back().message;
     }
 
-    const std::size_t threads_before = thread_count();
+    const std::size_t threads_before = threads_at_work();
     {
         ServerPause pause(pair().primary_server);
         const auto start = Clock::now();

@@ -449,20 +449,35 @@ pick_silent_ports() {
     echo "$mariadb" >"$work/silent-mariadb.port"
 }
 
-# Waits for every background job given and fails if any of them failed; each
-# job has already said why.
 # The throwaway account that plays another local user in the tests of files
-# that someone else controls (tests/integration/other_user_test.cpp; its name
-# is other_user in tests/support/test_support.h). Only root can make it; the
-# tests that need it fail without it.
+# that someone else controls (tests/integration/other_user_test.cpp; the names
+# are other_user, shared_group and owner_only_group in
+# tests/support/test_support.h), and two groups: one that the user running the
+# tests shares with him, and one that has the user running the tests as its
+# only member. Only root can make them; the tests that need them fail without
+# them. Run again, it leaves the same accounts and the same members.
 make_other_user() {
-    local user=zel_sql_attacker
+    local user=zel_sql_attacker victim
     [ "$(id -u)" -eq 0 ] || return 0
+    victim=$(id -un)
     id "$user" >/dev/null 2>&1 ||
         useradd --system --no-create-home --shell /usr/sbin/nologin "$user" ||
         id "$user" >/dev/null 2>&1 || die "cannot create the user $user"
+    make_group zel_sql_shared "$victim,$user"
+    make_group zel_sql_solo "$victim"
 }
 
+# Creates the group $1 unless it exists, and makes the users listed in $2
+# (separated by commas) its members, and nobody else.
+make_group() {
+    local group=$1 members=$2
+    getent group "$group" >/dev/null || groupadd --system "$group" ||
+        getent group "$group" >/dev/null || die "cannot create the group $group"
+    gpasswd --members "$members" "$group" >/dev/null || die "cannot set the members of $group"
+}
+
+# Waits for every background job given and fails if any of them failed; each
+# job has already said why.
 wait_for_jobs() {
     local job failed=0
     for job in "$@"; do

@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "odbc/bounded_wait.h"
 #include "zel/Error.h"
 
 namespace zel::sql::test {
@@ -92,6 +93,19 @@ std::size_t thread_count() {
         ++count;
     }
     return count;
+}
+
+std::size_t threads_at_work() {
+    // Counted between two looks at the idle helpers that agree, so that a
+    // helper that takes a call or ends meanwhile is not miscounted. One that
+    // has just ended may be counted until its thread is gone.
+    for (;;) {
+        const std::size_t idle = sql::detail::idle_bounded_helpers();
+        const std::size_t threads = thread_count();
+        if (sql::detail::idle_bounded_helpers() == idle) {
+            return threads - idle;
+        }
+    }
 }
 
 std::string error_message(const std::function<void()>& action) {
@@ -214,8 +228,22 @@ std::string run_as_user(const std::string& user, const std::function<std::string
     }
     const uid_t uid = account->pw_uid;
     const gid_t gid = account->pw_gid;
-    const auto become_user = [uid, gid]() -> std::string {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
+    // His groups are looked up here, before the fork: the child of a process
+    // with threads should not read the group database.
+    std::vector<gid_t> groups(64);
+    for (;;) {
+        int count = static_cast<int>(groups.size());
+        if (::getgrouplist(user.c_str(), gid, groups.data(), &count) >= 0) {
+            groups.resize(static_cast<std::size_t>(count));
+            break;
+        }
+        groups.resize(static_cast<std::size_t>(count) > groups.size()
+                          ? static_cast<std::size_t>(count)
+                          : 2 * groups.size());
+    }
+    const auto become_user = [uid, gid, groups]() -> std::string {
+        if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(gid) != 0 ||
+            ::setuid(uid) != 0) {
             return std::string("cannot become the other user: ") + std::strerror(errno);
         }
         return "";

@@ -95,6 +95,11 @@ private:
 /// The number of threads of this process, from /proc/self/task.
 std::size_t thread_count();
 
+/// thread_count() less the helpers of bounded calls that wait idle for the
+/// next call (each ends a few seconds after its last call): what a test
+/// counts to see that the helpers of given-up calls are back.
+std::size_t threads_at_work();
+
 /// The message of the zel::Error that `action` throws. Any other exception
 /// passes through; when `action` throws nothing, a std::logic_error says so.
 std::string error_message(const std::function<void()>& action);
@@ -110,8 +115,15 @@ std::string run_with_file_size_limit(std::size_t limit, const std::function<std:
 /// tests of files others control; the integration test setup creates it.
 inline constexpr const char* other_user = "zel_sql_attacker";
 
-/// Runs `action` in a forked child process that has become `user` (uid, gid,
-/// no supplementary groups), and returns what `action` returned there. Needs
+/// Groups the integration test setup creates beside `other_user`: one that
+/// the user running the tests shares with him, and one whose only member is
+/// the user running the tests.
+inline constexpr const char* shared_group = "zel_sql_shared";
+inline constexpr const char* owner_only_group = "zel_sql_solo";
+
+/// Runs `action` in a forked child process that has become `user` (uid, gid
+/// and the groups the group database gives him), and returns what `action`
+/// returned there. Needs
 /// root. Throws when the user does not exist or cannot be become, or when
 /// `action` throws.
 std::string run_as_user(const std::string& user, const std::function<std::string()>& action);

@@ -82,9 +82,11 @@ class BoundedOperation;  // internal: runs work under the wait limit (src/odbc/b
 /// lock (the process-wide state of the sources below has its own). Use one
 /// Database per thread to reach a data source from several threads. With a
 /// wait limit above 0, each bounded operation runs its database calls on one
-/// new helper thread while the calling thread waits; the helper ends with the
-/// operation, or, after a timeout, as soon as the hung call returns (never,
-/// if the server never answers: the process then ends it). No ODBC handle is
+/// helper thread while the calling thread waits. After the operation the
+/// helper waits up to 2 s for the next one (of any Database of the process)
+/// and then ends; after a timeout it does so only once the hung call returns
+/// (never, if the server never answers: the process then ends it). Helpers
+/// are detached: none holds up the end of the process. No ODBC handle is
 /// ever used by two threads at once. With set_wait_limit(0) no thread is
 /// started and every call runs on the caller's thread.
 ///
