@@ -115,10 +115,25 @@ void Database::connect() {
     // caller, read before any other call on the handle clears it.
     last_connect_error_ =
         connected_ ? std::string() : odbc::collect_diagnostics(SQL_HANDLE_DBC, conn_handle_()).text;
+    if (connected_ && !autocommit_) {
+        try {
+            apply_autocommit();
+        } catch (...) {
+            // A connection that would commit every statement on its own is
+            // not the one asked for.
+            disconnect();
+            throw;
+        }
+    }
 }
 
 void Database::disconnect() noexcept {
     if (connected_) {
+        if (!autocommit_) {
+            // Drivers refuse to disconnect inside a transaction.
+            SQLEndTran(SQL_HANDLE_DBC, conn_handle_(), SQL_ROLLBACK);
+            transaction_open_ = false;
+        }
         SQLDisconnect(conn_handle_());
     }
     connected_ = false;
@@ -130,6 +145,7 @@ void Database::prepare_connection() {
     } else if (connection_is_dead(conn_handle_())) {
         // The server went away (restarted, or this session was ended): log in
         // again rather than fail every statement from now on.
+        note_connection_lost();
         disconnect();
         connect();
     }
@@ -144,11 +160,15 @@ void Database::set_wait_limit(std::chrono::milliseconds limit) {
 
 Query Database::send_query(const std::string& query) {
     detail::run_bounded_void(*this, [](Database& db) { db.prepare_connection(); });
-    return Query(query, conn_handle_);
+    Query executed(query, conn_handle_);
+    note_statement();
+    return executed;
 }
 
 Procedure Database::get_procedure(std::string procedure) {
     detail::run_bounded_void(*this, [](Database& db) { db.prepare_connection(); });
+    // Executed later by the caller: counted as sent already.
+    note_statement();
     return Procedure(std::move(procedure), conn_handle_);
 }
 

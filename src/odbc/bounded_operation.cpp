@@ -58,6 +58,9 @@ Attempt BoundedOperation::attempt(Database& db, const std::function<void(Databas
     helper_db->conn_handle_ = std::move(db.conn_handle_);
     helper_db->connected_ = db.connected_;
     helper_db->last_connect_error_ = db.last_connect_error_;
+    helper_db->autocommit_ = db.autocommit_;
+    helper_db->transaction_open_ = db.transaction_open_;
+    helper_db->transaction_lost_ = db.transaction_lost_;
     db.connected_ = false;
 
     const auto take_back = [&db, &helper_db] {
@@ -65,6 +68,9 @@ Attempt BoundedOperation::attempt(Database& db, const std::function<void(Databas
         db.conn_handle_ = std::move(helper_db->conn_handle_);
         db.connected_ = helper_db->connected_;
         db.last_connect_error_ = std::move(helper_db->last_connect_error_);
+        db.autocommit_ = helper_db->autocommit_;
+        db.transaction_open_ = helper_db->transaction_open_;
+        db.transaction_lost_ = helper_db->transaction_lost_;
         helper_db->connected_ = false;
     };
     BoundedOutcome outcome;
@@ -80,6 +86,7 @@ Attempt BoundedOperation::attempt(Database& db, const std::function<void(Databas
         if (handed_over) {
             handed_over->given_up.store(true, std::memory_order_release);
         }
+        db.note_connection_lost();
         return Attempt{
             db.data_source_, AttemptOutcome::timed_out,
             std::make_exception_ptr(DatabaseError(

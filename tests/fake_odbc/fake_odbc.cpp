@@ -170,6 +170,8 @@ const char* name_of(Fn fn) {
             return "SQLColAttribute";
         case Fn::set_pos:
             return "SQLSetPos";
+        case Fn::end_tran:
+            return "SQLEndTran";
     }
     return "?";
 }
@@ -388,6 +390,7 @@ SQLHANDLE Call::handle() const {
         case Fn::alloc_handle:
         case Fn::free_handle:
         case Fn::get_diag_rec:
+        case Fn::end_tran:
             return const_cast<void*>(pointer(1));
         default:
             return const_cast<void*>(pointer(0));

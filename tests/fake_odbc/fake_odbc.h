@@ -97,6 +97,7 @@ enum class Fn {
     get_info,          ///< SQLGetInfo
     get_functions,     ///< SQLGetFunctions
     col_attribute,     ///< SQLColAttribute (SQL_DESC_UNSIGNED only: every column is signed)
+    end_tran,          ///< SQLEndTran (on a connection)
 };
 
 /// "SQLAllocHandle" and so on.

@@ -722,6 +722,28 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC ConnectionHandle) {
                });
 }
 
+SQLRETURN SQL_API SQLEndTran(SQLSMALLINT HandleType, SQLHANDLE Handle, SQLSMALLINT CompletionType) {
+    Call call = make_call(
+        Fn::end_tran, {number_arg(HandleType), pointer_arg(Handle), number_arg(CompletionType)});
+    if (HandleType != SQL_HANDLE_DBC) {
+        // The library ends transactions per connection only.
+        fake_odbc::detail::next_outcome(Fn::end_tran);
+        call.result = SQL_INVALID_HANDLE;
+        fake_odbc::detail::state().log.push_back(std::move(call));
+        return SQL_INVALID_HANDLE;
+    }
+    return run(
+        std::move(call), Handle, SQL_HANDLE_DBC, true, [&](HandleState* h, Call&) -> SQLRETURN {
+            if (!h->connected) {
+                return fake_odbc::detail::fail(h, "08003", "Connection not open");
+            }
+            if (CompletionType != SQL_COMMIT && CompletionType != SQL_ROLLBACK) {
+                return fake_odbc::detail::fail(h, "HY012", "Invalid transaction operation code");
+            }
+            return SQL_SUCCESS;
+        });
+}
+
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT StatementHandle, SQLCHAR* StatementText,
                                 SQLINTEGER TextLength) {
     Call call = make_call(Fn::exec_direct, {pointer_arg(StatementHandle),
