@@ -32,6 +32,32 @@ class DatabaseError(Error):
     native_error: int
     """The driver's native code of that record."""
 
+# --- the database interface (PEP 249) -------------------------------------------
+
+class Warning(Exception):
+    """Important warnings of the database interface; never raised here."""
+
+class InterfaceError(Error):
+    """An error of the database interface itself: a closed object, a call out of order."""
+
+class DataError(DatabaseError):
+    """A problem with the data (SQLSTATE class 22)."""
+
+class OperationalError(DatabaseError):
+    """A lost or failed connection, an overdue answer (08, 40, 53, 57, 58, HYT00, HYT01)."""
+
+class IntegrityError(DatabaseError):
+    """A violated constraint (class 23)."""
+
+class InternalError(DatabaseError):
+    """An invalid cursor or transaction state (24, 25, XX)."""
+
+class ProgrammingError(DatabaseError):
+    """An error in the SQL or its use (42, 3D, 3F, 07)."""
+
+class NotSupportedError(DatabaseError):
+    """Something the driver or the database does not offer (HYC00, IM001, 0A)."""
+
 class QueryResult(metaclass=_pybind11_type):
     """Every row of one query read through Database.read_with_cache, as text."""
 
