@@ -172,6 +172,12 @@ const char* name_of(Fn fn) {
             return "SQLSetPos";
         case Fn::end_tran:
             return "SQLEndTran";
+        case Fn::prepare:
+            return "SQLPrepare";
+        case Fn::execute:
+            return "SQLExecute";
+        case Fn::num_params:
+            return "SQLNumParams";
     }
     return "?";
 }

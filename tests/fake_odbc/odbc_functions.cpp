@@ -758,6 +758,47 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT StatementHandle, SQLCHAR* StatementText
                });
 }
 
+SQLRETURN SQL_API SQLPrepare(SQLHSTMT StatementHandle, SQLCHAR* StatementText,
+                             SQLINTEGER TextLength) {
+    Call call = make_call(Fn::prepare, {pointer_arg(StatementHandle), pointer_arg(StatementText),
+                                        number_arg(TextLength)});
+    call.texts = {text_arg(StatementText, TextLength)};
+    const std::optional<std::string> text = call.texts[0];
+    return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true,
+               [&](HandleState* h, Call&) -> SQLRETURN {
+                   if (!text) {
+                       return fake_odbc::detail::fail(h, "HY009", "Invalid use of null pointer");
+                   }
+                   h->prepared = *text;
+                   return SQL_SUCCESS;
+               });
+}
+
+SQLRETURN SQL_API SQLNumParams(SQLHSTMT StatementHandle, SQLSMALLINT* ParameterCount) {
+    Call call =
+        make_call(Fn::num_params, {pointer_arg(StatementHandle), pointer_arg(ParameterCount)});
+    return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true, [&](HandleState* h, Call&) {
+        *ParameterCount =
+            static_cast<SQLSMALLINT>(std::count(h->prepared.begin(), h->prepared.end(), '?'));
+        return static_cast<SQLRETURN>(SQL_SUCCESS);
+    });
+}
+
+SQLRETURN SQL_API SQLExecute(SQLHSTMT StatementHandle) {
+    Call call = make_call(Fn::execute, {pointer_arg(StatementHandle)});
+    if (const HandleState* h = fake_odbc::detail::find_live(StatementHandle, SQL_HANDLE_STMT)) {
+        call.texts = {h->prepared};
+        call.parameters = fake_odbc::detail::snapshot_inputs(*h);
+    }
+    return run(
+        std::move(call), StatementHandle, SQL_HANDLE_STMT, true, [&](HandleState* h, Call& c) {
+            const std::string text = h->prepared;
+            return fake_odbc::detail::exec_direct(*h,
+                                                  reinterpret_cast<const SQLCHAR*>(text.c_str()),
+                                                  static_cast<SQLINTEGER>(text.size()), c);
+        });
+}
+
 SQLRETURN SQL_API SQLFetch(SQLHSTMT StatementHandle) {
     Call call = make_call(Fn::fetch, {pointer_arg(StatementHandle)});
     return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true,
