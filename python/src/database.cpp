@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "numpy_query.h"
+#include "parameters.h"
 #include "query_result.h"
 #include "text.h"
 #include "typed_rows.h"
@@ -147,15 +148,27 @@ void bind_database(py::module_& module) {
         "with the login's SQLSTATE when the login is refused.");
     cls.def(
         "query",
-        [](LockedDatabase& self, const Text& sql) { return query_typed_rows(self, sql.bytes); },
-        py::arg("sql"),
+        [](LockedDatabase& self, const Text& sql, const py::object& parameters) {
+            BoundParameters bound = BoundParameters::from_python(parameters);
+            if (bound.size() == 0) {
+                return query_typed_rows(self, sql.bytes);
+            }
+            return typed_rows_of(self, [&](sql::Database& db) {
+                return execute_with_parameters(db, sql.bytes, bound);
+            });
+        },
+        py::arg("sql"), py::arg("parameters") = py::tuple(),
         "Every row of `sql`: a list of tuples of Python values by the column's SQL type, as "
         "pyodbc gives them: int for integer types, float for REAL/FLOAT/DOUBLE, "
         "decimal.Decimal for DECIMAL/NUMERIC, str for character types (bytes that are no "
         "UTF-8 as surrogate escapes), bytes for binary types, datetime.date, datetime.time "
         "and datetime.datetime for DATE, TIME and TIMESTAMP, bool for BIT, str for any other "
         "type; None for NULL. No cache is involved. A statement without a result set is "
-        "executed and gives []. Raises DatabaseError when the driver refuses it.");
+        "executed and gives []. Raises DatabaseError when the driver refuses it.\n\n"
+        "`parameters`: the values of the SQL text's ? markers, in order, sent as bound "
+        "parameters (never formatted into the text): None, bool, int, float, "
+        "decimal.Decimal, str, bytes, datetime.date, datetime.time or datetime.datetime; "
+        "any other type raises ProgrammingError naming its position.");
     bind_query_numpy(cls);
     cls.def(
         "read_with_cache",

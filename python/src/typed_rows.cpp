@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -183,6 +184,11 @@ void append_rows(const RowChunk& chunk, std::vector<ColumnConverter>& converters
 }  // namespace
 
 py::list query_typed_rows(LockedDatabase& database, const std::string& sql) {
+    return typed_rows_of(database, [&sql](sql::Database& db) { return db.send_query(sql); });
+}
+
+py::list typed_rows_of(LockedDatabase& database,
+                       const std::function<sql::Query(sql::Database&)>& execute) {
     if (PyDateTimeAPI == nullptr) {
         PyDateTime_IMPORT;
         checked(reinterpret_cast<PyObject*>(PyDateTimeAPI));
@@ -190,7 +196,7 @@ py::list query_typed_rows(LockedDatabase& database, const std::string& sql) {
     const py::object decimal_class = py::module_::import("decimal").attr("Decimal");
     py::list rows;
     database.use([&](sql::Database& db) {
-        sql::Query query = db.send_query(sql);
+        sql::Query query = execute(db);
         TypedFetch fetch(query);
         RowChunk chunk;
         Converters converters;

@@ -9,9 +9,11 @@
 
 #include <pybind11/pybind11.h>
 
+#include <functional>
 #include <string>
 
 #include "database.h"
+#include "zel/sql/Query.h"
 
 namespace zel::python {
 
@@ -21,6 +23,11 @@ namespace zel::python {
 /// statement without a result set is executed and gives []. Needs the GIL;
 /// lets go of it while the database works.
 pybind11::list query_typed_rows(LockedDatabase& database, const std::string& sql);
+
+/// Every row of the Query that `execute` returns, run on `database` without
+/// the GIL, as query_typed_rows() gives them.
+pybind11::list typed_rows_of(LockedDatabase& database,
+                             const std::function<sql::Query(sql::Database&)>& execute);
 
 }  // namespace zel::python
 
