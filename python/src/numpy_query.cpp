@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "numpy_columns.h"
+#include "parameters.h"
 #include "text.h"
 #include "zel/Error.h"
 #include "zel/sql/Query.h"
@@ -147,14 +148,17 @@ py::dict to_arrays(ReadResult& result) {
 void bind_query_numpy(py::class_<LockedDatabase>& cls) {
     cls.def(
         "query_numpy",
-        [](LockedDatabase& self, const Text& sql) {
+        [](LockedDatabase& self, const Text& sql, const py::object& parameters) {
+            BoundParameters bound = BoundParameters::from_python(parameters);
             ReadResult result = self.use([&](sql::Database& database) {
-                sql::Query query = database.send_query(sql.bytes);
+                sql::Query query = bound.size() == 0
+                                       ? database.send_query(sql.bytes)
+                                       : execute_with_parameters(database, sql.bytes, bound);
                 return numpy_columns::read_columns(query);
             });
             return to_arrays(result);
         },
-        py::arg("sql"),
+        py::arg("sql"), py::arg("parameters") = py::tuple(),
         "Every row of `sql` as columns: a dict of column name -> NumPy array, in column "
         "order. Integer columns give int64 arrays, or float64 with NaN for NULL when the "
         "column holds a NULL; REAL, FLOAT, DOUBLE, DECIMAL and NUMERIC columns float64 with NaN "
@@ -165,7 +169,8 @@ void bind_query_numpy(py::class_<LockedDatabase>& cls) {
         "number beyond float64, and for two columns of the same name; DatabaseError when the "
         "driver refuses the statement or warns about a value. The rows are fetched without the "
         "GIL; many rows per fetch when every column is a number. Waits for its login under "
-        "wait_limit and for its rows as long as the driver does, as query().");
+        "wait_limit and for its rows as long as the driver does, as query(). `parameters`: the "
+        "values of the ? markers, sent as bound parameters, as query() takes them.");
 }
 
 }  // namespace zel::python

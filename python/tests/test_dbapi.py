@@ -120,6 +120,8 @@ def test_a_value_never_becomes_sql(backend):
     for name in HOSTILE:
         assert db.query("SELECT name FROM names WHERE name = ?", (name,)) == [(name,)]
     assert int(db.query("SELECT COUNT(*) FROM samples")[0][0]) == 3
+    columns = db.query_numpy("SELECT name FROM names WHERE name = ? OR name = ?", HOSTILE[:2])
+    assert sorted(columns["name"].tolist()) == sorted(HOSTILE[:2])
 
 
 @pytest.mark.parametrize("parameters, message", [

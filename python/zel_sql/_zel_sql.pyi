@@ -107,7 +107,7 @@ class Database(metaclass=_pybind11_type):
         """Names and versions of the driver and the server: driver_name, driver_version, odbc_version, dbms_name, dbms_version."""
     def query(self, sql: str, parameters: Sequence[_Parameter] = ()) -> list[_Row]:
         """Every row of `sql`, each value typed by its column's SQL type, None for NULL; `parameters` are the values of its ? markers."""
-    def query_numpy(self, sql: str) -> _Columns:
+    def query_numpy(self, sql: str, parameters: Sequence[_Parameter] = ()) -> _Columns:
         """Every row of `sql` as one NumPy array per column; {} without a result set."""
     def read_with_cache(
         self,
