@@ -159,20 +159,23 @@ std::vector<ResultColumn> describe_columns(sql::Query& query, std::size_t count)
         ResultColumn& column = columns[index];
         const auto number = static_cast<SQLUSMALLINT>(index + 1);
         SQLSMALLINT name_length = 0;
-        // The length first, then the whole name: names have no fixed limit.
-        SQLCHAR probe[1];
+        // Most names fit the first buffer; a longer one is asked for again
+        // whole, its length now known.
+        std::string name(256, '\0');
         SQLRETURN code =
-            SQLDescribeCol(statement, number, probe, sizeof(probe), &name_length, &column.sql_type,
+            SQLDescribeCol(statement, number, reinterpret_cast<SQLCHAR*>(name.data()),
+                           static_cast<SQLSMALLINT>(name.size()), &name_length, &column.sql_type,
                            &column.size, &column.decimal_digits, &column.nullable);
-        if (sql::odbc::succeeded(code) && name_length > 0) {
-            std::string name(static_cast<std::size_t>(name_length) + 1, '\0');
+        if (sql::odbc::succeeded(code) && static_cast<std::size_t>(name_length) >= name.size()) {
+            name.assign(static_cast<std::size_t>(name_length) + 1, '\0');
             code = SQLDescribeCol(statement, number, reinterpret_cast<SQLCHAR*>(name.data()),
                                   static_cast<SQLSMALLINT>(name.size()), &name_length,
                                   &column.sql_type, &column.size, &column.decimal_digits,
                                   &column.nullable);
-            name.resize(std::min(name.size() - 1, static_cast<std::size_t>(name_length)));
-            column.name = std::move(name);
         }
+        name.resize(std::min(name.size() - 1,
+                             static_cast<std::size_t>(std::max<SQLSMALLINT>(name_length, 0))));
+        column.name = std::move(name);
         if (!sql::odbc::succeeded(code)) {
             sql::odbc::throw_statement_error(
                 statement, "Unable to describe column " + std::to_string(number) + ": ");

@@ -3,12 +3,18 @@ exception classes, chosen by SQLSTATE, and values sent as bound parameters
 of Database.query()."""
 
 import datetime
+import itertools
+import os
+import time
+import warnings
 from decimal import Decimal
 
+import pandas
 import pytest
 
 import zel_sql
 from conftest import MARIADB, PG, READER, READER_PASSWORD
+from test_database import StoppedBackend
 from test_types import KINDS, TYPES, per_backend
 
 # class -> its base, as PEP 249 names them; Error stays a RuntimeError, as
@@ -146,3 +152,278 @@ def test_a_wrong_number_of_parameters_is_a_programming_error(backend):
     assert raised.value.sqlstate == "07001"
     with pytest.raises(TypeError):
         db.query("SELECT id FROM samples WHERE label = ?", "alpha")
+
+
+# --- connect(), Connection and Cursor -------------------------------------------
+
+SAMPLES = "SELECT id, label, amount FROM samples ORDER BY id"
+SAMPLE_VALUES = [(1, "alpha", 2.5), (2, None, None), (3, "gamma", -1.25)]
+
+
+def _connect(backend, **options):
+    if backend.is_sqlite:
+        return zel_sql.connect(backend.data_source, **options)
+    return zel_sql.connect(backend.data_source, READER, READER_PASSWORD, **options)
+
+
+@pytest.fixture
+def shared_table(backend):
+    """A table of the test's own that every connection sees (a temporary
+    one would not), dropped afterwards; the reader may create tables only in
+    the TAVIK schema of PostgreSQL and MariaDB."""
+    schema = "" if backend.is_sqlite else "TAVIK." if backend is MARIADB else "tavik."
+    name = f"{schema}dbapi_{os.getpid()}_{next(_TABLE_NUMBERS)}"
+    with _connect(backend, autocommit=True) as con:
+        con.cursor().execute(f"CREATE TABLE {name} (id INTEGER, name VARCHAR(40))")
+    yield name
+    with _connect(backend, autocommit=True) as con:
+        con.cursor().execute(f"DROP TABLE {name}")
+
+
+_TABLE_NUMBERS = itertools.count()
+
+
+def _ids(backend, table):
+    with _connect(backend) as other:
+        return [row[0] for row in other.cursor().execute(f"SELECT id FROM {table} ORDER BY id")]
+
+
+MODULE_GLOBALS = [("apilevel", "2.0"), ("threadsafety", 1), ("paramstyle", "qmark")]
+
+
+@pytest.mark.parametrize("name, value", MODULE_GLOBALS)
+def test_module_globals(name, value):
+    assert getattr(zel_sql, name) == value
+
+
+TICKS = 1_700_000_000.25
+CONSTRUCTORS = [
+    (zel_sql.Date(2024, 2, 29), datetime.date(2024, 2, 29)),
+    (zel_sql.Time(23, 59, 58), datetime.time(23, 59, 58)),
+    (zel_sql.Timestamp(2024, 2, 29, 1, 2, 3), datetime.datetime(2024, 2, 29, 1, 2, 3)),
+    (zel_sql.DateFromTicks(TICKS), datetime.datetime.fromtimestamp(TICKS).date()),
+    (zel_sql.TimeFromTicks(TICKS), datetime.datetime.fromtimestamp(int(TICKS)).time()),
+    (zel_sql.TimestampFromTicks(TICKS), datetime.datetime.fromtimestamp(int(TICKS))),
+    (zel_sql.Binary(b"\x00\xff"), b"\x00\xff"),
+]
+
+
+@pytest.mark.parametrize("made, expected", CONSTRUCTORS, ids=repr)
+def test_constructors(made, expected):
+    assert made == expected and type(made) is type(expected)
+
+
+def test_the_exception_classes_are_attributes_of_the_connection():
+    for cls in HIERARCHY:
+        assert getattr(zel_sql.Connection, cls.__name__) is cls
+
+
+# backend -> column definitions and the type object of each column.
+DESCRIBED = {
+    "pg": "i INTEGER, r DOUBLE PRECISION, n NUMERIC(9, 3), t VARCHAR(12), b BYTEA, d DATE, "
+          "s TIMESTAMP",
+    "mariadb": "i INTEGER, r DOUBLE, n NUMERIC(9, 3), t VARCHAR(12), b VARBINARY(8), d DATE, "
+               "s DATETIME",
+    "sqlite": "i INTEGER, r DOUBLE, n NUMERIC(9, 3), t VARCHAR(12), b BLOB, d DATE, "
+              "s TIMESTAMP",
+}
+DESCRIBED_TYPES = [("i", zel_sql.NUMBER), ("r", zel_sql.NUMBER), ("n", zel_sql.NUMBER),
+                   ("t", zel_sql.STRING), ("b", zel_sql.BINARY), ("d", zel_sql.DATETIME),
+                   ("s", zel_sql.DATETIME)]
+TYPE_OBJECTS = [zel_sql.STRING, zel_sql.BINARY, zel_sql.NUMBER, zel_sql.DATETIME, zel_sql.ROWID]
+
+
+def test_description_names_each_column_and_its_type_object(backend):
+    with _connect(backend) as con:
+        cursor = con.cursor()
+        _table(con.database, backend, "described", DESCRIBED[backend.name])
+        assert cursor.execute("SELECT * FROM described").description is not None
+        assert [column[0] for column in cursor.description] == [n for n, _ in DESCRIBED_TYPES]
+        for column, (name, expected) in zip(cursor.description, DESCRIBED_TYPES):
+            assert len(column) == 7
+            matching = [t for t in TYPE_OBJECTS if column[1] == t]
+            assert matching == [expected], (name, column)
+        assert cursor.rowcount == 0 and cursor.fetchall() == []
+        cursor.execute("INSERT INTO described (i) VALUES (?)", (1,))
+        assert cursor.description is None
+
+
+# One fetch call after another on the three sample rows, with what each gives.
+FETCHES = [
+    ("fetchone", [lambda c: c.fetchone()] * 4, [SAMPLE_VALUES[0], SAMPLE_VALUES[1],
+                                                SAMPLE_VALUES[2], None]),
+    ("fetchmany", [lambda c: c.fetchmany(2), lambda c: c.fetchmany(2), lambda c: c.fetchmany()],
+     [SAMPLE_VALUES[:2], SAMPLE_VALUES[2:], []]),
+    ("arraysize", [lambda c: setattr(c, "arraysize", 2) or c.fetchmany(), lambda c: c.fetchall()],
+     [SAMPLE_VALUES[:2], SAMPLE_VALUES[2:]]),
+    ("fetchall", [lambda c: c.fetchone(), lambda c: c.fetchall(), lambda c: c.fetchall()],
+     [SAMPLE_VALUES[0], SAMPLE_VALUES[1:], []]),
+    ("iteration", [lambda c: c.fetchone(), list], [SAMPLE_VALUES[0], SAMPLE_VALUES[1:]]),
+]
+
+
+@pytest.mark.parametrize("name, calls, expected", FETCHES, ids=[f[0] for f in FETCHES])
+def test_fetches_hand_out_the_rows_of_query_in_order(backend, name, calls, expected):
+    with _connect(backend) as con:
+        cursor = con.cursor().execute(SAMPLES)
+        assert cursor.rowcount == 3
+        assert [call(cursor) for call in calls] == expected
+        assert con.database.query(SAMPLES) == SAMPLE_VALUES
+
+
+def test_rowcount_tells_the_rows_changed(backend):
+    with _connect(backend) as con:
+        cursor = con.cursor()
+        shared_table = "changed"
+        _table(con.database, backend, shared_table, "id INTEGER, name VARCHAR(40)")
+        assert cursor.rowcount == -1
+        cursor.executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", [(1, "a"), (2, "b")])
+        assert cursor.rowcount == 2
+        cursor.execute(f"UPDATE {shared_table} SET name = ? WHERE id > ?", ("c", 0))
+        assert cursor.rowcount == 2
+        cursor.execute(f"DELETE FROM {shared_table} WHERE id = ?", (5,))
+        assert cursor.rowcount == 0
+        con.rollback()
+
+
+CLOSED_CALLS = [
+    lambda c, cur: cur.execute("SELECT 1"),
+    lambda c, cur: cur.executemany("SELECT 1", [()]),
+    lambda c, cur: cur.fetchone(),
+    lambda c, cur: cur.fetchmany(),
+    lambda c, cur: cur.fetchall(),
+    lambda c, cur: next(cur),
+    lambda c, cur: cur.nextset(),
+    lambda c, cur: cur.setinputsizes([]),
+    lambda c, cur: cur.setoutputsize(1),
+    lambda c, cur: cur.callproc("p"),
+    lambda c, cur: c.cursor(),
+    lambda c, cur: c.commit(),
+    lambda c, cur: c.rollback(),
+    lambda c, cur: c.autocommit,
+]
+
+
+@pytest.mark.parametrize("close", ["cursor", "connection"])
+def test_closed_objects_raise_error(close):
+    con = zel_sql.connect(PG.data_source, READER, READER_PASSWORD)
+    cursor = con.cursor().execute(SAMPLES)
+    if close == "cursor":
+        cursor.close()
+        calls = CLOSED_CALLS[:10]
+    else:
+        con.close()
+        con.close()  # again: nothing happens
+        calls = CLOSED_CALLS
+    for call in calls:
+        with pytest.raises(zel_sql.InterfaceError):
+            call(con, cursor)
+
+
+def test_the_optional_cursor_methods():
+    with zel_sql.connect(PG.data_source, READER, READER_PASSWORD) as con:
+        cursor = con.cursor()
+        with pytest.raises(zel_sql.ProgrammingError, match="No result set"):
+            cursor.fetchone()  # nothing ran yet
+        assert cursor.execute(SAMPLES).nextset() is None
+        cursor.setinputsizes([None])
+        cursor.setoutputsize(100, 0)
+        assert cursor.fetchall() == SAMPLE_VALUES
+        with pytest.raises(zel_sql.NotSupportedError):
+            cursor.callproc("anything")
+
+
+# --- transactions ----------------------------------------------------------------
+
+
+def _insert(con, table, *ids):
+    con.cursor().executemany(f"INSERT INTO {table} VALUES (?, ?)", [(i, None) for i in ids])
+
+
+def test_a_commit_is_seen_from_a_second_connection_and_a_rollback_is_not(backend, shared_table):
+    con = _connect(backend)
+    assert not con.autocommit
+    _insert(con, shared_table, 1)
+    con.rollback()
+    _insert(con, shared_table, 2)
+    con.commit()
+    _insert(con, shared_table, 3)
+    con.close()  # rolls back
+    assert _ids(backend, shared_table) == [2]
+    with _connect(backend, autocommit=True) as con:
+        _insert(con, shared_table, 4)
+        con.rollback()  # nothing to undo
+    assert _ids(backend, shared_table) == [2, 4]
+
+
+def test_the_context_manager_commits_or_rolls_back(backend, shared_table):
+    with _connect(backend) as con:
+        _insert(con, shared_table, 1)
+    with pytest.raises(KeyError):
+        with con:
+            _insert(con, shared_table, 2)
+            raise KeyError("stop")
+    assert not con.closed  # the connection stays open, as in sqlite3 and pyodbc
+    with con:
+        _insert(con, shared_table, 3)
+    assert _ids(backend, shared_table) == [1, 3]
+
+
+def test_a_session_stopped_inside_a_transaction_is_an_operational_error_and_stores_nothing():
+    backend = PG
+    table = f"tavik.dbapi_{os.getpid()}_stopped"
+    with _connect(backend, autocommit=True) as con:
+        con.cursor().execute(f"CREATE TABLE {table} (id INTEGER, name VARCHAR(40))")
+    try:
+        con = _connect(backend, wait_limit=1.0)
+        con.database.hold_back = 0  # the next execute logs in again at once
+        _insert(con, table, 1)
+        with StoppedBackend(con.database):
+            started = time.monotonic()
+            with pytest.raises(zel_sql.OperationalError) as raised:
+                _insert(con, table, 2)
+            assert time.monotonic() - started < 2.0
+            assert raised.value.sqlstate == "HYT00"
+            with pytest.raises(zel_sql.OperationalError, match="nothing of it was stored"):
+                con.commit()
+            # A new connection and a new transaction.
+            _insert(con, table, 3)
+            con.commit()
+        con.close()
+        assert _ids(backend, table) == [3]
+    finally:
+        with _connect(backend, autocommit=True) as con:
+            con.cursor().execute(f"DROP TABLE {table}")
+
+
+# --- executemany ---------------------------------------------------------------------
+
+
+def test_executemany_sends_none_in_any_position(backend, shared_table):
+    rows = [(1, "a"), (None, "b"), (3, None), (None, None), (5, "e")]
+    with _connect(backend) as con:
+        con.cursor().executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", iter(rows))
+        got = con.cursor().execute(f"SELECT id, name FROM {shared_table}").fetchall()
+    assert sorted(got, key=repr) == sorted(rows, key=repr)
+
+
+def test_executemany_stops_at_a_refused_row_with_its_position(backend, shared_table):
+    with _connect(backend) as con:
+        with pytest.raises(zel_sql.ProgrammingError, match="Parameter 2 "):
+            con.cursor().executemany(f"INSERT INTO {shared_table} VALUES (?, ?)",
+                                     [(1, "a"), (2, object())])
+        con.rollback()
+    assert _ids(backend, shared_table) == []
+
+
+# --- pandas ----------------------------------------------------------------------------
+
+
+def test_pandas_read_sql_with_parameters(backend):
+    with _connect(backend) as con:
+        with warnings.catch_warnings():
+            # pandas warns about any connection but SQLAlchemy's and sqlite3's.
+            warnings.simplefilter("ignore", UserWarning)
+            frame = pandas.read_sql("SELECT id, label FROM samples WHERE amount > ? ORDER BY id",
+                                    con, params=(0.0,))
+    assert frame.to_dict("list") == {"id": [1], "label": ["alpha"]}
