@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "numpy_query.h"
+#include "odbc/bounded_statement.h"
 #include "parameters.h"
 #include "query_result.h"
 #include "text.h"
@@ -361,6 +362,29 @@ void bind_database(py::module_& module) {
         "(columns, rows, row_count): columns None for a statement without a result set, else "
         "(name, SQL type number, size, decimal digits, nullable or None) per column; "
         "row_count the rows read, or the rows changed (-1: unknown).");
+    cls.def(
+        "_run_many",
+        [](LockedDatabase& self, const Text& sql, const py::iterable& seq_of_parameters) {
+            refuse_nul(sql.bytes, "sql");
+            // Every row converted before anything is sent.
+            auto rows = std::make_shared<std::vector<BoundParameters>>();
+            for (const py::handle parameters : seq_of_parameters) {
+                rows->push_back(BoundParameters::from_python(parameters));
+            }
+            if (rows->empty()) {
+                return 0LL;
+            }
+            return self.use([&](sql::Database& database) {
+                return sql::detail::run_statement_bounded<long long>(
+                    database, [text = sql.bytes, rows](sql::Database& on) {
+                        return execute_many(on, text, *rows);
+                    });
+            });
+        },
+        py::arg("sql"), py::arg("seq_of_parameters"),
+        "For zel_sql.Cursor.executemany: runs `sql` prepared once, once per sequence of "
+        "parameters, under the wait limit for each answer; gives the sum of the rows changed, "
+        "-1 when unknown.");
     cls.def_property(
         "autocommit",
         [](LockedDatabase& self) {

@@ -243,6 +243,38 @@ sql::Query execute_with_parameters(sql::Database& database, const std::string& s
     return query;
 }
 
+long long execute_many(sql::Database& database, const std::string& sql,
+                       std::vector<BoundParameters>& rows) {
+    using Access = sql::detail::PreparedStatementAccess;
+    sql::Query query = Access::prepare(database, sql);
+    const auto markers = static_cast<std::size_t>(Access::count_parameters(query));
+    const SQLHSTMT statement = sql::detail::QueryStatementAccess::handle(query);
+    long long total = 0;
+    for (BoundParameters& row : rows) {
+        if (row.size() != markers) {
+            throw sql::DatabaseError(
+                util::cat("The SQL text has ", markers, " parameter markers, but ", row.size(),
+                          " parameters were given (", sql, ")"),
+                "07001", 0);
+        }
+        // A row's values may differ in type from the last one's: bound anew.
+        SQLFreeStmt(statement, SQL_RESET_PARAMS);
+        row.bind(statement);
+        Access::execute(database, query);
+        SQLLEN changed = -1;
+        if (!sql::odbc::succeeded(SQLRowCount(statement, &changed)) || changed < 0) {
+            total = -1;
+        } else if (total >= 0) {
+            total += static_cast<long long>(changed);
+        }
+        // A statement that gave a result set is executed again only once
+        // its cursor is closed.
+        SQLFreeStmt(statement, SQL_CLOSE);
+    }
+    SQLFreeStmt(statement, SQL_RESET_PARAMS);
+    return total;
+}
+
 sql::Query execute_statement(sql::Database& database, const std::string& sql,
                              BoundParameters& parameters) {
     if (parameters.size() == 0) {

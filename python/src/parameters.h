@@ -70,6 +70,14 @@ private:
 sql::Query execute_with_parameters(sql::Database& database, const std::string& sql,
                                    BoundParameters& parameters);
 
+/// Prepares `sql` on `database` once and executes it once for each of
+/// `rows`, in order, each with its parameters bound; stops at the first
+/// that fails. Runs without the GIL. Returns the sum of the rows changed,
+/// -1 when the driver did not tell for one of them.
+/// @throws as execute_with_parameters(), for the row that failed.
+long long execute_many(sql::Database& database, const std::string& sql,
+                       std::vector<BoundParameters>& rows);
+
 /// `sql` executed on `database`: sent as it is (Database::send_query) when
 /// `parameters` is empty, else through execute_with_parameters(). Runs
 /// without the GIL.

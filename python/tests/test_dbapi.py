@@ -407,13 +407,19 @@ def test_executemany_sends_none_in_any_position(backend, shared_table):
     assert sorted(got, key=repr) == sorted(rows, key=repr)
 
 
-def test_executemany_stops_at_a_refused_row_with_its_position(backend, shared_table):
-    with _connect(backend) as con:
-        with pytest.raises(zel_sql.ProgrammingError, match="Parameter 2 "):
-            con.cursor().executemany(f"INSERT INTO {shared_table} VALUES (?, ?)",
-                                     [(1, "a"), (2, object())])
-        con.rollback()
-    assert _ids(backend, shared_table) == []
+def test_executemany_refuses_a_wrong_row_before_sending_any(backend, shared_table):
+    with _connect(backend, autocommit=True) as con:
+        cursor = con.cursor()
+        for rows, error, message in [([(1, "a"), (2, object())], zel_sql.ProgrammingError,
+                                      "Parameter 2 "),
+                                     ([(1, "a"), 5], TypeError, "parameters must be a sequence")]:
+            with pytest.raises(error, match=message):
+                cursor.executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", rows)
+        with pytest.raises(zel_sql.ProgrammingError, match="2 parameter markers, but 1"):
+            cursor.executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", [(7, "g"), (8,)])
+        # A statement with a result set runs again once its cursor is closed.
+        assert cursor.executemany("SELECT id FROM samples WHERE id = ?", [(1,), (2,)]) is cursor
+    assert _ids(backend, shared_table) == [7]
 
 
 # --- pandas ----------------------------------------------------------------------------

@@ -13,9 +13,9 @@ from __future__ import annotations
 
 import datetime
 import time
-from collections.abc import Iterable, Iterator, Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from types import TracebackType
-from typing import Any
+from typing import Any, TypeVar
 
 from ._zel_sql import (
     DataError,
@@ -35,6 +35,8 @@ apilevel = "2.0"
 # Threads may share the module, not a connection.
 threadsafety = 1
 paramstyle = "qmark"
+
+_Result = TypeVar("_Result")
 
 # A row: the values of Database.query(), by column type.
 Row = tuple[Any, ...]
@@ -224,10 +226,16 @@ class Connection:
         return self._database
 
     def _run(self, sql: str, parameters: Sequence[Any]) -> tuple[Any, list[Row], int]:
+        return self._guarded(lambda database: database._run(sql, parameters))
+
+    def _run_many(self, sql: str, seq_of_parameters: Iterable[Sequence[Any]]) -> int:
+        return self._guarded(lambda database: database._run_many(sql, seq_of_parameters))
+
+    def _guarded(self, run: Callable[[Database], _Result]) -> _Result:
         database = self._open()
         self._lost = False  # a new transaction begins where a lost one ended
         try:
-            return database._run(sql, parameters)
+            return run(database)
         except OperationalError:
             if not database.autocommit:
                 self._forget_transaction()
@@ -293,15 +301,13 @@ class Cursor:
         return self
 
     def executemany(self, sql: str, seq_of_parameters: Iterable[Sequence[Any]]) -> Cursor:
-        """Runs `sql` once for each sequence of parameters, in order. rowcount
-        is the sum of the rows changed, -1 when a driver did not tell."""
+        """Runs `sql`, prepared once, once for each sequence of parameters, in
+        order, each under the wait limit; stops at the first that fails. Every
+        sequence is checked before anything is sent. rowcount is the sum of
+        the rows changed, -1 when the driver did not tell."""
         connection = self._open()
         self._reset()
-        total = 0
-        for parameters in seq_of_parameters:
-            _, _, count = connection._run(sql, parameters)
-            total = -1 if count < 0 or total < 0 else total + count
-        self._rowcount = total
+        self._rowcount = connection._run_many(sql, seq_of_parameters)
         return self
 
     def fetchone(self) -> Row | None:

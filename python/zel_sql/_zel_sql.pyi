@@ -3,7 +3,7 @@
 import datetime
 import decimal
 import os
-from typing import Any, Iterator, Literal, Sequence
+from typing import Any, Iterable, Iterator, Literal, Sequence
 
 import numpy.typing
 
@@ -140,6 +140,8 @@ class Database(metaclass=_pybind11_type):
         self, sql: str, parameters: Sequence[_Parameter] = ()
     ) -> tuple[list[tuple[str, int, int, int, bool | None]] | None, list[_Row], int]:
         """For zel_sql.Cursor: (columns or None, rows, row count) of one statement."""
+    def _run_many(self, sql: str, seq_of_parameters: Iterable[Sequence[_Parameter]]) -> int:
+        """For zel_sql.Cursor.executemany: the sum of the rows changed, -1 when unknown."""
     @property
     def autocommit(self) -> bool:
         """True: every statement is committed on its own; False: commit() ends a transaction."""
