@@ -39,10 +39,10 @@ paramstyle = "qmark"
 _Result = TypeVar("_Result")
 
 # A row: the values of Database.query(), by column type.
-Row = tuple[Any, ...]
+_Row = tuple[Any, ...]
 # One column of Cursor.description: name, type code, display size, internal
 # size, precision, scale, null_ok.
-ColumnDescription = tuple[str, int, None, int, int, int, bool | None]
+_ColumnDescription = tuple[str, int, None, int, int, int, bool | None]
 
 
 class _TypeObject:
@@ -66,6 +66,9 @@ class _TypeObject:
 
     def __repr__(self) -> str:
         return f"zel_sql.{self._name}"
+
+
+_TypeObject.__module__ = "zel_sql"
 
 
 # SQL_CHAR, SQL_VARCHAR, SQL_LONGVARCHAR, SQL_WCHAR, SQL_WVARCHAR,
@@ -199,6 +202,7 @@ class Connection:
 
     @property
     def closed(self) -> bool:
+        """True once close() was called."""
         return self._database is None
 
     def __enter__(self) -> Connection:
@@ -225,7 +229,7 @@ class Connection:
             raise InterfaceError("The connection is closed")
         return self._database
 
-    def _run(self, sql: str, parameters: Sequence[Any]) -> tuple[Any, list[Row], int]:
+    def _run(self, sql: str, parameters: Sequence[Any]) -> tuple[Any, list[_Row], int]:
         return self._guarded(lambda database: database._run(sql, parameters))
 
     def _run_many(self, sql: str, seq_of_parameters: Iterable[Sequence[Any]]) -> int:
@@ -260,18 +264,21 @@ class Cursor:
 
     def __init__(self, connection: Connection) -> None:
         self._connection: Connection | None = connection
-        self._rows: list[Row] = []
+        self._rows: list[_Row] = []
         self._next = 0
-        self._description: list[ColumnDescription] | None = None
+        self._description: list[_ColumnDescription] | None = None
         self._rowcount = -1
-        self.arraysize = 1
+
+    arraysize = 1
+    """The rows that fetchmany() gives when no size is passed (default 1)."""
 
     @property
     def connection(self) -> Connection:
+        """The Connection this cursor belongs to."""
         return self._open()
 
     @property
-    def description(self) -> list[ColumnDescription] | None:
+    def description(self) -> list[_ColumnDescription] | None:
         """One 7-tuple per column of the latest result: name, type code
         (comparing equal to STRING, BINARY, NUMBER or DATETIME), None,
         internal size, precision, scale, null_ok (None when unknown); None
@@ -310,7 +317,7 @@ class Cursor:
         self._rowcount = connection._run_many(sql, seq_of_parameters)
         return self
 
-    def fetchone(self) -> Row | None:
+    def fetchone(self) -> _Row | None:
         """The next row; None after the last."""
         rows = self._result()
         if self._next >= len(rows):
@@ -318,7 +325,7 @@ class Cursor:
         self._next += 1
         return rows[self._next - 1]
 
-    def fetchmany(self, size: int | None = None) -> list[Row]:
+    def fetchmany(self, size: int | None = None) -> list[_Row]:
         """The next `size` rows (arraysize by default); fewer at the end."""
         rows = self._result()
         count = self.arraysize if size is None else size
@@ -326,7 +333,7 @@ class Cursor:
         self._next = min(len(rows), begin + max(count, 0))
         return rows[begin:self._next]
 
-    def fetchall(self) -> list[Row]:
+    def fetchall(self) -> list[_Row]:
         """The rows not fetched yet."""
         rows = self._result()
         begin = self._next
@@ -336,10 +343,10 @@ class Cursor:
             return rows
         return rows[begin:]
 
-    def __iter__(self) -> Iterator[Row]:
+    def __iter__(self) -> Iterator[_Row]:
         return self
 
-    def __next__(self) -> Row:
+    def __next__(self) -> _Row:
         row = self.fetchone()
         if row is None:
             raise StopIteration
@@ -393,7 +400,7 @@ class Cursor:
         self._description = None
         self._rowcount = -1
 
-    def _result(self) -> list[Row]:
+    def _result(self) -> list[_Row]:
         self._open()
         if self._description is None:
             raise ProgrammingError("No result set: the latest statement gave none, or none ran")
