@@ -251,13 +251,15 @@ void bind_database(py::module_& module) {
                 item["data_source"] = to_str(state.data_source);
                 item["held_back_until"] = to_datetime(state.held_back_until);
                 item["last_error"] = to_str(state.last_error);
+                item["given_up_calls"] = state.given_up_calls;
                 out.append(std::move(item));
             }
             return out;
         },
         "One dict per data source, in the order of data_sources: data_source, "
         "held_back_until (an aware datetime in UTC; None when not held back) and last_error "
-        "(its latest failure; \"\" when it last answered).");
+        "(its latest failure; \"\" when it last answered) and given_up_calls (calls given up "
+        "after a timeout whose helper threads are still blocked in the driver).");
     cls.def_property(
         "wait_limit",
         [](LockedDatabase& self) {

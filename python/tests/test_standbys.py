@@ -70,7 +70,7 @@ def test_a_refused_primary_gives_way_to_the_standby_and_is_not_held_back(private
     primary, standby = db.source_states()
     assert primary["held_back_until"] is None and primary["last_error"] != ""
     assert standby == {"data_source": backend.data_source, "held_back_until": None,
-                       "last_error": ""}
+                       "last_error": "", "given_up_calls": 0}
     # A script's own statement logs in like every read: past the refused
     # primary to the standby, where it runs once.
     fresh = zel_sql.Database(private_source.name, *login, standbys=[backend.data_source])
@@ -135,6 +135,7 @@ def test_a_hung_primary_costs_one_wait_and_is_held_back_for_every_database(silen
     held = later.source_states()[0]
     assert held["held_back_until"] > datetime.datetime.now(datetime.timezone.utc)
     assert silent_source.name in held["last_error"]
+    assert held["given_up_calls"] == 1  # the login, still waiting on the listener
     # A second Database on the same sources skips the held-back primary.
     started = time.monotonic()
     assert later.read_with_cache(SAMPLES).served_by == PG.data_source

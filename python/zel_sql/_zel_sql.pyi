@@ -117,7 +117,7 @@ class Database(metaclass=_pybind11_type):
     @hold_back.setter
     def hold_back(self, value: float | datetime.timedelta) -> None: ...
     def source_states(self) -> list[dict[str, Any]]:
-        """Per data source: data_source, held_back_until (aware datetime or None), last_error."""
+        """Per data source: data_source, held_back_until (aware datetime or None), last_error, given_up_calls."""
     @property
     def wait_limit(self) -> float:
         """Seconds that a login, read_with_cache and the list loads wait for one answer; 0: no limit."""

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "component_list/file_format_error.h"
 #include "util/error_text.h"
 #include "util/file.h"
 #include "util/line_reader.h"
@@ -151,12 +152,25 @@ void write_list(const ComponentList& list, util::AtomicFileWriter& file) {
 
 // --- reading -----------------------------------------------------------------
 
+// Every failure of the file's bytes to be a component list is thrown as a
+// FileFormatError with the line at fault: the one that `lines` gave last, or,
+// for a line too long to be handed out, the one after it.
+
+[[noreturn]] void fail_at(const util::LineReader& lines, const std::string& message) {
+    throw detail::FileFormatError(message, lines.line_number());
+}
+
+bool next_line(util::LineReader& lines, std::string_view& line) {
+    try {
+        return lines.next(line);
+    } catch (const Error& too_long) {
+        throw detail::FileFormatError(too_long.get_message(), lines.line_number() + 1);
+    }
+}
+
 // Appends the flags of a flags line to `flags`; false when the line holds
 // anything but '0' and '1'.
 bool parse_flags(std::string_view line, std::vector<bool>& flags) {
-    if (line.size() > max_flags) {
-        throw Error(util::cat("More than ", max_flags, " flags in a component"));
-    }
     flags.reserve(line.size());
     for (const char c : line) {
         if (c != '0' && c != '1') {
@@ -173,42 +187,47 @@ bool parse_flags(std::string_view line, std::vector<bool>& flags) {
 // convert is reported only once the block has turned out complete, because a
 // block that is cut short or not closed is reported first.
 Component read_component_block(util::LineReader& lines) {
-    const auto next_line = [&lines]() {
+    const auto next_in_block = [&lines]() {
         std::string_view line;
-        if (!lines.next(line)) {
-            throw Error("Cannot parse component list");
+        if (!next_line(lines, line)) {
+            fail_at(lines, "Cannot parse component list");
         }
         return line;
     };
 
     Component c;
     for (std::size_t i = 0; i < component_leading_text_fields; ++i) {
-        (c.*component_text_fields[i].member).assign(next_line());
+        (c.*component_text_fields[i].member).assign(next_in_block());
     }
-    bool numbers_converted = true;
+    std::size_t first_bad_number = 0;  // its line number; 0 while every number converted
     for (const ComponentCoordinateField& field : component_coordinate_fields) {
-        const std::optional<util::NumberPrefix> number = util::read_number(next_line());
+        const std::optional<util::NumberPrefix> number = util::read_number(next_in_block());
         if (number) {
             c.*field.member = number->value;
-        } else {
-            numbers_converted = false;
+        } else if (first_bad_number == 0) {
+            first_bad_number = lines.line_number();
         }
     }
-    const bool flags_converted = parse_flags(next_line(), c.flags_);
+    const std::string_view flags_line = next_in_block();
+    if (flags_line.size() > max_flags) {
+        fail_at(lines, util::cat("More than ", max_flags, " flags in a component"));
+    }
+    const std::size_t flags_line_number = lines.line_number();
+    const bool flags_converted = parse_flags(flags_line, c.flags_);
 
     // The link name, unless the block was written without it.
-    const std::string_view link_or_closing_tag = next_line();
+    const std::string_view link_or_closing_tag = next_in_block();
     if (util::trim_sv(link_or_closing_tag) != component_close) {
         (c.*component_link_name_field.member).assign(link_or_closing_tag);
-        if (util::trim_sv(next_line()) != component_close) {
-            throw Error("Cannot parse component list");
+        if (util::trim_sv(next_in_block()) != component_close) {
+            fail_at(lines, "Cannot parse component list");
         }
     }
-    if (!numbers_converted) {
-        throw Error("Floating point format error");
+    if (first_bad_number != 0) {
+        throw detail::FileFormatError("Floating point format error", first_bad_number);
     }
     if (!flags_converted) {
-        throw Error("Flag format error");
+        throw detail::FileFormatError("Flag format error", flags_line_number);
     }
     return c;
 }
@@ -270,19 +289,27 @@ void ComponentList::read_lines_of(const std::string& filename, util::Trust trust
     }
     const std::size_t size = file.size();
     util::LineReader lines(file.release(), size, filename);
+    // Until one of its tags has come, the file may be anything at all (a
+    // link to another user's secrets, say): a message then names the line by
+    // its number only and never quotes what it holds.
+    bool own_format = false;
     std::string_view line;
-    while (lines.next(line)) {
+    while (next_line(lines, line)) {
         const std::string_view tag = util::trim_sv(line);
         if (tag.empty()) {
             continue;
         }
         if (tag == flag_names_open) {
+            own_format = true;
             read_flag_names_from_stream(lines);
         } else if (tag == components_open) {
+            own_format = true;
             read_components_from_stream(lines);
+        } else if (own_format) {
+            fail_at(lines, util::cat("Unexpected line in ", filename, ": ",
+                                     util::excerpt_for_message(tag)));
         } else {
-            throw Error(
-                util::cat("Unexpected line in ", filename, ": ", util::excerpt_for_message(tag)));
+            fail_at(lines, util::cat("Unexpected line ", lines.line_number(), " in ", filename));
         }
     }
     // A read error ends the lines just like the end of the file does; without
@@ -293,10 +320,12 @@ void ComponentList::read_lines_of(const std::string& filename, util::Trust trust
     }
     for (const Component& component : components_) {
         if (component.flags_.size() != flag_names_.size()) {
-            throw Error(util::cat(filename, " is inconsistent: Component ",
-                                  util::excerpt_for_message(component.name_), " has ",
-                                  component.flags_.size(), " flags instead of ", flag_names_.size(),
-                                  " as prescribed by the header"));
+            throw detail::FileFormatError(
+                util::cat(filename, " is inconsistent: Component ",
+                          util::excerpt_for_message(component.name_), " has ",
+                          component.flags_.size(), " flags instead of ", flag_names_.size(),
+                          " as prescribed by the header"),
+                0);  // found only after the whole file
         }
     }
     rebuild_name_index();
@@ -305,7 +334,7 @@ void ComponentList::read_lines_of(const std::string& filename, util::Trust trust
 void ComponentList::read_flag_names_from_stream(util::LineReader& lines) {
     flag_names_.clear();
     std::string_view line;
-    while (lines.next(line)) {
+    while (next_line(lines, line)) {
         const std::string_view name = util::trim_sv(line);
         if (name.empty()) {
             continue;
@@ -315,12 +344,12 @@ void ComponentList::read_flag_names_from_stream(util::LineReader& lines) {
         }
         if (flag_names_.size() == max_flags) {
             flag_names_.clear();
-            throw Error(util::cat("More than ", max_flags, " flag names"));
+            fail_at(lines, util::cat("More than ", max_flags, " flag names"));
         }
         flag_names_.emplace_back(name);
     }
     flag_names_.clear();
-    throw Error("Found no closing </flag_names> tag");
+    fail_at(lines, "Found no closing </flag_names> tag");
 }
 
 void ComponentList::read_components_from_stream(util::LineReader& lines) {
@@ -333,7 +362,7 @@ void ComponentList::read_components_from_stream(util::LineReader& lines) {
     constexpr std::size_t smallest_block = 42;  // empty texts, one-digit numbers, no flags
     const std::size_t bytes_at_start = lines.bytes_left();
     std::string_view line;
-    while (lines.next(line)) {
+    while (next_line(lines, line)) {
         const std::string_view tag = util::trim_sv(line);
         if (tag == components_close) {
             return;
@@ -353,7 +382,7 @@ void ComponentList::read_components_from_stream(util::LineReader& lines) {
         // Blank lines and free text between component blocks are skipped.
     }
     components_.clear();
-    throw Error("Found no closing </components> tag");
+    fail_at(lines, "Found no closing </components> tag");
 }
 
 }  // namespace zel::sql

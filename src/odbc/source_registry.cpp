@@ -157,8 +157,18 @@ SourceState SourceRegistry::state(const std::string& name, Clock::time_point now
             state.held_back_until = found->second.held_until_wall;
         }
         state.last_error = found->second.last_error;
+        state.given_up_calls = found->second.abandoned;
     }
     return state;
+}
+
+int SourceRegistry::abandoned_total() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return abandoned_total_;
+}
+
+int given_up_calls_running() {
+    return SourceRegistry::instance().abandoned_total();
 }
 
 void SourceRegistry::forget_sources_for_tests() {

@@ -95,6 +95,9 @@ public:
     /// Calls still abandoned keep counting against the process cap.
     void forget_sources_for_tests();
 
+    /// Calls given up on any source that still run.
+    int abandoned_total() const;
+
 private:
     struct Record {
         Clock::time_point held_until{};
@@ -109,6 +112,11 @@ private:
     std::map<std::string, Record> records_;
     int abandoned_total_ = 0;
 };
+
+/// How many calls given up after a timeout, on any source, still run in the
+/// process. A program that ends while one does may crash when the call
+/// returns during the driver's teardown; the tool ends at once instead.
+ZEL_SQL_INTERNAL_API int given_up_calls_running();
 
 /// Shuffles `order` with the process's generator (SourceOrder::random).
 void shuffle_sources(std::vector<std::size_t>& order);

@@ -36,6 +36,7 @@ bool LineReader::next(std::string_view& line) {
             line = std::string_view(data + begin_,
                                     static_cast<std::size_t>(line_feed - data) - begin_);
             begin_ = scanned_ = static_cast<std::size_t>(line_feed - data) + 1;
+            ++line_number_;
             return true;
         }
         scanned_ = end_;
@@ -46,6 +47,7 @@ bool LineReader::next(std::string_view& line) {
             data[end_] = '\0';  // the last line, without a line feed
             line = std::string_view(data + begin_, end_ - begin_);
             begin_ = end_;
+            ++line_number_;
             return true;
         }
         fill();

@@ -37,6 +37,10 @@ public:
     /// True once a read failed; next() then returns false, as at the end.
     bool failed() const noexcept { return failed_; }
 
+    /// The number of lines handed out so far: the 1-based number of the line
+    /// that next() gave last, 0 before the first.
+    std::size_t line_number() const noexcept { return line_number_; }
+
     /// The bytes of the file behind the lines handed out so far, by the size
     /// that the file had when it was opened: an estimate for sizing what is
     /// read, 0 for what is not a regular file.
@@ -62,6 +66,7 @@ private:
     std::size_t end_ = 0;             // end of the bytes read
     std::size_t bytes_read_ = 0;
     std::size_t file_size_ = 0;
+    std::size_t line_number_ = 0;
     bool at_end_ = false;
     bool failed_ = false;
 };

@@ -273,11 +273,14 @@ TEST_F(StandbyTest, GivenUpHelperGivesItsThreadAndDescriptorsBackOnceItsCallRetu
         EXPECT_TRUE(database_error([&db] { db.send_query("SELECT 1"); }));
         ASSERT_TRUE(fake_odbc::wait_for_blocked_call(patience));
         EXPECT_EQ(entries_of("/proc/self/task"), tasks + 1);
+        EXPECT_EQ(db.get_source_states()[0].given_up_calls, 1);
     }
     fake_odbc::release_blocked_call();
     EXPECT_TRUE(eventually([&] { return entries_of("/proc/self/task") <= tasks; }));
     EXPECT_EQ(entries_of("/proc/self/fd"), descriptors);
-    EXPECT_EQ(Database("accel", "", "").get_source_states()[0].held_back_until, epoch);
+    const SourceState after = Database("accel", "", "").get_source_states()[0];
+    EXPECT_EQ(after.held_back_until, epoch);
+    EXPECT_EQ(after.given_up_calls, 0);
 }
 
 TEST_F(StandbyTest, StatementOfSendQueryIsNeverRunAgainOnAStandby) {

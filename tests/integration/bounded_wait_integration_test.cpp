@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -38,6 +39,7 @@
 #include "component_printer.h"
 #include "environment.h"
 #include "sample_lists.h"
+#include "server_control.h"
 #include "test_support.h"
 #include "zel/Error.h"
 #include "zel/sql/ComponentList.h"
@@ -73,78 +75,10 @@ int port_of(const std::string& name) {
     return std::stoi(first_line_of(environment_dir() + "/" + name + ".port"));
 }
 
-// The folder of server NAME of KIND ("pg" or "mariadb"), as test_env.sh
-// places it: below the environment, or where its .location file says.
-std::string server_folder(const std::string& kind, const std::string& name) {
-    const std::string base = environment_dir() + "/" + kind + "-" + name;
-    return std::filesystem::exists(base + ".location") ? first_line_of(base + ".location") : base;
-}
-
-pid_t pg_postmaster(const std::string& cluster) {
-    return std::stoi(first_line_of(server_folder("pg", cluster) + "/data/postmaster.pid"));
-}
-
-pid_t mariadb_server(const std::string& name) {
-    return std::stoi(first_line_of(server_folder("mariadb", name) + "/mariadbd.pid"));
-}
-
-// The processes whose parent is `parent`.
-std::vector<pid_t> children_of(pid_t parent) {
-    std::vector<pid_t> children;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line)) {
-            continue;  // ended meanwhile
-        }
-        // "pid (command) state ppid ...": the command may hold spaces and
-        // parentheses, so the fields are counted from the last ')'.
-        const auto close = line.rfind(')');
-        char state = 0;
-        int ppid = 0;
-        if (close != std::string::npos &&
-            std::sscanf(line.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == parent) {
-            children.push_back(std::stoi(name));
-        }
-    }
-    return children;
-}
-
-// The state letter of /proc/<pid>/task/<tid>/stat, or 0 when it has ended.
-char task_state(const std::filesystem::path& stat_file) {
-    std::ifstream stat(stat_file);
-    std::string line;
-    if (!std::getline(stat, line)) {
-        return 0;
-    }
-    const auto close = line.rfind(')');
-    return close == std::string::npos || close + 2 >= line.size() ? 0 : line[close + 2];
-}
-
-// kill() only starts a stop: each thread stops when it next runs, and on a
-// busy machine a thread of the server may first answer a request that has just
-// arrived. So this waits until every thread of `pid` is stopped.
-bool all_threads_stopped(pid_t pid) {
-    std::error_code error;
-    for (const auto& task :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-        const char state = task_state(task.path() / "stat");
-        // An ended process whose parent has not reaped it (Z, X) does nothing.
-        if (state != 'T' && state != 't' && state != 'Z' && state != 'X' && state != 0) {
-            return false;
-        }
-    }
-    return !error;
-}
-
 // --- outages -----------------------------------------------------------------
 
-// What was paused, let go on at destruction in the reverse order: a failing
-// test never leaves a server stopped.
+// What was paused or silenced, let go on at destruction in the reverse order:
+// a failing test never leaves a server stopped.
 class Outage {
 public:
     Outage() = default;
@@ -152,20 +86,12 @@ public:
     Outage& operator=(const Outage&) = delete;
     ~Outage() { end(); }
 
-    void stop_process(pid_t pid) {
-        if (::kill(pid, SIGSTOP) != 0) {
-            throw std::runtime_error("cannot stop process " + std::to_string(pid) + ": " +
-                                     std::strerror(errno));
-        }
-        on_end([pid] { ::kill(pid, SIGCONT); });
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!all_threads_stopped(pid)) {
-            if (Clock::now() > deadline) {
-                throw std::runtime_error("process " + std::to_string(pid) +
-                                         " did not stop within 10 s");
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+    // One process, such as the backend of a session.
+    void stop_process(pid_t pid) { processes_.stop(pid); }
+
+    // A whole server of the environment (ServerPause's names).
+    void pause_server(const std::string& server) {
+        servers_.push_back(std::make_unique<ServerPause>(server));
     }
 
     void on_end(std::function<void()> resume) { resumes_.push_back(std::move(resume)); }
@@ -175,9 +101,13 @@ public:
             resumes_.back()();
             resumes_.pop_back();
         }
+        processes_.resume();
+        servers_.clear();
     }
 
 private:
+    ServerPause processes_;
+    std::vector<std::unique_ptr<ServerPause>> servers_;
     std::vector<std::function<void()>> resumes_;
 };
 
@@ -442,21 +372,11 @@ TEST(BoundedWaitPostgres, BackendPausedMidSessionAndServerPausedAtLogin) {
                                   },
                                   true});
     expect_bounded_and_recovered({"the postmaster and every backend stopped", data_source, false,
-                                  [](Database&, Outage& outage) {
-                                      // The postmaster first, so that it starts no process that
-                                      // escapes the list.
-                                      const pid_t postmaster = pg_postmaster("wait");
-                                      outage.stop_process(postmaster);
-                                      for (const pid_t child : children_of(postmaster)) {
-                                          outage.stop_process(child);
-                                      }
-                                  }});
+                                  [](Database&, Outage& outage) { outage.pause_server("wait"); }});
 }
 
 TEST(BoundedWaitMariaDb, ServerPausedMidSessionAndAtLogin) {
-    const auto stop_server = [](Database&, Outage& outage) {
-        outage.stop_process(mariadb_server("wait"));
-    };
+    const auto stop_server = [](Database&, Outage& outage) { outage.pause_server("mariadb-wait"); };
     expect_bounded_and_recovered(
         {"server stopped mid-session", "zel_mariadb_wait", true, stop_server});
     expect_bounded_and_recovered(

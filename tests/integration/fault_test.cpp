@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <chrono>
 #include <filesystem>
@@ -407,7 +409,16 @@ std::vector<DamagedBackup> damaged_backups() {
         {"not a component list at all", "backup.txt", write_changed([](const std::string&) {
              return std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
          }),
-         "Unexpected line in backup.txt: \x89PNG"},
+         "Unexpected line 1 in backup.txt"},
+        // Root's own link, so followed, to a file of secrets: no component
+        // list, and nothing of it reaches the message.
+        {"a link to a file of secrets", "backup.txt",
+         [](const std::string&) {
+             write_file("shadow", "root:secret-hash:20228:0:99999:7:::\n");
+             ::chmod("shadow", 0600);
+             std::filesystem::create_symlink("shadow", "backup.txt");
+         },
+         "Unexpected line 1 in backup.txt"},
         // The process runs as root in CI, and permission bits do not stop
         // root from reading. These paths cannot be opened by anyone.
         {"a folder", "backup.txt",

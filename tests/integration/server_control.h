@@ -43,17 +43,21 @@ void resume_server(const std::string& cluster);
 // those already stopped have been continued.
 class ServerPause {
 public:
+    // Pauses nothing yet: see stop().
+    ServerPause() = default;
     explicit ServerPause(const std::string& server);
     ServerPause(const ServerPause&) = delete;
     ServerPause& operator=(const ServerPause&) = delete;
     ~ServerPause();
 
+    // Pauses one more process (one backend of a session, say) and returns
+    // once every thread of it has stopped; it is continued like the rest.
+    void stop(pid_t pid);
+
     // Continues every paused process, in the reverse order; idempotent.
     void resume();
 
 private:
-    void stop(pid_t pid);
-
     std::vector<pid_t> stopped_;
 };
 

@@ -13,12 +13,14 @@
 #include <filesystem>
 #include <limits>
 #include <locale>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "component_list/file_format_error.h"
 #include "quadrupole.h"
 #include "test_support.h"
 #include "zel/Error.h"
@@ -119,12 +121,17 @@ ComponentList stale_list() {
 class ComponentListFile : public ::testing::Test {
 protected:
     // Writes `content`, reads it into `list_` and returns the Error message,
-    // or "" when the read succeeded.
+    // or "" when the read succeeded. `fault_line_` is the line of a format
+    // failure, nothing for any other outcome.
     std::string read_content(const std::string& content) {
         write_file(file_, content);
         list_ = stale_list();
+        fault_line_.reset();
         try {
             list_.read_from_file(file_);
+        } catch (const detail::FileFormatError& e) {
+            fault_line_ = e.line();
+            return e.get_message();
         } catch (const Error& e) {
             return e.get_message();
         }
@@ -143,6 +150,7 @@ protected:
     TempDir dir_;
     const std::string file_ = dir_.file("list.txt");
     ComponentList list_;
+    std::optional<std::size_t> fault_line_;
 };
 
 TEST_F(ComponentListFile, WritesTheSampleListByteForByte) {
@@ -501,6 +509,7 @@ struct ReadFailureCase {
     const char* label;
     std::string content;
     std::string message;  // "{file}" stands for the file name
+    std::size_t line;     // the 1-based line at fault; 0 for the file as a whole
     std::vector<std::string> flag_names;
     std::vector<std::string> component_names;
 };
@@ -519,6 +528,7 @@ TEST_P(ComponentListReadFailure, ThrowsAndKeepsWhatWasReadBefore) {
         expected.replace(placeholder, 6, file_);
     }
     EXPECT_EQ(read_content(GetParam().content), expected);
+    EXPECT_EQ(fault_line_, GetParam().line);
     EXPECT_EQ(list_.flag_names_, GetParam().flag_names);
     EXPECT_EQ(names_of(list_), GetParam().component_names);
 }
@@ -531,144 +541,174 @@ const ReadFailureCase read_failure_cases[] = {
     {"free text between the blocks",
      two_flags + "free  text \n" + one_component,
      "Unexpected line in {file}: free  text",
+     5,
      {"A", "B"},
      {}},
     {"free text after the components",
      one_component + "\t</component>\r\n",
      "Unexpected line in {file}: </component>",
+     19,
      {},
      {"Q1"}},
-    {"tags are case-sensitive",
-     "<FLAG_NAMES>\n",
-     "Unexpected line in {file}: <FLAG_NAMES>",
+    // Before a tag of its own the file may be anything: never quoted.
+    {"tags are case-sensitive", "<FLAG_NAMES>\n", "Unexpected line 1 in {file}", 1, {}, {}},
+    {"tag with inner blank", "<flag_names >\n", "Unexpected line 1 in {file}", 1, {}, {}},
+    {"another file's first line, after blank ones",
+     "\n \t\nroot:*:20228:0:99999:7:::\n<flag_names>\nA\n</flag_names>\n",
+     "Unexpected line 3 in {file}",
+     3,
      {},
      {}},
-    {"tag with inner blank", "<flag_names >\n", "Unexpected line in {file}: <flag_names >", {}, {}},
     {"flag names never closed",
      one_component + "<flag_names>\nA\nB\n",
      "Found no closing </flag_names> tag",
+     21,
      {},
      {"Q1"}},
     {"flag names never closed, last line without line feed",
      "<flag_names>\nA",
      "Found no closing </flag_names> tag",
+     2,
      {},
      {}},
     {"components never closed",
      two_flags + open_with_q1 + "\n  \n",
      "Found no closing </components> tag",
+     23,
      {"A", "B"},
      {}},
     {"components end after a final </component> without line feed",
      two_flags + "<components>\n" + block("Q1").substr(0, block("Q1").size() - 1),
      "Found no closing </components> tag",
+     21,
      {"A", "B"},
      {}},
     {"components end after a block without link-name line",
      "<components>\n<component>\nQ1\nr\nn\ns\ng\nc\nt\nf\n1\n2\n3\n4\n\n</component>",
      "Found no closing </components> tag",
+     16,
      {},
      {}},
     {"input ends inside a component block",
      two_flags + open_with_q1 + "<component>\nQ2\nreal\nname2\n",
      "Cannot parse component list",
+     25,
      {"A", "B"},
      {"Q1"}},
     {"input ends right before the closing tag",
      open_with_q1 + block("Q2").substr(0, block("Q2").size() - 13),
      "Cannot parse component list",
+     32,
      {},
      {"Q1"}},
     {"a line too many in a block",
      open_with_q1 + "<component>\nQ2\nr\nn\ns\ng\nc\nt\nf\n1\n2\n3\n4\n\nlink\nextra\n"
                     "</component>\n</components>\n",
      "Cannot parse component list",
+     33,
      {},
      {"Q1"}},
     {"letters in place of x",
      open_with_q1 + block("Q2", "", "abc") + "</components>\n",
      "Floating point format error",
+     27,
      {},
      {"Q1"}},
     {"empty number line",
      open_with_q1 + block("Q2", "", "") + "</components>\n",
      "Floating point format error",
+     27,
      {},
      {"Q1"}},
     {"blank number line",
      open_with_q1 + block("Q2", "", " \t") + "</components>\n",
      "Floating point format error",
+     27,
      {},
      {"Q1"}},
     {"too large",
      open_with_q1 + block("Q2", "", "1e999") + "</components>\n",
      "Floating point format error",
+     27,
      {},
      {"Q1"}},
     {"too large and negative",
      open_with_q1 + block("Q2", "", "1.5", "-1e999") + "</components>\n",
      "Floating point format error",
+     28,
      {},
      {"Q1"}},
     {"only a subnormal could hold it",
      open_with_q1 + block("Q2", "", "1.5", "2", "1e-320") + "</components>\n",
      "Floating point format error",
+     29,
      {},
      {"Q1"}},
     {"underflow to zero",
      open_with_q1 + block("Q2", "", "1.5", "2", "3", "1e-400") + "</components>\n",
      "Floating point format error",
+     30,
      {},
      {"Q1"}},
     {"bad s",
      open_with_q1 + block("Q2", "", "1", "2", "3", "s") + "</components>\n",
      "Floating point format error",
+     30,
      {},
      {"Q1"}},
     {"hex prefix alone reads as zero, a sign alone does not",
      open_with_q1 + block("Q2", "", "0x", "-") + "</components>\n",
      "Floating point format error",
+     28,
      {},
      {"Q1"}},
     {"blank between flags",
      two_flags + open_with_q1 + block("Q2", "1 0") + "</components>\n",
      "Flag format error",
+     35,
      {"A", "B"},
      {"Q1"}},
     {"carriage return after flags",
      two_flags + open_with_q1 + block("Q2", "10\r") + "</components>\n",
      "Flag format error",
+     35,
      {"A", "B"},
      {"Q1"}},
     {"digit other than 0 and 1",
      two_flags + open_with_q1 + block("Q2", "12") + "</components>\n",
      "Flag format error",
+     35,
      {"A", "B"},
      {"Q1"}},
     {"blank flags line",
      open_with_q1 + block("Q2", " ") + "</components>\n",
      "Flag format error",
+     31,
      {},
      {"Q1"}},
     {"more flags than flag names",
      two_flags + "<components>\n" + block("Q1", "10") + block("Q2", "101") + block("Q3", "1") +
          "</components>\n",
      "{file} is inconsistent: Component Q2 has 3 flags instead of 2 as prescribed by the header",
+     0,
      {"A", "B"},
      {"Q1", "Q2", "Q3"}},
     {"fewer flags than flag names, header after the components",
      "<components>\n" + block("Q1", "1") + "</components>\n" + two_flags,
      "{file} is inconsistent: Component Q1 has 1 flags instead of 2 as prescribed by the header",
+     0,
      {"A", "B"},
      {"Q1"}},
     {"flags without any header",
      "<components>\n" + block("Q1") + block("Q2", "0") + "</components>\n",
      "{file} is inconsistent: Component Q2 has 1 flags instead of 0 as prescribed by the header",
+     0,
      {},
      {"Q1", "Q2"}},
     {"an empty flag name is skipped",
      "<flag_names>\nA\n\nB\n</flag_names>\n<components>\n" + block("Q1", "101") + "</components>\n",
      "{file} is inconsistent: Component Q1 has 3 flags instead of 2 as prescribed by the header",
+     0,
      {"A", "B"},
      {"Q1"}},
 };

@@ -411,9 +411,25 @@ TEST(BackupReader, RefusesDevicesAndNamesWithNul) {
 TEST(BackupReader, FileTextInMessagesIsCutAndEscaped) {
     TempDir dir;
     const std::string path = dir.file("list.txt");
-    write_file(path, "\x1b[2J" + std::string(300, 'x') + "\n");
+    write_file(path, flag_block(1) + "\x1b[2J" + std::string(300, 'x') + "\n");
     EXPECT_EQ(read_error(path),
               "Unexpected line in " + path + ": \\x1b[2J" + std::string(196, 'x') + "...");
+}
+
+// A link that ends at a secret file (/etc/shadow, say, behind a link that
+// another user planted): the file is no component list, and the message gives
+// its line's number and nothing of what the line holds. The backup's own read
+// of such a link is in the fault tests.
+TEST(BackupReader, NeverQuotesAFileThatIsNotAComponentList) {
+    TempDir dir;
+    const std::string secret = dir.file("shadow");
+    write_file(secret, "\n  \nroot:secret-hash:20228:0:99999:7:::\n" + flag_block(1));
+    ::chmod(secret.c_str(), 0600);
+    const std::string link = dir.file("db_component_list_MIRAN.txt");
+    ASSERT_EQ(::symlink(secret.c_str(), link.c_str()), 0);
+    const std::string message = read_error(link);
+    EXPECT_EQ(message, "Unexpected line 3 in " + link);
+    EXPECT_EQ(message.find("secret"), std::string::npos) << message;
 }
 
 TEST(CacheCopies, ForeignSqlInAMessageIsCutAndEscaped) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <iomanip>
 #include <iostream>
 #include <memory>
@@ -42,7 +43,8 @@ struct FacilityReport {
     bool view_exists = false;
     std::vector<std::string> columns;
     std::vector<std::string> flag_names;
-    std::string read_error;
+    std::string read_error;  // the first read of the view that failed
+    bool read = false;       // read_from_db gave `rows`
     std::size_t rows = 0;
     double read_seconds = 0.0;
     std::vector<std::string> findings;  // anything unusual, one sentence each
@@ -50,32 +52,48 @@ struct FacilityReport {
 
 // NULL coordinates reach the list as 0.0, so they are counted in the view.
 std::vector<std::string> null_positions(zel::sql::Database& db, const std::string& view) {
-    zel::sql::Query query = db.send_query(
+    const auto counts = first_row(
+        db,
         "SELECT SUM(CASE WHEN X IS NULL THEN 1 ELSE 0 END), SUM(CASE WHEN Y IS NULL THEN 1 ELSE 0 "
         "END), SUM(CASE WHEN Z IS NULL THEN 1 ELSE 0 END), SUM(CASE WHEN S IS NULL THEN 1 ELSE 0 "
         "END) FROM " +
-        view);
+            view);
     std::vector<std::string> findings;
-    if (!query.fetch_checked()) {
-        return findings;
-    }
     const char* const names[] = {"X", "Y", "Z", "S"};
-    for (int column = 1; column <= 4; ++column) {
-        bool was_null = false;
-        const std::string count = query.get_column_as_string(column, &was_null);
-        if (!was_null && std::atof(count.c_str()) > 0) {
-            findings.push_back(count + " rows with NULL " + names[column - 1] + " (read as 0)");
+    for (std::size_t column = 0; column < counts.size() && column < 4; ++column) {
+        const std::optional<std::string>& count = counts[column];
+        if (count && std::atof(count->c_str()) > 0) {
+            findings.push_back(*count + " rows with NULL " + names[column] + " (read as 0)");
         }
     }
     return findings;
 }
 
+// The text of a failed read of the view, with its SQLSTATE when it has one.
+std::string failure_text(const zel::Error& error) {
+    std::string text = error.get_message();
+    if (const auto* database_error = dynamic_cast<const zel::sql::DatabaseError*>(&error)) {
+        if (!database_error->get_sqlstate().empty()) {
+            text += " (SQLSTATE " + database_error->get_sqlstate() + ")";
+        }
+    }
+    return text;
+}
+
+// Every read of the view runs under the wait limit; the first that fails (a
+// timeout gives the connection up) ends the check of the view as failed.
 FacilityReport check_facility(zel::sql::Database& db, const std::string& facility) {
     FacilityReport report;
     report.facility = zel::sql::standardize_facility_name(facility);
     report.view = zel::sql::component_view_full_name(report.facility);
-    report.columns = db.read_column_names(zel::sql::component_view_name(report.facility),
-                                          zel::sql::component_view_owner);
+    try {
+        report.columns = db.read_column_names(zel::sql::component_view_name(report.facility),
+                                              zel::sql::component_view_owner);
+    } catch (const zel::Error& e) {
+        report.view_exists = true;  // unknown: the failed read is the finding
+        report.read_error = failure_text(e);
+        return report;
+    }
     report.view_exists = !report.columns.empty();
     if (!report.view_exists) {
         report.findings.push_back("the view " + report.view +
@@ -97,10 +115,11 @@ FacilityReport check_facility(zel::sql::Database& db, const std::string& facilit
     try {
         list.read_from_db(db, report.facility);
     } catch (const zel::Error& e) {
-        report.read_error = e.get_message();
+        report.read_error = failure_text(e);
         return report;
     }
     report.read_seconds = seconds_since(start);
+    report.read = true;
     report.rows = list.components_.size();
 
     std::set<std::string> seen;
@@ -125,8 +144,12 @@ FacilityReport check_facility(zel::sql::Database& db, const std::string& facilit
             break;
         }
     }
-    for (std::string& finding : null_positions(db, report.view)) {
-        report.findings.push_back(std::move(finding));
+    try {
+        for (std::string& finding : null_positions(db, report.view)) {
+            report.findings.push_back(std::move(finding));
+        }
+    } catch (const zel::Error& e) {
+        report.read_error = failure_text(e);
     }
     return report;
 }
@@ -164,25 +187,27 @@ std::string status_of(bool answered, const std::string& sqlstate, const std::str
 }
 
 // How far a PostgreSQL standby's replay is behind its primary, in seconds;
-// nothing on a primary or on another DBMS. The statement runs under the
-// server's query time-out of the library.
+// nothing on a primary, on another DBMS, or when the server does not tell.
+// The statement runs under the wait limit.
+// @throws zel::sql::DatabaseError "HYT00" when the standby stops answering.
 std::optional<double> replay_delay(zel::sql::Database& db, const std::string& dbms) {
     if (dbms.find("PostgreSQL") == std::string::npos) {
         return std::nullopt;
     }
     try {
-        zel::sql::Query query = db.send_query(
-            "SELECT CASE WHEN pg_is_in_recovery() THEN "
-            "EXTRACT(EPOCH FROM now() - pg_last_xact_replay_timestamp()) END");
-        if (!query.fetch_checked()) {
+        const auto row =
+            first_row(db,
+                      "SELECT CASE WHEN pg_is_in_recovery() THEN "
+                      "EXTRACT(EPOCH FROM now() - pg_last_xact_replay_timestamp()) END");
+        if (row.empty() || !row[0] || row[0]->empty()) {
             return std::nullopt;
         }
-        bool was_null = false;
-        const std::string text = query.get_column_as_string(1, &was_null);
-        if (was_null || text.empty()) {
-            return std::nullopt;
+        return std::stod(*row[0]);
+    } catch (const zel::sql::DatabaseError& e) {
+        if (e.get_sqlstate() == "HYT00") {
+            throw;
         }
-        return std::stod(text);
+        return std::nullopt;
     } catch (const std::exception&) {
         return std::nullopt;  // the server does not tell
     }
@@ -213,7 +238,14 @@ SourceReport check_standby(const std::string& data_source, const CheckArguments&
         return report;
     }
     report.dbms = driver.dbms_name + " " + driver.dbms_version;
-    report.replay_delay_seconds = replay_delay(db, driver.dbms_name);
+    try {
+        report.replay_delay_seconds = replay_delay(db, driver.dbms_name);
+    } catch (const zel::sql::DatabaseError& e) {
+        report.error = e.get_message();
+        report.sqlstate = e.get_sqlstate();
+        report.status = status_of(false, report.sqlstate, report.error);
+        report.seconds = seconds_since(start);
+    }
     return report;
 }
 
@@ -244,17 +276,32 @@ void print_standbys(const std::vector<SourceReport>& standbys) {
 
 int check(const CheckArguments& args) {
     const std::string password = read_password(args.login, args.data_source);
+    // Each standby is checked on a thread of its own, on a Database of its
+    // own, while the data source is: silent sources wait out their limits
+    // side by side, and the check ends within one limit, not one per source.
+    std::vector<std::future<SourceReport>> standby_checks;
+    for (const std::string& standby : args.standbys) {
+        standby_checks.push_back(std::async(std::launch::async, [&args, &password, standby] {
+            return check_standby(standby, args, password);
+        }));
+    }
+
     zel::sql::Database db(args.data_source, args.login.user, password);
     db.set_wait_limit(wait_limit(args.login));
 
     // The login, timed: the --init-sql statements, or the question for the
-    // driver's and the server's names. Both run under the wait limit.
+    // driver's and the server's names. Both run under the wait limit. A
+    // statement that times out gives the connection up: nothing more is asked
+    // of a server that stopped answering.
     std::string login_error;
     std::string login_sqlstate;
+    bool logged_in = false;
     zel::sql::DriverInfo driver;
+    bool driver_known = false;
     const auto start = Clock::now();
     try {
-        if (!args.login.init_sql.empty()) {
+        if (!args.login.init_sql.empty() && log_in(db)) {
+            logged_in = true;
             run_init_sql(db, args.login);
         }
     } catch (const zel::sql::DatabaseError& e) {
@@ -268,6 +315,7 @@ int check(const CheckArguments& args) {
     if (db.is_connected() || login_error.empty() || login_sqlstate.empty()) {
         try {
             driver = db.get_driver_info();
+            driver_known = true;
         } catch (const zel::sql::DatabaseError& e) {
             if (login_error.empty()) {
                 login_error = e.get_message();
@@ -282,7 +330,7 @@ int check(const CheckArguments& args) {
         }
     }
     const double login_seconds = seconds_since(start);
-    const bool connected = db.is_connected();
+    const bool connected = logged_in || db.is_connected();
     const std::string refusal = connected ? std::string() : db.get_last_connect_error();
 
     std::unique_ptr<FacilityReport> facility;
@@ -290,8 +338,8 @@ int check(const CheckArguments& args) {
         facility = std::make_unique<FacilityReport>(check_facility(db, args.facility));
     }
     std::vector<SourceReport> standbys;
-    for (const std::string& standby : args.standbys) {
-        standbys.push_back(check_standby(standby, args, password));
+    for (std::future<SourceReport>& standby : standby_checks) {
+        standbys.push_back(standby.get());
     }
     const bool standby_failed =
         std::any_of(standbys.begin(), standbys.end(),
@@ -329,6 +377,7 @@ int check(const CheckArguments& args) {
                                {"flag_names", facility->flag_names},
                                {"rows", facility->rows},
                                {"read_seconds", facility->read_seconds},
+                               {"read_error", facility->read_error},
                                {"findings", facility->findings}};
         }
         if (!standbys.empty()) {
@@ -367,12 +416,14 @@ int check(const CheckArguments& args) {
                   << sqlstate_text << '\n';
         return exit_problem;
     }
-    std::cout << "login:       " << login_seconds << " s\n"
-              << "driver:      " << printable(driver.driver_name) << ' '
-              << printable(driver.driver_version) << " (ODBC " << printable(driver.odbc_version)
-              << ")\n"
-              << "dbms:        " << printable(driver.dbms_name) << ' '
-              << printable(driver.dbms_version) << '\n';
+    std::cout << "login:       " << login_seconds << " s\n";
+    if (driver_known) {  // not asked of a server that stopped answering
+        std::cout << "driver:      " << printable(driver.driver_name) << ' '
+                  << printable(driver.driver_version) << " (ODBC " << printable(driver.odbc_version)
+                  << ")\n"
+                  << "dbms:        " << printable(driver.dbms_name) << ' '
+                  << printable(driver.dbms_version) << '\n';
+    }
     if (!login_error.empty()) {
         std::cout << "init-sql:    FAILED: " << printable(login_error) << sqlstate_text << '\n';
         return exit_problem;
@@ -390,12 +441,15 @@ int check(const CheckArguments& args) {
             for (const std::string& flag : facility->flag_names) {
                 flags += (flags.empty() ? "" : " ") + flag;
             }
-            std::cout << "columns:     " << printable(columns) << '\n'
-                      << "flags:       " << printable(flags) << '\n';
-            if (facility->read_error.empty()) {
+            if (!facility->columns.empty()) {
+                std::cout << "columns:     " << printable(columns) << '\n'
+                          << "flags:       " << printable(flags) << '\n';
+            }
+            if (facility->read) {
                 std::cout << "rows:        " << facility->rows << ", read in "
                           << facility->read_seconds << " s\n";
-            } else {
+            }
+            if (!facility->read_error.empty()) {
                 // A failed read is the check failing (exit 1), not something unusual.
                 std::cout << "read:        FAILED: " << printable(facility->read_error) << '\n';
             }

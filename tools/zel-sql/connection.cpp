@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "exit_status.h"
+#include "odbc/bounded_statement.h"
 #include "regular_file.h"
 #include "terminal_text.h"
 
@@ -138,9 +139,40 @@ std::string read_password(const ConnectionOptions& options, const std::string& d
     return std::string();
 }
 
+bool log_in(zel::sql::Database& db) {
+    if (!db.is_connected()) {
+        zel::sql::detail::run_bounded_void(db, [](zel::sql::Database& on) {
+            if (!on.is_connected()) {
+                on.connect();
+            }
+        });
+    }
+    return db.is_connected();
+}
+
+std::vector<std::optional<std::string>> first_row(zel::sql::Database& db, const std::string& sql) {
+    using Row = std::vector<std::optional<std::string>>;
+    return zel::sql::detail::run_statement_bounded<Row>(db, [sql](zel::sql::Database& on) {
+        Row row;
+        zel::sql::Query query = on.send_query(sql);
+        const int columns = query.get_num_result_columns();
+        if (columns > 0 && query.fetch_checked()) {
+            for (int column = 1; column <= columns; ++column) {
+                bool was_null = false;
+                std::string value = query.get_column_as_string(column, &was_null);
+                row.push_back(was_null ? std::nullopt : std::optional(std::move(value)));
+            }
+        }
+        return row;  // the Query ends its statement here, on the helper
+    });
+}
+
 void run_init_sql(zel::sql::Database& db, const ConnectionOptions& options) {
     for (const std::string& sql : options.init_sql) {
-        db.send_query(sql);  // the Query ends its statement at once
+        zel::sql::detail::run_statement_bounded<bool>(db, [sql](zel::sql::Database& on) {
+            on.send_query(sql);  // the Query ends its statement at once
+            return true;
+        });
     }
 }
 

@@ -55,7 +55,24 @@ std::string read_password(const ConnectionOptions& options, const std::string& d
 // connected, Database::get_last_connect_error(). `db` may be null.
 CommandFailure failure_of(const zel::Error& error, const zel::sql::Database* db, int status);
 
+// The tool's own statements (--init-sql, check's questions) run as the
+// library's reads do: the login through the sources, then the statement
+// once, on the source that answered, each call to the server under `db`'s
+// wait limit. A statement is never run again elsewhere: it may write.
+
+// Logs `db` in under its wait limit unless it is connected; true when it is.
+// A refused login leaves it unconnected (get_last_connect_error() says why).
+// @throws zel::sql::DatabaseError "HYT00" when the login is overdue.
+bool log_in(zel::sql::Database& db);
+
+// The first row of `sql`, each value as text, std::nullopt for NULL; empty
+// when `sql` gives no row; the rest is not read.
+// @throws what send_query() and fetch_checked() throw, and "HYT00" when an
+// answer is overdue (the connection is then given up).
+std::vector<std::optional<std::string>> first_row(zel::sql::Database& db, const std::string& sql);
+
 // Runs the --init-sql statements on `db`, in order; the first one logs in.
+// @throws as first_row().
 void run_init_sql(zel::sql::Database& db, const ConnectionOptions& options);
 
 // The refusal of a command line password, said once for every spelling.

@@ -10,9 +10,9 @@
 #include <optional>
 #include <sstream>
 
-#include "backup_fault.h"
 #include "commands.h"
 #include "component_columns.h"
+#include "component_list/file_format_error.h"
 #include "connection.h"
 #include "exit_status.h"
 #include "json_output.h"
@@ -139,32 +139,20 @@ void show(const std::string& source, const ConnectionOptions& login, bool json) 
     }
 }
 
-// True when the library's message says that it could not read `file` at all,
-// rather than that its bytes are not a component list.
-bool is_unreadable(const std::string& message) {
-    for (const char* prefix : {"Unable to open ", "Unable to use ", "Out of memory while reading ",
-                               "Error while reading "}) {
-        if (message.rfind(prefix, 0) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
+// A file the library read and found not to be a component list is a finding
+// (1), with the line at fault when the fault has one; a file it could not read
+// at all is the trouble of an input (2).
 int verify(const std::string& file, bool json) {
     zel::sql::ComponentList list;
     std::string failure;
-    std::optional<FaultLine> fault;
+    std::size_t fault_line = 0;  // 1-based; 0 when the fault has no line
     try {
         list.read_from_file(file);
-    } catch (const zel::Error& e) {
+    } catch (const zel::sql::detail::FileFormatError& e) {
         failure = e.get_message();
-        if (is_unreadable(failure)) {
-            throw CommandFailure(failure, exit_usage);
-        }
-        // Only a file the library has read as a whole is scanned again, with
-        // the same bounds: never a FIFO or a device.
-        fault = locate_backup_fault(file);
+        fault_line = e.line();
+    } catch (const zel::Error& e) {
+        throw CommandFailure(e.get_message(), exit_usage);
     }
     if (json) {
         Json out;
@@ -175,9 +163,8 @@ int verify(const std::string& file, bool json) {
             out["flags"] = list.flag_names_.size();
         } else {
             out["error"] = failure;
-            if (fault) {
-                out["line"] = fault->number;
-                out["line_text"] = fault->text;
+            if (fault_line != 0) {
+                out["line"] = fault_line;
             }
         }
         std::cout << json_text(out) << '\n';
@@ -186,9 +173,8 @@ int verify(const std::string& file, bool json) {
                   << list.flag_names_.size() << " flags\n";
     } else {
         std::cout << printable(file) << ": not readable: " << printable(failure) << '\n';
-        if (fault) {
-            std::cout << printable(file) << ":" << fault->number << ": " << printable(fault->text)
-                      << '\n';
+        if (fault_line != 0) {
+            std::cout << printable(file) << ":" << fault_line << ": the line at fault\n";
         }
     }
     return failure.empty() ? exit_ok : exit_problem;

@@ -89,6 +89,14 @@ struct PreparedStatementAccess;  // internal: statements prepared for bound para
 /// ever used by two threads at once. With set_wait_limit(0) no thread is
 /// started and every call runs on the caller's thread.
 ///
+/// Ending the process while a given-up call still runs. Such a helper is
+/// detached, and the driver's libraries are torn down as the process exits:
+/// a hung call that happens to return during that teardown may crash inside
+/// the driver. A program that can wait before it exits (a test, a tool that
+/// writes a report) waits until get_source_states() shows given_up_calls 0
+/// for every source; one that cannot wait ends with _exit() or quick_exit(),
+/// which run no teardown.
+///
 /// Standbys. add_standby() names further data sources that hold a copy of the
 /// same data. Every connect tries the sources in order (get_data_sources(),
 /// or shuffled, see set_source_order()) and stays with the first that logs

@@ -29,6 +29,9 @@ struct SourceState {
     std::chrono::system_clock::time_point held_back_until{};
     /// Its last failure; empty when it last answered or was never tried.
     std::string last_error;
+    /// Calls given up on it after a timeout whose helper threads are still
+    /// blocked in the driver; 0 once each of them has returned.
+    int given_up_calls = 0;
 };
 
 }  // namespace zel::sql
