@@ -159,22 +159,24 @@ std::vector<ResultColumn> describe_columns(sql::Query& query, std::size_t count)
         ResultColumn& column = columns[index];
         const auto number = static_cast<SQLUSMALLINT>(index + 1);
         SQLSMALLINT name_length = 0;
-        // Most names fit the first buffer; a longer one is asked for again
-        // whole, its length now known.
+        // Most names fit the first buffer. A name that fills it is asked for
+        // again in a larger one: some drivers tell the length of what they
+        // wrote rather than of the whole name.
+        constexpr std::size_t longest = 32767;  // what SQLSMALLINT can tell
         std::string name(256, '\0');
-        SQLRETURN code =
-            SQLDescribeCol(statement, number, reinterpret_cast<SQLCHAR*>(name.data()),
-                           static_cast<SQLSMALLINT>(name.size()), &name_length, &column.sql_type,
-                           &column.size, &column.decimal_digits, &column.nullable);
-        if (sql::odbc::succeeded(code) && static_cast<std::size_t>(name_length) >= name.size()) {
-            name.assign(static_cast<std::size_t>(name_length) + 1, '\0');
+        SQLRETURN code = SQL_ERROR;
+        for (;;) {
             code = SQLDescribeCol(statement, number, reinterpret_cast<SQLCHAR*>(name.data()),
                                   static_cast<SQLSMALLINT>(name.size()), &name_length,
                                   &column.sql_type, &column.size, &column.decimal_digits,
                                   &column.nullable);
+            const auto told = static_cast<std::size_t>(std::max<SQLSMALLINT>(name_length, 0));
+            if (!sql::odbc::succeeded(code) || told + 1 < name.size() || name.size() >= longest) {
+                name.resize(std::min(told, name.size() - 1));
+                break;
+            }
+            name.assign(std::min(std::max(told + 1, name.size() * 2), longest), '\0');
         }
-        name.resize(std::min(name.size() - 1,
-                             static_cast<std::size_t>(std::max<SQLSMALLINT>(name_length, 0))));
         column.name = std::move(name);
         if (!sql::odbc::succeeded(code)) {
             sql::odbc::throw_statement_error(

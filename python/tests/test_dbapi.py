@@ -13,7 +13,7 @@ import pandas
 import pytest
 
 import zel_sql
-from conftest import MARIADB, PG, READER, READER_PASSWORD
+from conftest import MARIADB, PG, READER, READER_PASSWORD, SQLITE
 from test_database import StoppedBackend
 from test_types import KINDS, TYPES, per_backend
 
@@ -246,6 +246,14 @@ def test_description_names_each_column_and_its_type_object(backend):
         assert cursor.rowcount == 0 and cursor.fetchall() == []
         cursor.execute("INSERT INTO described (i) VALUES (?)", (1,))
         assert cursor.description is None
+
+
+def test_description_keeps_a_long_column_name_whole():
+    # Beyond the first buffer the name is asked for again; SQLite sets no limit.
+    name = "n" * 300 + "_end"
+    with _connect(SQLITE) as con:
+        cursor = con.cursor().execute(f'SELECT 1 AS "{name}", 2 AS short')
+        assert [column[0] for column in cursor.description] == [name, "short"]
 
 
 # One fetch call after another on the three sample rows, with what each gives.
