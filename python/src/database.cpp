@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "numpy_query.h"
+#include "odbc/bounded_statement.h"
+#include "parameters.h"
 #include "query_result.h"
 #include "text.h"
 #include "typed_rows.h"
@@ -317,8 +319,10 @@ void bind_database(py::module_& module) {
         "with the login's SQLSTATE when the login is refused.");
     cls.def(
         "query",
-        [](LockedDatabase& self, const Text& sql) { return query_typed_rows(self, sql.bytes); },
-        py::arg("sql"),
+        [](LockedDatabase& self, const Text& sql, const py::object& parameters) {
+            return query_typed_rows(self, sql.bytes, BoundParameters::from_python(parameters));
+        },
+        py::arg("sql"), py::arg("parameters") = py::tuple(),
         "Every row of `sql`: a list of tuples of Python values by the column's SQL type, as "
         "pyodbc gives them: int for integer types, float for REAL/FLOAT/DOUBLE, "
         "decimal.Decimal for DECIMAL/NUMERIC, str for character types (bytes that are no "
@@ -329,7 +333,83 @@ void bind_database(py::module_& module) {
         "without a result set is "
         "executed and gives []. Waits for each answer of the database at most wait_limit. "
         "Raises DatabaseError when the driver refuses it or an answer is overdue (sqlstate "
-        "\"HYT00\"), ValueError for an `sql` with a NUL, before anything is sent.");
+        "\"HYT00\"), ValueError for an `sql` with a NUL, before anything is sent.\n\n"
+        "`parameters`: the values of the SQL text's ? markers, in order, sent as bound "
+        "parameters (never formatted into the text): None, bool, int, float, "
+        "decimal.Decimal, str, bytes, bytearray, memoryview, datetime.date, datetime.time or "
+        "datetime.datetime; any other type raises ProgrammingError naming its position.");
+    cls.def(
+        "_run",
+        [](LockedDatabase& self, const Text& sql, const py::object& parameters) {
+            StatementResult result =
+                run_statement(self, sql.bytes, BoundParameters::from_python(parameters));
+            py::object description = py::none();
+            if (!result.columns.empty()) {
+                py::list columns;
+                for (const ResultColumn& column : result.columns) {
+                    py::object nullable = py::none();
+                    if (column.nullable != SQL_NULLABLE_UNKNOWN) {
+                        nullable = py::bool_(column.nullable == SQL_NULLABLE);
+                    }
+                    columns.append(py::make_tuple(to_str(column.name), column.sql_type, column.size,
+                                                  column.decimal_digits, nullable));
+                }
+                description = std::move(columns);
+            }
+            py::list rows = to_python_rows(result);
+            return py::make_tuple(description, rows, result.row_count);
+        },
+        py::arg("sql"), py::arg("parameters") = py::tuple(),
+        "For zel_sql.Cursor: runs `sql` with `parameters` as query() does and gives "
+        "(columns, rows, row_count): columns None for a statement without a result set, else "
+        "(name, SQL type number, size, decimal digits, nullable or None) per column; "
+        "row_count the rows read, or the rows changed (-1: unknown).");
+    cls.def(
+        "_run_many",
+        [](LockedDatabase& self, const Text& sql, const py::iterable& seq_of_parameters) {
+            refuse_nul(sql.bytes, "sql");
+            // Every row converted before anything is sent.
+            auto rows = std::make_shared<std::vector<BoundParameters>>();
+            for (const py::handle parameters : seq_of_parameters) {
+                rows->push_back(BoundParameters::from_python(parameters));
+            }
+            if (rows->empty()) {
+                return 0LL;
+            }
+            return self.use([&](sql::Database& database) {
+                return sql::detail::run_statement_bounded<long long>(
+                    database, [text = sql.bytes, rows](sql::Database& on) {
+                        return execute_many(on, text, *rows);
+                    });
+            });
+        },
+        py::arg("sql"), py::arg("seq_of_parameters"),
+        "For zel_sql.Cursor.executemany: runs `sql` prepared once, once per sequence of "
+        "parameters, under the wait limit for each answer; gives the sum of the rows changed, "
+        "-1 when unknown.");
+    cls.def_property(
+        "autocommit",
+        [](LockedDatabase& self) {
+            return self.use([](sql::Database& database) { return database.get_autocommit(); });
+        },
+        [](LockedDatabase& self, bool on) {
+            self.use([on](sql::Database& database) { database.set_autocommit(on); });
+        },
+        "True (the default): every statement is committed on its own. False: the statements "
+        "since the last commit() or rollback() form one transaction, which only commit() "
+        "stores. Switching it on commits an open transaction. Bounded by wait_limit.");
+    cls.def(
+        "commit",
+        [](LockedDatabase& self) { self.use([](sql::Database& database) { database.commit(); }); },
+        "Stores the open transaction; nothing in autocommit mode. Raises OperationalError "
+        "(sqlstate \"08S01\") when the transaction was lost with its connection since the "
+        "last commit() or rollback(): nothing of it was stored; call rollback() to go on.");
+    cls.def(
+        "rollback",
+        [](LockedDatabase& self) {
+            self.use([](sql::Database& database) { database.rollback(); });
+        },
+        "Undoes the open transaction and forgets a lost one; nothing in autocommit mode.");
     bind_query_numpy(cls);
     cls.def(
         "read_with_cache",

@@ -10,12 +10,14 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "numpy_columns.h"
 #include "odbc/bounded_statement.h"
+#include "parameters.h"
 #include "text.h"
 #include "zel/Error.h"
 #include "zel/sql/Query.h"
@@ -148,18 +150,22 @@ py::dict to_arrays(ReadResult& result) {
 void bind_query_numpy(py::class_<LockedDatabase>& cls) {
     cls.def(
         "query_numpy",
-        [](LockedDatabase& self, const Text& sql) {
+        [](LockedDatabase& self, const Text& sql, const py::object& parameters) {
             refuse_nul(sql.bytes, "sql");
+            // Shared with the helper that runs the statement, which may
+            // outlive a timeout.
+            auto bound =
+                std::make_shared<BoundParameters>(BoundParameters::from_python(parameters));
             ReadResult result = self.use([&](sql::Database& database) {
                 return sql::detail::run_statement_bounded<ReadResult>(
-                    database, [text = sql.bytes](sql::Database& on) {
-                        sql::Query query = on.send_query(text);
+                    database, [text = sql.bytes, bound](sql::Database& on) {
+                        sql::Query query = execute_statement(on, text, *bound);
                         return numpy_columns::read_columns(query);
                     });
             });
             return to_arrays(result);
         },
-        py::arg("sql"),
+        py::arg("sql"), py::arg("parameters") = py::tuple(),
         "Every row of `sql` as columns: a dict of column name -> NumPy array, in column "
         "order. Integer columns give int64 arrays, or float64 with NaN for NULL when the "
         "column holds a NULL; REAL, FLOAT, DOUBLE, DECIMAL and NUMERIC columns float64 with NaN "
@@ -172,7 +178,8 @@ void bind_query_numpy(py::class_<LockedDatabase>& cls) {
         "driver refuses the statement or warns about a value. The rows are fetched without the "
         "GIL; many rows per fetch when every column is a number. Waits for each answer of the "
         "database at most wait_limit, as query(). Raises ValueError for an `sql` with a NUL, "
-        "before anything is sent.");
+        "before anything is sent. `parameters`: the values of the ? markers, sent as bound "
+        "parameters, as query() takes them.");
 }
 
 }  // namespace zel::python

@@ -2,16 +2,20 @@
 
 #include <datetime.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "odbc/bounded_statement.h"
+#include "odbc/odbc_rules.h"
+#include "odbc/query_statement.h"
 #include "text.h"
 #include "typed_fetch.h"
 #include "zel/sql/Query.h"
@@ -147,11 +151,50 @@ private:
     std::unique_ptr<RecentValues> recent_ = std::make_unique<RecentValues>();
 };
 
-// Every row of a statement, read on the database's side of the wait limit.
-struct FetchedRows {
-    std::size_t columns = 0;
-    std::vector<RowChunk> chunks;
-};
+// The result columns of the executed `query`, which has `count` of them.
+std::vector<ResultColumn> describe_columns(sql::Query& query, std::size_t count) {
+    const SQLHSTMT statement = sql::detail::QueryStatementAccess::handle(query);
+    std::vector<ResultColumn> columns(count);
+    for (std::size_t index = 0; index < count; ++index) {
+        ResultColumn& column = columns[index];
+        const auto number = static_cast<SQLUSMALLINT>(index + 1);
+        SQLSMALLINT name_length = 0;
+        // Most names fit the first buffer. A name that fills it is asked for
+        // again in a larger one: some drivers tell the length of what they
+        // wrote rather than of the whole name.
+        constexpr std::size_t longest = 32767;  // what SQLSMALLINT can tell
+        std::string name(256, '\0');
+        SQLRETURN code = SQL_ERROR;
+        for (;;) {
+            code = SQLDescribeCol(statement, number, reinterpret_cast<SQLCHAR*>(name.data()),
+                                  static_cast<SQLSMALLINT>(name.size()), &name_length,
+                                  &column.sql_type, &column.size, &column.decimal_digits,
+                                  &column.nullable);
+            const auto told = static_cast<std::size_t>(std::max<SQLSMALLINT>(name_length, 0));
+            if (!sql::odbc::succeeded(code) || told + 1 < name.size() || name.size() >= longest) {
+                name.resize(std::min(told, name.size() - 1));
+                break;
+            }
+            name.assign(std::min(std::max(told + 1, name.size() * 2), longest), '\0');
+        }
+        column.name = std::move(name);
+        if (!sql::odbc::succeeded(code)) {
+            sql::odbc::throw_statement_error(
+                statement, "Unable to describe column " + std::to_string(number) + ": ");
+        }
+    }
+    return columns;
+}
+
+// The rows a statement without a result set changed; -1 when unknown.
+long long changed_rows(sql::Query& query) {
+    SQLLEN count = -1;
+    if (!sql::odbc::succeeded(
+            SQLRowCount(sql::detail::QueryStatementAccess::handle(query), &count))) {
+        return -1;
+    }
+    return count < 0 ? -1 : static_cast<long long>(count);
+}
 
 void append_rows(const RowChunk& chunk, std::vector<ColumnConverter>& converters, py::list& rows) {
     const std::size_t columns = chunk.columns.size();
@@ -175,41 +218,62 @@ void append_rows(const RowChunk& chunk, std::vector<ColumnConverter>& converters
 
 }  // namespace
 
-py::list query_typed_rows(LockedDatabase& database, const std::string& sql) {
+StatementResult run_statement(LockedDatabase& database, const std::string& sql,
+                              const BoundParameters& parameters) {
     refuse_nul(sql, "sql");
+    // Shared with the helper that runs the statement, which may outlive a
+    // timeout; bound there, on its own copy.
+    auto bound = std::make_shared<BoundParameters>(parameters);
+    // Read whole under the wait limit, then turned into Python objects: a
+    // read that is given up leaves nothing behind that Python would have to
+    // wait for.
+    return database.use([&](sql::Database& db) {
+        return sql::detail::run_statement_bounded<StatementResult>(
+            db, [sql, bound](sql::Database& on) {
+                StatementResult out;
+                sql::Query query = execute_statement(on, sql, *bound);
+                TypedFetch fetch(query);
+                out.columns = describe_columns(query, fetch.columns());
+                if (out.columns.empty()) {
+                    out.row_count = changed_rows(query);
+                    return out;
+                }
+                RowChunk chunk;
+                std::size_t rows = 0;
+                while (fetch.read_chunk(chunk, chunk_rows, chunk_bytes)) {
+                    rows += chunk.rows;
+                    out.chunks.push_back(std::move(chunk));
+                    chunk = RowChunk{};
+                }
+                out.row_count = static_cast<long long>(rows);
+                return out;
+            });
+    });
+}
+
+py::list to_python_rows(StatementResult& result) {
     if (PyDateTimeAPI == nullptr) {
         PyDateTime_IMPORT;
         checked(reinterpret_cast<PyObject*>(PyDateTimeAPI));
     }
     const py::object decimal_class = py::module_::import("decimal").attr("Decimal");
-    // Read whole under the wait limit, then turned into Python objects: a
-    // read that is given up leaves nothing behind that Python would have to
-    // wait for.
-    FetchedRows fetched = database.use([&](sql::Database& db) {
-        return sql::detail::run_statement_bounded<FetchedRows>(db, [sql](sql::Database& on) {
-            FetchedRows out;
-            sql::Query query = on.send_query(sql);
-            TypedFetch fetch(query);
-            out.columns = fetch.columns();
-            RowChunk chunk;
-            while (fetch.read_chunk(chunk, chunk_rows, chunk_bytes)) {
-                out.chunks.push_back(std::move(chunk));
-                chunk = RowChunk{};
-            }
-            return out;
-        });
-    });
     py::list rows;
     std::vector<ColumnConverter> converters;
-    converters.reserve(fetched.columns);
-    for (std::size_t column = 0; column < fetched.columns; ++column) {
+    converters.reserve(result.columns.size());
+    for (std::size_t column = 0; column < result.columns.size(); ++column) {
         converters.emplace_back(decimal_class);
     }
-    for (RowChunk& chunk : fetched.chunks) {
+    for (RowChunk& chunk : result.chunks) {
         append_rows(chunk, converters, rows);
         chunk = RowChunk{};  // its buffers are not needed any more
     }
     return rows;
+}
+
+py::list query_typed_rows(LockedDatabase& database, const std::string& sql,
+                          const BoundParameters& parameters) {
+    StatementResult result = run_statement(database, sql, parameters);
+    return to_python_rows(result);
 }
 
 }  // namespace zel::python

@@ -1,28 +1,62 @@
 #ifndef ZEL_SQL_PYTHON_TYPED_ROWS_H_
 #define ZEL_SQL_PYTHON_TYPED_ROWS_H_
 
-// The rows of Database.query(): a list of tuples of Python values by each
-// column's SQL type, as pyodbc gives them. The rows are read whole under the
-// Database's wait limit with the GIL released, into compact chunks
-// (typed_fetch.h); the chunks are then turned into tuples with the GIL held,
-// each dropped once it is turned.
+// The rows of Database.query() and of a DB API cursor: a list of tuples of
+// Python values by each column's SQL type, as pyodbc gives them. The
+// statement runs and its rows are read whole under the Database's wait limit
+// with the GIL released, into compact chunks (typed_fetch.h); the chunks are
+// then turned into tuples with the GIL held, each dropped once it is turned.
 
 #include <pybind11/pybind11.h>
+#include <sql.h>
 
 #include <string>
+#include <vector>
 
 #include "database.h"
+#include "parameters.h"
+#include "typed_fetch.h"
 
 namespace zel::python {
 
-/// Every row of `sql` on `database` as a list of tuples: int, float,
-/// decimal.Decimal, str, bytes, datetime.date, datetime.time,
-/// datetime.datetime or bool by the column's type, None for NULL. A
-/// statement without a result set is executed and gives []. Needs the GIL;
-/// lets go of it while the database works.
+/// What the driver declares of one result column (SQLDescribeCol).
+struct ResultColumn {
+    std::string name;
+    SQLSMALLINT sql_type = 0;
+    SQLULEN size = 0;
+    SQLSMALLINT decimal_digits = 0;
+    SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
+};
+
+/// One statement executed and read whole, not yet turned into Python values.
+struct StatementResult {
+    /// Empty for a statement without a result set.
+    std::vector<ResultColumn> columns;
+    std::vector<RowChunk> chunks;
+    /// The rows read for a result set; else what SQLRowCount tells of the
+    /// rows changed, -1 when the driver does not know.
+    long long row_count = -1;
+};
+
+/// Runs `sql` with `parameters` once on `database` and reads its result
+/// whole, under the wait limit. Needs the GIL only to be let go of.
 /// @throws ValueError for an `sql` with a NUL, before anything is sent;
-/// zel::sql::DatabaseError with SQLSTATE "HYT00" when an answer is overdue.
-pybind11::list query_typed_rows(LockedDatabase& database, const std::string& sql);
+/// zel::sql::DatabaseError with SQLSTATE "HYT00" when an answer is overdue,
+/// or as the driver refuses the statement.
+StatementResult run_statement(LockedDatabase& database, const std::string& sql,
+                              const BoundParameters& parameters);
+
+/// The rows of `result` as a list of tuples: int, float, decimal.Decimal,
+/// str, bytes, datetime.date, datetime.time, datetime.datetime or bool by
+/// the column's type, None for NULL. Empties `result`'s chunks as it goes.
+/// Needs the GIL.
+pybind11::list to_python_rows(StatementResult& result);
+
+/// Every row of `sql` with `parameters` on `database`: run_statement() then
+/// to_python_rows(). A statement without a result set is executed and gives
+/// [].
+pybind11::list query_typed_rows(LockedDatabase& database, const std::string& sql,
+                                const BoundParameters& parameters);
 
 }  // namespace zel::python
 

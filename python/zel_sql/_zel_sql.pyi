@@ -1,8 +1,9 @@
 """The component list of an accelerator facility and cached database reads, from libzel_sql."""
 
 import datetime
+import decimal
 import os
-from typing import Any, Iterator, Literal, Sequence
+from typing import Any, Iterable, Iterator, Literal, Sequence
 
 import numpy.typing
 
@@ -15,6 +16,11 @@ _SourceOrder = Literal["listed", "random"]
 _Standby = str | tuple[str, str, str]
 _FilePath = str | os.PathLike[str]
 _TextRow = tuple[str | None, ...]
+# A value sent as a bound parameter.
+_Parameter = (
+    None | bool | int | float | decimal.Decimal | str | bytes | bytearray | memoryview
+    | datetime.date | datetime.time | datetime.datetime
+)
 # A row of Database.query(): int, float, decimal.Decimal, str, bytes, bool,
 # datetime.date, datetime.time, datetime.datetime or None, by column type.
 _Row = tuple[Any, ...]
@@ -126,10 +132,25 @@ class Database(metaclass=_pybind11_type):
         """Why the most recent login was refused; "" after a successful one."""
     def driver_info(self) -> dict[str, str]:
         """Names and versions of the driver and the server: driver_name, driver_version, odbc_version, dbms_name, dbms_version."""
-    def query(self, sql: str) -> list[_Row]:
-        """Every row of `sql`, each value typed by its column's SQL type, None for NULL."""
-    def query_numpy(self, sql: str) -> _Columns:
+    def query(self, sql: str, parameters: Sequence[_Parameter] = ()) -> list[_Row]:
+        """Every row of `sql`, each value typed by its column's SQL type, None for NULL; `parameters` are the values of its ? markers."""
+    def query_numpy(self, sql: str, parameters: Sequence[_Parameter] = ()) -> _Columns:
         """Every row of `sql` as one NumPy array per column; {} without a result set."""
+    def _run(
+        self, sql: str, parameters: Sequence[_Parameter] = ()
+    ) -> tuple[list[tuple[str, int, int, int, bool | None]] | None, list[_Row], int]:
+        """For zel_sql.Cursor: (columns or None, rows, row count) of one statement."""
+    def _run_many(self, sql: str, seq_of_parameters: Iterable[Sequence[_Parameter]]) -> int:
+        """For zel_sql.Cursor.executemany: the sum of the rows changed, -1 when unknown."""
+    @property
+    def autocommit(self) -> bool:
+        """True: every statement is committed on its own; False: commit() ends a transaction."""
+    @autocommit.setter
+    def autocommit(self, on: bool) -> None: ...
+    def commit(self) -> None:
+        """Stores the open transaction; nothing in autocommit mode."""
+    def rollback(self) -> None:
+        """Undoes the open transaction and forgets a lost one; nothing in autocommit mode."""
     def read_with_cache(
         self,
         sql: str,

@@ -258,6 +258,16 @@ void Database::connect_active() {
         last_connect_error_.clear();
         last_connect_sqlstate_.clear();
         last_connect_native_ = 0;
+        if (!autocommit_) {
+            try {
+                apply_autocommit();
+            } catch (...) {
+                // A connection that would commit every statement on its own
+                // is not the one asked for.
+                disconnect();
+                throw;
+            }
+        }
         return;
     }
     const odbc::Diagnostics refusal = odbc::collect_diagnostics(SQL_HANDLE_DBC, conn_handle_());
@@ -268,6 +278,11 @@ void Database::connect_active() {
 
 void Database::disconnect() noexcept {
     if (connected_) {
+        if (!autocommit_) {
+            // Drivers refuse to disconnect inside a transaction.
+            SQLEndTran(SQL_HANDLE_DBC, conn_handle_(), SQL_ROLLBACK);
+            transaction_open_ = false;
+        }
         SQLDisconnect(conn_handle_());
     }
     connected_ = false;
@@ -279,6 +294,7 @@ void Database::prepare_connection() {
     } else if (connection_is_dead(conn_handle_())) {
         // The server went away (restarted, or this session was ended): log in
         // again rather than fail every statement from now on.
+        note_connection_lost();
         disconnect();
         connect();
     }
@@ -302,7 +318,9 @@ Query Database::send_query(const std::string& query) {
     util::check_no_nul(query, "Invalid SQL text");
     detail::run_bounded_void(*this, [](Database& db) { db.prepare_connection(); });
     try {
-        return Query(query, conn_handle_);
+        Query executed(query, conn_handle_);
+        note_statement();
+        return executed;
     } catch (const DatabaseError&) {
         throw;
     } catch (const Error& e) {
@@ -313,6 +331,8 @@ Query Database::send_query(const std::string& query) {
 Procedure Database::get_procedure(std::string procedure) {
     util::check_no_nul(procedure, "Invalid SQL text");
     detail::run_bounded_void(*this, [](Database& db) { db.prepare_connection(); });
+    // Executed later by the caller: counted as sent already.
+    note_statement();
     try {
         return Procedure(std::move(procedure), conn_handle_);
     } catch (const DatabaseError&) {

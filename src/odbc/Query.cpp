@@ -2,7 +2,10 @@
 
 #include <utility>
 
+#include "odbc/bounded_wait.h"
 #include "odbc/connection_state.h"
+#include "odbc/odbc_rules.h"
+#include "util/string.h"
 
 namespace zel::sql {
 
@@ -12,6 +15,19 @@ Query::Query(const std::string& query, const ConnectionHandle& connection_handle
       query_(query) {
     statement_.alloc(connection_handle);
     statement_.send_query(query_);
+}
+
+Query::Query(const std::string& query, const ConnectionHandle& connection_handle, Unexecuted)
+    : connection_(connection_handle()),
+      connection_state_(detail::state_of(connection_handle)),
+      query_(query) {
+    statement_.alloc(connection_handle);
+    detail::note_wait(detail::WaitStep::execute);  // some drivers prepare on the server
+    const SQLRETURN code =
+        SQLPrepare(statement_(), odbc::sql_text(query_), static_cast<SQLINTEGER>(query_.size()));
+    if (!odbc::succeeded(code)) {
+        odbc::throw_statement_error(statement_(), "Query failed: ", util::cat(" (", query_, ")"));
+    }
 }
 
 Query::Query(Query&& other) noexcept

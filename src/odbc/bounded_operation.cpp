@@ -115,6 +115,9 @@ Attempt BoundedOperation::attempt(Database& db, const std::function<void(Databas
     helper_db->last_connect_error_ = db.last_connect_error_;
     helper_db->last_connect_sqlstate_ = db.last_connect_sqlstate_;
     helper_db->last_connect_native_ = db.last_connect_native_;
+    helper_db->autocommit_ = db.autocommit_;
+    helper_db->transaction_open_ = db.transaction_open_;
+    helper_db->transaction_lost_ = db.transaction_lost_;
     db.connected_ = false;
 
     const auto take_back = [&db, &helper_db] {
@@ -125,6 +128,9 @@ Attempt BoundedOperation::attempt(Database& db, const std::function<void(Databas
         db.last_connect_sqlstate_ = std::move(helper_db->last_connect_sqlstate_);
         db.last_connect_native_ = helper_db->last_connect_native_;
         db.login_failed_ = helper_db->login_failed_;
+        db.autocommit_ = helper_db->autocommit_;
+        db.transaction_open_ = helper_db->transaction_open_;
+        db.transaction_lost_ = helper_db->transaction_lost_;
         helper_db->connected_ = false;
     };
     BoundedOutcome outcome;
@@ -141,6 +147,7 @@ Attempt BoundedOperation::attempt(Database& db, const std::function<void(Databas
         if (handed_over) {
             handed_over->given_up.store(true, std::memory_order_release);
         }
+        db.note_connection_lost();
         return Attempt{
             source.data_source, AttemptOutcome::timed_out,
             std::make_exception_ptr(DatabaseError(

@@ -170,6 +170,14 @@ const char* name_of(Fn fn) {
             return "SQLColAttribute";
         case Fn::set_pos:
             return "SQLSetPos";
+        case Fn::end_tran:
+            return "SQLEndTran";
+        case Fn::prepare:
+            return "SQLPrepare";
+        case Fn::execute:
+            return "SQLExecute";
+        case Fn::num_params:
+            return "SQLNumParams";
     }
     return "?";
 }
@@ -388,6 +396,7 @@ SQLHANDLE Call::handle() const {
         case Fn::alloc_handle:
         case Fn::free_handle:
         case Fn::get_diag_rec:
+        case Fn::end_tran:
             return const_cast<void*>(pointer(1));
         default:
             return const_cast<void*>(pointer(0));

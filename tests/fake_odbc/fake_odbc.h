@@ -97,6 +97,10 @@ enum class Fn {
     get_info,          ///< SQLGetInfo
     get_functions,     ///< SQLGetFunctions
     col_attribute,     ///< SQLColAttribute (SQL_DESC_UNSIGNED only: every column is signed)
+    end_tran,          ///< SQLEndTran (on a connection)
+    prepare,           ///< SQLPrepare
+    execute,           ///< SQLExecute: runs the prepared text as SQLExecDirect would
+    num_params,        ///< SQLNumParams: the prepared text's question marks
 };
 
 /// "SQLAllocHandle" and so on.

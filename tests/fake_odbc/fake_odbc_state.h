@@ -85,6 +85,7 @@ struct HandleState {
     bool dead = false;         ///< the driver found the link broken
 
     // Statement.
+    std::string prepared;  ///< the text of the last SQLPrepare
     std::map<SQLINTEGER, long long> attributes;
     std::optional<Cursor> cursor;
     std::map<SQLUSMALLINT, ColumnBinding> columns;

@@ -722,6 +722,28 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC ConnectionHandle) {
                });
 }
 
+SQLRETURN SQL_API SQLEndTran(SQLSMALLINT HandleType, SQLHANDLE Handle, SQLSMALLINT CompletionType) {
+    Call call = make_call(
+        Fn::end_tran, {number_arg(HandleType), pointer_arg(Handle), number_arg(CompletionType)});
+    if (HandleType != SQL_HANDLE_DBC) {
+        // The library ends transactions per connection only.
+        fake_odbc::detail::next_outcome(Fn::end_tran);
+        call.result = SQL_INVALID_HANDLE;
+        fake_odbc::detail::state().log.push_back(std::move(call));
+        return SQL_INVALID_HANDLE;
+    }
+    return run(
+        std::move(call), Handle, SQL_HANDLE_DBC, true, [&](HandleState* h, Call&) -> SQLRETURN {
+            if (!h->connected) {
+                return fake_odbc::detail::fail(h, "08003", "Connection not open");
+            }
+            if (CompletionType != SQL_COMMIT && CompletionType != SQL_ROLLBACK) {
+                return fake_odbc::detail::fail(h, "HY012", "Invalid transaction operation code");
+            }
+            return SQL_SUCCESS;
+        });
+}
+
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT StatementHandle, SQLCHAR* StatementText,
                                 SQLINTEGER TextLength) {
     Call call = make_call(Fn::exec_direct, {pointer_arg(StatementHandle),
@@ -734,6 +756,47 @@ SQLRETURN SQL_API SQLExecDirect(SQLHSTMT StatementHandle, SQLCHAR* StatementText
                [&](HandleState* h, Call& c) {
                    return fake_odbc::detail::exec_direct(*h, StatementText, TextLength, c);
                });
+}
+
+SQLRETURN SQL_API SQLPrepare(SQLHSTMT StatementHandle, SQLCHAR* StatementText,
+                             SQLINTEGER TextLength) {
+    Call call = make_call(Fn::prepare, {pointer_arg(StatementHandle), pointer_arg(StatementText),
+                                        number_arg(TextLength)});
+    call.texts = {text_arg(StatementText, TextLength)};
+    const std::optional<std::string> text = call.texts[0];
+    return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true,
+               [&](HandleState* h, Call&) -> SQLRETURN {
+                   if (!text) {
+                       return fake_odbc::detail::fail(h, "HY009", "Invalid use of null pointer");
+                   }
+                   h->prepared = *text;
+                   return SQL_SUCCESS;
+               });
+}
+
+SQLRETURN SQL_API SQLNumParams(SQLHSTMT StatementHandle, SQLSMALLINT* ParameterCount) {
+    Call call =
+        make_call(Fn::num_params, {pointer_arg(StatementHandle), pointer_arg(ParameterCount)});
+    return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true, [&](HandleState* h, Call&) {
+        *ParameterCount =
+            static_cast<SQLSMALLINT>(std::count(h->prepared.begin(), h->prepared.end(), '?'));
+        return static_cast<SQLRETURN>(SQL_SUCCESS);
+    });
+}
+
+SQLRETURN SQL_API SQLExecute(SQLHSTMT StatementHandle) {
+    Call call = make_call(Fn::execute, {pointer_arg(StatementHandle)});
+    if (const HandleState* h = fake_odbc::detail::find_live(StatementHandle, SQL_HANDLE_STMT)) {
+        call.texts = {h->prepared};
+        call.parameters = fake_odbc::detail::snapshot_inputs(*h);
+    }
+    return run(
+        std::move(call), StatementHandle, SQL_HANDLE_STMT, true, [&](HandleState* h, Call& c) {
+            const std::string text = h->prepared;
+            return fake_odbc::detail::exec_direct(*h,
+                                                  reinterpret_cast<const SQLCHAR*>(text.c_str()),
+                                                  static_cast<SQLINTEGER>(text.size()), c);
+        });
 }
 
 SQLRETURN SQL_API SQLFetch(SQLHSTMT StatementHandle) {

@@ -25,6 +25,7 @@ namespace zel::sql {
 
 namespace detail {
 class BoundedOperation;  // internal: runs work under the wait limit (src/odbc/bounded_operation.h)
+struct PreparedStatementAccess;  // internal: statements prepared for bound parameters
 }  // namespace detail
 
 // Threads and shared state, in short: a Database is used by one thread at a
@@ -271,10 +272,52 @@ public:
     QueryResult read_with_cache(const std::string& sql, CachePolicy policy = CachePolicy::fallback,
                                 std::chrono::seconds max_age = std::chrono::seconds{0});
 
+    // --- transactions ------------------------------------------------------
+    //
+    // By default every statement is committed on its own (ODBC's autocommit).
+    // With set_autocommit(false) the statements sent after the last commit()
+    // or rollback() form one transaction on the open connection, which only
+    // commit() stores. A connection that ends while such a transaction is
+    // open takes it with it: the driver found the connection dead (the next
+    // statement logs in again), or the connection was given up after a
+    // timeout. No statement of it is ever sent again by the library; the
+    // next commit() then throws instead of storing the rest on its own, and
+    // rollback() starts afresh. disconnect() and the destructor roll back
+    // what is not committed.
+
+    /// Switches between committing every statement on its own (true, the
+    /// default) and transactions ended by commit() or rollback() (false).
+    /// Takes effect at once on an open connection (switching autocommit on
+    /// commits an open transaction, as ODBC does) and at every later login.
+    /// Bounded by the wait limit.
+    /// @throws zel::sql::DatabaseError "Unable to set autocommit: <diagnostics>"
+    /// when the driver refuses; the mode stays as it was.
+    void set_autocommit(bool on);
+    /// True when every statement is committed on its own.
+    bool get_autocommit() const noexcept { return autocommit_; }
+
+    /// Stores the open transaction (SQLEndTran SQL_COMMIT) under the wait
+    /// limit. Does nothing in autocommit mode or when no connection is open
+    /// and no transaction was lost.
+    /// @throws zel::sql::DatabaseError "Unable to commit: <diagnostics>" when
+    /// the driver refuses; "The transaction was lost with its connection;
+    /// nothing of it was stored" (SQLSTATE "08S01") when its connection ended
+    /// since the last commit() or rollback(): call rollback() before going on.
+    /// "HYT00" when the answer is overdue: the transaction is then lost.
+    void commit();
+
+    /// Undoes the open transaction (SQLEndTran SQL_ROLLBACK) under the wait
+    /// limit and forgets a lost one. Does nothing in autocommit mode or when
+    /// no connection is open.
+    /// @throws zel::sql::DatabaseError "Unable to roll back: <diagnostics>"
+    /// when the driver refuses; "HYT00" when the answer is overdue.
+    void rollback();
+
 private:
     // Hands this Database's connection to the helper of a bounded operation
     // and takes it back.
     friend class detail::BoundedOperation;
+    friend struct detail::PreparedStatementAccess;
 
     // Connects when not connected; asks the driver whether an open connection
     // is still alive and logs in again when it is not.
@@ -322,6 +365,24 @@ private:
     bool connected_ = false;
     std::string last_connect_error_;
     std::chrono::milliseconds wait_limit_{15000};
+
+    // Transactions (src/odbc/transactions.cpp).
+    // Sets the autocommit attribute of the open connection as autocommit_ says.
+    void apply_autocommit();
+    // Ends the open transaction with SQL_COMMIT or SQL_ROLLBACK.
+    void end_transaction(SQLSMALLINT completion);
+    // A statement is about to be sent on the open connection.
+    void note_statement() noexcept { transaction_open_ = !autocommit_; }
+    // The open connection ended other than by disconnect().
+    void note_connection_lost() noexcept {
+        transaction_lost_ = transaction_lost_ || transaction_open_;
+        transaction_open_ = false;
+    }
+    bool autocommit_ = true;
+    // A statement was sent since the last commit or rollback.
+    bool transaction_open_ = false;
+    // A transaction was open on a connection that ended; commit() refuses.
+    bool transaction_lost_ = false;
 };
 
 }  // namespace zel::sql

@@ -39,6 +39,7 @@ struct CDataTypeOf<unsigned short> {
 };
 
 struct QueryStatementAccess;  // internal: the raw statement of a Query (src/odbc/query_statement.h)
+struct PreparedStatementAccess;  // internal: statements prepared for bound parameters
 
 }  // namespace detail
 
@@ -136,6 +137,13 @@ private:
     // The library's own readers (src/odbc/query_statement.h) bind buffers and
     // row arrays on the statement, which this interface does not offer.
     friend struct detail::QueryStatementAccess;
+    // Statements with bound parameters (src/odbc/prepared_statement.h) are
+    // prepared here and executed once their parameters are bound.
+    friend struct detail::PreparedStatementAccess;
+    struct Unexecuted {};
+    // Allocates a statement on `connection_handle` and prepares `query`
+    // without executing it.
+    Query(const std::string& query, const ConnectionHandle& connection_handle, Unexecuted);
 
     StatementHandle statement_;
     // The connection the statement belongs to, for the text read's questions

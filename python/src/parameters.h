@@ -1,0 +1,89 @@
+#ifndef ZEL_SQL_PYTHON_PARAMETERS_H_
+#define ZEL_SQL_PYTHON_PARAMETERS_H_
+
+// Python values as bound parameters of a statement: the values travel beside
+// the SQL text (SQLBindParameter), never inside it, so that a quote, a
+// semicolon or a comment marker in a value stays part of the value.
+//
+// None, bool, int, float, decimal.Decimal, str, bytes, bytearray,
+// memoryview, datetime.date, datetime.time and datetime.datetime are sent;
+// anything else raises ProgrammingError naming the parameter's position
+// (from 1, as the markers are counted) and its type.
+
+#include <pybind11/pybind11.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <string>
+#include <vector>
+
+#include "zel/sql/Database.h"
+#include "zel/sql/Query.h"
+
+namespace zel::python {
+
+/// The parameters of one execution, converted from Python and kept in
+/// buffers of their own, so that binding and executing need no GIL.
+class BoundParameters {
+public:
+    /// Converts the sequence `parameters` (a tuple or list, not a str or
+    /// bytes) with the GIL held.
+    /// @throws pybind11::type_error when `parameters` is no such sequence;
+    /// zel::sql::DatabaseError with SQLSTATE "07006" (ProgrammingError in
+    /// Python) for a value that cannot be sent.
+    static BoundParameters from_python(const pybind11::handle& parameters);
+
+    std::size_t size() const noexcept { return values_.size(); }
+
+    /// Binds every value as an input parameter of `statement`. The buffers
+    /// stay in this object: keep it alive, unmoved, until the statement has
+    /// been executed.
+    /// @throws zel::sql::DatabaseError "Unable to bind parameter <n>: ...".
+    void bind(SQLHSTMT statement);
+
+private:
+    struct Value {
+        SQLSMALLINT c_type = SQL_C_CHAR;
+        SQLSMALLINT sql_type = SQL_VARCHAR;
+        SQLULEN column_size = 0;
+        SQLSMALLINT decimal_digits = 0;
+        std::string bytes;  // text, binary and decimal values
+        union {
+            SQLBIGINT integer;
+            double real;
+            unsigned char bit;
+            SQL_DATE_STRUCT date;
+            SQL_TIME_STRUCT time;
+            SQL_TIMESTAMP_STRUCT timestamp;
+        } fixed{};
+        SQLLEN indicator = 0;
+    };
+
+    std::vector<Value> values_;
+};
+
+/// Prepares `sql` on `database` (connecting as send_query() does), checks
+/// that it has as many markers as `parameters` has values, binds them and
+/// executes it. Runs without the GIL.
+/// @throws zel::sql::DatabaseError "07001" (ProgrammingError) for a wrong
+/// number of parameters; as send_query() does for the statement.
+sql::Query execute_with_parameters(sql::Database& database, const std::string& sql,
+                                   BoundParameters& parameters);
+
+/// Prepares `sql` on `database` once and executes it once for each of
+/// `rows`, in order, each with its parameters bound; stops at the first
+/// that fails. Runs without the GIL. Returns the sum of the rows changed,
+/// -1 when the driver did not tell for one of them.
+/// @throws as execute_with_parameters(), for the row that failed.
+long long execute_many(sql::Database& database, const std::string& sql,
+                       std::vector<BoundParameters>& rows);
+
+/// `sql` executed on `database`: sent as it is (Database::send_query) when
+/// `parameters` is empty, else through execute_with_parameters(). Runs
+/// without the GIL.
+sql::Query execute_statement(sql::Database& database, const std::string& sql,
+                             BoundParameters& parameters);
+
+}  // namespace zel::python
+
+#endif  // ZEL_SQL_PYTHON_PARAMETERS_H_

@@ -1,0 +1,443 @@
+"""The database interface of Python (PEP 249) as far as it exists: the
+exception classes, chosen by SQLSTATE, and values sent as bound parameters
+of Database.query()."""
+
+import datetime
+import itertools
+import os
+import time
+import warnings
+from decimal import Decimal
+
+import pandas
+import pytest
+
+import zel_sql
+from conftest import MARIADB, PG, READER, READER_PASSWORD, SQLITE
+from test_database import StoppedBackend
+from test_types import KINDS, TYPES, per_backend
+
+# class -> its base, as PEP 249 names them; Error stays a RuntimeError, as
+# scripts written before caught it.
+HIERARCHY = {
+    zel_sql.Warning: Exception,
+    zel_sql.Error: RuntimeError,
+    zel_sql.InterfaceError: zel_sql.Error,
+    zel_sql.DatabaseError: zel_sql.Error,
+    zel_sql.DataError: zel_sql.DatabaseError,
+    zel_sql.OperationalError: zel_sql.DatabaseError,
+    zel_sql.IntegrityError: zel_sql.DatabaseError,
+    zel_sql.InternalError: zel_sql.DatabaseError,
+    zel_sql.ProgrammingError: zel_sql.DatabaseError,
+    zel_sql.NotSupportedError: zel_sql.DatabaseError,
+}
+
+
+@pytest.mark.parametrize("cls, base", HIERARCHY.items(), ids=lambda c: c.__name__)
+def test_exception_classes_form_the_standard_hierarchy(cls, base):
+    assert cls.__bases__ == (base,)
+    assert cls.__module__ == "zel_sql"
+    assert issubclass(cls, Exception)
+
+
+# backend -> statement -> (class, SQLSTATE), where the driver reports one.
+FAILURES = {
+    "pg": [("SELEKT 1", zel_sql.ProgrammingError, "42601"),
+           ("SELECT 1 / 0", zel_sql.DataError, "22012"),
+           ("SELECT * FROM no_such_table", zel_sql.ProgrammingError, "42P01")],
+    "mariadb": [("SELEKT 1", zel_sql.ProgrammingError, "42000"),
+                ("SELECT * FROM no_such_table", zel_sql.ProgrammingError, "42S02")],
+    "sqlite": [("SELEKT 1", zel_sql.DatabaseError, None)],
+}
+
+
+def test_the_sqlstate_chooses_the_class_and_stays_on_the_error(backend):
+    db = backend.database()
+    for sql, cls, sqlstate in FAILURES[backend.name]:
+        with pytest.raises(zel_sql.DatabaseError) as raised:
+            db.query(sql)
+        assert isinstance(raised.value, cls), sql
+        assert len(raised.value.sqlstate) == 5
+        if sqlstate:
+            assert raised.value.sqlstate == sqlstate, sql
+
+
+def test_an_overdue_answer_is_an_operational_error():
+    db = zel_sql.Database(PG.data_source, READER, READER_PASSWORD, wait_limit=0.2, hold_back=0)
+    with pytest.raises(zel_sql.OperationalError) as raised:
+        db.read_with_cache("SELECT pg_sleep(3)", "fallback")
+    assert "did not answer" in str(raised.value)
+
+
+def _table(db, backend, name, columns):
+    temporary = "TEMPORARY" if backend.name == "mariadb" else "TEMP"
+    db.query(f"CREATE {temporary} TABLE {name} ({columns})")
+
+
+def test_every_parameter_type_round_trips_with_its_extremes_and_none(backend):
+    db = backend.database()
+    columns = ", ".join(f"c_{case.name} {per_backend(case.ddl, backend.name)}"
+                        for case in TYPES)
+    _table(db, backend, "sent", f"kind INTEGER, {columns}")
+    markers = ", ".join("?" for _ in range(len(TYPES) + 1))
+    expected = {}
+    for number, kind in enumerate(KINDS):
+        values = tuple(per_backend(case.values[kind][1], backend.name) for case in TYPES)
+        assert db.query(f"INSERT INTO sent VALUES ({markers})", (number,) + values) == []
+        expected[number] = values
+    rows = db.query("SELECT * FROM sent ORDER BY kind")
+    assert [row[0] for row in rows] == list(expected)
+    for row in rows:
+        for case, got, sent in zip(TYPES, row[1:], expected[row[0]]):
+            if backend.is_sqlite and isinstance(sent, datetime.datetime):
+                # sqliteodbc writes a bound timestamp with milliseconds only.
+                sent = sent.replace(microsecond=sent.microsecond // 1000 * 1000)
+            assert got == sent, (case.name, KINDS[row[0]])
+
+
+# Parameters of each type, compared in SQL with what they must equal.
+SCALARS = [
+    (True, "1"), (False, "0"), (9223372036854775807, "9223372036854775807"),
+    (-9223372036854775808, "-9223372036854775808"), (-1.5, "-1.5"),
+    (Decimal("-12.250"), "-12.25"), (10 ** 20, "100000000000000000000"),
+]
+
+
+@pytest.mark.parametrize("value, literal", SCALARS, ids=repr)
+def test_numbers_arrive_as_their_value(backend, value, literal):
+    db = backend.database()
+    # Exact numbers travel as their digits; SQLite compares text with a
+    # number only after a cast (a column of a numeric type casts too).
+    parameter = "CAST(? AS NUMERIC)" if backend.is_sqlite else "?"
+    source = " FROM DUAL" if backend is MARIADB else ""
+    assert db.query(f"SELECT 1{source} WHERE {parameter} = {literal}", (value,)) in ([(1,)], [("1",)])
+
+
+HOSTILE = ["O'Brien", "x'; DROP TABLE samples; --", "a\" OR \"1\"=\"1", "/* c */ ' OR 1=1 #",
+           "\\'; --", ""]
+
+
+def test_a_value_never_becomes_sql(backend):
+    db = backend.database()
+    _table(db, backend, "names", "name VARCHAR(80)")
+    for name in HOSTILE:
+        db.query("INSERT INTO names VALUES (?)", [name])
+    for name in HOSTILE:
+        assert db.query("SELECT name FROM names WHERE name = ?", (name,)) == [(name,)]
+    assert int(db.query("SELECT COUNT(*) FROM samples")[0][0]) == 3
+    columns = db.query_numpy("SELECT name FROM names WHERE name = ? OR name = ?", HOSTILE[:2])
+    assert sorted(columns["name"].tolist()) == sorted(HOSTILE[:2])
+
+
+@pytest.mark.parametrize("parameters, message", [
+    ((1, [2]), "Parameter 2 (list) cannot be sent"),
+    (({},), "Parameter 1 (dict) cannot be sent"),
+    ((Decimal("NaN"),), "Parameter 1 (Decimal) is not finite"),
+    ((datetime.datetime(2024, 1, 1, tzinfo=datetime.timezone.utc),), "Parameter 1 (datetime) has a time zone"),
+])
+def test_a_value_of_another_type_is_a_programming_error_with_its_position(parameters, message):
+    db = PG.database()
+    with pytest.raises(zel_sql.ProgrammingError) as raised:
+        db.query("SELECT " + ", ".join("?" for _ in parameters), parameters)
+    assert str(raised.value).startswith(message)
+    assert raised.value.sqlstate == "07006"
+    assert not db.is_connected  # refused before anything was sent
+
+
+def test_a_wrong_number_of_parameters_is_a_programming_error(backend):
+    db = backend.database()
+    with pytest.raises(zel_sql.ProgrammingError) as raised:
+        db.query("SELECT id FROM samples WHERE id = ? OR id = ?", (1,))
+    assert str(raised.value).startswith("The SQL text has 2 parameter markers, but 1 parameters")
+    assert raised.value.sqlstate == "07001"
+    with pytest.raises(TypeError):
+        db.query("SELECT id FROM samples WHERE label = ?", "alpha")
+
+
+# --- connect(), Connection and Cursor -------------------------------------------
+
+SAMPLES = "SELECT id, label, amount FROM samples ORDER BY id"
+SAMPLE_VALUES = [(1, "alpha", 2.5), (2, None, None), (3, "gamma", -1.25)]
+
+
+def _connect(backend, **options):
+    if backend.is_sqlite:
+        return zel_sql.connect(backend.data_source, **options)
+    return zel_sql.connect(backend.data_source, READER, READER_PASSWORD, **options)
+
+
+@pytest.fixture
+def shared_table(backend):
+    """A table of the test's own that every connection sees (a temporary
+    one would not), dropped afterwards; the reader may create tables only in
+    the TAVIK schema of PostgreSQL and MariaDB."""
+    schema = "" if backend.is_sqlite else "TAVIK." if backend is MARIADB else "tavik."
+    name = f"{schema}dbapi_{os.getpid()}_{next(_TABLE_NUMBERS)}"
+    with _connect(backend, autocommit=True) as con:
+        con.cursor().execute(f"CREATE TABLE {name} (id INTEGER, name VARCHAR(40))")
+    yield name
+    with _connect(backend, autocommit=True) as con:
+        con.cursor().execute(f"DROP TABLE {name}")
+
+
+_TABLE_NUMBERS = itertools.count()
+
+
+def _ids(backend, table):
+    with _connect(backend) as other:
+        return [row[0] for row in other.cursor().execute(f"SELECT id FROM {table} ORDER BY id")]
+
+
+MODULE_GLOBALS = [("apilevel", "2.0"), ("threadsafety", 1), ("paramstyle", "qmark")]
+
+
+@pytest.mark.parametrize("name, value", MODULE_GLOBALS)
+def test_module_globals(name, value):
+    assert getattr(zel_sql, name) == value
+
+
+TICKS = 1_700_000_000.25
+CONSTRUCTORS = [
+    (zel_sql.Date(2024, 2, 29), datetime.date(2024, 2, 29)),
+    (zel_sql.Time(23, 59, 58), datetime.time(23, 59, 58)),
+    (zel_sql.Timestamp(2024, 2, 29, 1, 2, 3), datetime.datetime(2024, 2, 29, 1, 2, 3)),
+    (zel_sql.DateFromTicks(TICKS), datetime.datetime.fromtimestamp(TICKS).date()),
+    (zel_sql.TimeFromTicks(TICKS), datetime.datetime.fromtimestamp(int(TICKS)).time()),
+    (zel_sql.TimestampFromTicks(TICKS), datetime.datetime.fromtimestamp(int(TICKS))),
+    (zel_sql.Binary(b"\x00\xff"), b"\x00\xff"),
+]
+
+
+@pytest.mark.parametrize("made, expected", CONSTRUCTORS, ids=repr)
+def test_constructors(made, expected):
+    assert made == expected and type(made) is type(expected)
+
+
+def test_the_exception_classes_are_attributes_of_the_connection():
+    for cls in HIERARCHY:
+        assert getattr(zel_sql.Connection, cls.__name__) is cls
+
+
+# backend -> column definitions and the type object of each column.
+DESCRIBED = {
+    "pg": "i INTEGER, r DOUBLE PRECISION, n NUMERIC(9, 3), t VARCHAR(12), b BYTEA, d DATE, "
+          "s TIMESTAMP",
+    "mariadb": "i INTEGER, r DOUBLE, n NUMERIC(9, 3), t VARCHAR(12), b VARBINARY(8), d DATE, "
+               "s DATETIME",
+    "sqlite": "i INTEGER, r DOUBLE, n NUMERIC(9, 3), t VARCHAR(12), b BLOB, d DATE, "
+              "s TIMESTAMP",
+}
+DESCRIBED_TYPES = [("i", zel_sql.NUMBER), ("r", zel_sql.NUMBER), ("n", zel_sql.NUMBER),
+                   ("t", zel_sql.STRING), ("b", zel_sql.BINARY), ("d", zel_sql.DATETIME),
+                   ("s", zel_sql.DATETIME)]
+TYPE_OBJECTS = [zel_sql.STRING, zel_sql.BINARY, zel_sql.NUMBER, zel_sql.DATETIME, zel_sql.ROWID]
+
+
+def test_description_names_each_column_and_its_type_object(backend):
+    with _connect(backend) as con:
+        cursor = con.cursor()
+        _table(con.database, backend, "described", DESCRIBED[backend.name])
+        assert cursor.execute("SELECT * FROM described").description is not None
+        assert [column[0] for column in cursor.description] == [n for n, _ in DESCRIBED_TYPES]
+        for column, (name, expected) in zip(cursor.description, DESCRIBED_TYPES):
+            assert len(column) == 7
+            matching = [t for t in TYPE_OBJECTS if column[1] == t]
+            assert matching == [expected], (name, column)
+        assert cursor.rowcount == 0 and cursor.fetchall() == []
+        cursor.execute("INSERT INTO described (i) VALUES (?)", (1,))
+        assert cursor.description is None
+
+
+def test_description_keeps_a_long_column_name_whole():
+    # Beyond the first buffer the name is asked for again; SQLite sets no limit.
+    name = "n" * 300 + "_end"
+    with _connect(SQLITE) as con:
+        cursor = con.cursor().execute(f'SELECT 1 AS "{name}", 2 AS short')
+        assert [column[0] for column in cursor.description] == [name, "short"]
+
+
+# One fetch call after another on the three sample rows, with what each gives.
+FETCHES = [
+    ("fetchone", [lambda c: c.fetchone()] * 4, [SAMPLE_VALUES[0], SAMPLE_VALUES[1],
+                                                SAMPLE_VALUES[2], None]),
+    ("fetchmany", [lambda c: c.fetchmany(2), lambda c: c.fetchmany(2), lambda c: c.fetchmany()],
+     [SAMPLE_VALUES[:2], SAMPLE_VALUES[2:], []]),
+    ("arraysize", [lambda c: setattr(c, "arraysize", 2) or c.fetchmany(), lambda c: c.fetchall()],
+     [SAMPLE_VALUES[:2], SAMPLE_VALUES[2:]]),
+    ("fetchall", [lambda c: c.fetchone(), lambda c: c.fetchall(), lambda c: c.fetchall()],
+     [SAMPLE_VALUES[0], SAMPLE_VALUES[1:], []]),
+    ("iteration", [lambda c: c.fetchone(), list], [SAMPLE_VALUES[0], SAMPLE_VALUES[1:]]),
+]
+
+
+@pytest.mark.parametrize("name, calls, expected", FETCHES, ids=[f[0] for f in FETCHES])
+def test_fetches_hand_out_the_rows_of_query_in_order(backend, name, calls, expected):
+    with _connect(backend) as con:
+        cursor = con.cursor().execute(SAMPLES)
+        assert cursor.rowcount == 3
+        assert [call(cursor) for call in calls] == expected
+        assert con.database.query(SAMPLES) == SAMPLE_VALUES
+
+
+def test_rowcount_tells_the_rows_changed(backend):
+    with _connect(backend) as con:
+        cursor = con.cursor()
+        shared_table = "changed"
+        _table(con.database, backend, shared_table, "id INTEGER, name VARCHAR(40)")
+        assert cursor.rowcount == -1
+        cursor.executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", [(1, "a"), (2, "b")])
+        assert cursor.rowcount == 2
+        cursor.execute(f"UPDATE {shared_table} SET name = ? WHERE id > ?", ("c", 0))
+        assert cursor.rowcount == 2
+        cursor.execute(f"DELETE FROM {shared_table} WHERE id = ?", (5,))
+        assert cursor.rowcount == 0
+        con.rollback()
+
+
+CLOSED_CALLS = [
+    lambda c, cur: cur.execute("SELECT 1"),
+    lambda c, cur: cur.executemany("SELECT 1", [()]),
+    lambda c, cur: cur.fetchone(),
+    lambda c, cur: cur.fetchmany(),
+    lambda c, cur: cur.fetchall(),
+    lambda c, cur: next(cur),
+    lambda c, cur: cur.nextset(),
+    lambda c, cur: cur.setinputsizes([]),
+    lambda c, cur: cur.setoutputsize(1),
+    lambda c, cur: cur.callproc("p"),
+    lambda c, cur: c.cursor(),
+    lambda c, cur: c.commit(),
+    lambda c, cur: c.rollback(),
+    lambda c, cur: c.autocommit,
+]
+
+
+@pytest.mark.parametrize("close", ["cursor", "connection"])
+def test_closed_objects_raise_error(close):
+    con = zel_sql.connect(PG.data_source, READER, READER_PASSWORD)
+    cursor = con.cursor().execute(SAMPLES)
+    if close == "cursor":
+        cursor.close()
+        calls = CLOSED_CALLS[:10]
+    else:
+        con.close()
+        con.close()  # again: nothing happens
+        calls = CLOSED_CALLS
+    for call in calls:
+        with pytest.raises(zel_sql.InterfaceError):
+            call(con, cursor)
+
+
+def test_the_optional_cursor_methods():
+    with zel_sql.connect(PG.data_source, READER, READER_PASSWORD) as con:
+        cursor = con.cursor()
+        with pytest.raises(zel_sql.ProgrammingError, match="No result set"):
+            cursor.fetchone()  # nothing ran yet
+        assert cursor.execute(SAMPLES).nextset() is None
+        cursor.setinputsizes([None])
+        cursor.setoutputsize(100, 0)
+        assert cursor.fetchall() == SAMPLE_VALUES
+        with pytest.raises(zel_sql.NotSupportedError):
+            cursor.callproc("anything")
+
+
+# --- transactions ----------------------------------------------------------------
+
+
+def _insert(con, table, *ids):
+    con.cursor().executemany(f"INSERT INTO {table} VALUES (?, ?)", [(i, None) for i in ids])
+
+
+def test_a_commit_is_seen_from_a_second_connection_and_a_rollback_is_not(backend, shared_table):
+    con = _connect(backend)
+    assert not con.autocommit
+    _insert(con, shared_table, 1)
+    con.rollback()
+    _insert(con, shared_table, 2)
+    con.commit()
+    _insert(con, shared_table, 3)
+    con.close()  # rolls back
+    assert _ids(backend, shared_table) == [2]
+    with _connect(backend, autocommit=True) as con:
+        _insert(con, shared_table, 4)
+        con.rollback()  # nothing to undo
+    assert _ids(backend, shared_table) == [2, 4]
+
+
+def test_the_context_manager_commits_or_rolls_back(backend, shared_table):
+    with _connect(backend) as con:
+        _insert(con, shared_table, 1)
+    with pytest.raises(KeyError):
+        with con:
+            _insert(con, shared_table, 2)
+            raise KeyError("stop")
+    assert not con.closed  # the connection stays open, as in sqlite3 and pyodbc
+    with con:
+        _insert(con, shared_table, 3)
+    assert _ids(backend, shared_table) == [1, 3]
+
+
+def test_a_session_stopped_inside_a_transaction_is_an_operational_error_and_stores_nothing():
+    backend = PG
+    table = f"tavik.dbapi_{os.getpid()}_stopped"
+    with _connect(backend, autocommit=True) as con:
+        con.cursor().execute(f"CREATE TABLE {table} (id INTEGER, name VARCHAR(40))")
+    try:
+        con = _connect(backend, wait_limit=1.0)
+        con.database.hold_back = 0  # the next execute logs in again at once
+        _insert(con, table, 1)
+        with StoppedBackend(con.database):
+            started = time.monotonic()
+            with pytest.raises(zel_sql.OperationalError) as raised:
+                _insert(con, table, 2)
+            assert time.monotonic() - started < 2.0
+            assert raised.value.sqlstate == "HYT00"
+            with pytest.raises(zel_sql.OperationalError, match="nothing of it was stored"):
+                con.commit()
+            # A new connection and a new transaction.
+            _insert(con, table, 3)
+            con.commit()
+        con.close()
+        assert _ids(backend, table) == [3]
+    finally:
+        with _connect(backend, autocommit=True) as con:
+            con.cursor().execute(f"DROP TABLE {table}")
+
+
+# --- executemany ---------------------------------------------------------------------
+
+
+def test_executemany_sends_none_in_any_position(backend, shared_table):
+    rows = [(1, "a"), (None, "b"), (3, None), (None, None), (5, "e")]
+    with _connect(backend) as con:
+        con.cursor().executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", iter(rows))
+        got = con.cursor().execute(f"SELECT id, name FROM {shared_table}").fetchall()
+    assert sorted(got, key=repr) == sorted(rows, key=repr)
+
+
+def test_executemany_refuses_a_wrong_row_before_sending_any(backend, shared_table):
+    with _connect(backend, autocommit=True) as con:
+        cursor = con.cursor()
+        for rows, error, message in [([(1, "a"), (2, object())], zel_sql.ProgrammingError,
+                                      "Parameter 2 "),
+                                     ([(1, "a"), 5], TypeError, "parameters must be a sequence")]:
+            with pytest.raises(error, match=message):
+                cursor.executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", rows)
+        with pytest.raises(zel_sql.ProgrammingError, match="2 parameter markers, but 1"):
+            cursor.executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", [(7, "g"), (8,)])
+        # A statement with a result set runs again once its cursor is closed.
+        assert cursor.executemany("SELECT id FROM samples WHERE id = ?", [(1,), (2,)]) is cursor
+    assert _ids(backend, shared_table) == [7]
+
+
+# --- pandas ----------------------------------------------------------------------------
+
+
+def test_pandas_read_sql_with_parameters(backend):
+    with _connect(backend) as con:
+        with warnings.catch_warnings():
+            # pandas warns about any connection but SQLAlchemy's and sqlite3's.
+            warnings.simplefilter("ignore", UserWarning)
+            frame = pandas.read_sql("SELECT id, label FROM samples WHERE amount > ? ORDER BY id",
+                                    con, params=(0.0,))
+    assert frame.to_dict("list") == {"id": [1], "label": ["alpha"]}
