@@ -278,7 +278,8 @@ long long execute_many(sql::Database& database, const std::string& sql,
 sql::Query execute_statement(sql::Database& database, const std::string& sql,
                              BoundParameters& parameters) {
     if (parameters.size() == 0) {
-        return database.send_query(sql);
+        // Not send_query(): an UPDATE or DELETE that met no row has succeeded.
+        return sql::detail::PreparedStatementAccess::execute_direct(database, sql);
     }
     return execute_with_parameters(database, sql, parameters);
 }

@@ -291,6 +291,13 @@ def test_rowcount_tells_the_rows_changed(backend):
         assert cursor.rowcount == 2
         cursor.execute(f"DELETE FROM {shared_table} WHERE id = ?", (5,))
         assert cursor.rowcount == 0
+        # Drivers report a write that met no row as SQL_NO_DATA: with or
+        # without parameters, that is a success.
+        cursor.execute(f"DELETE FROM {shared_table} WHERE id = 5")
+        assert cursor.rowcount == 0
+        cursor.execute(f"UPDATE {shared_table} SET name = 'd' WHERE id > 9")
+        assert cursor.rowcount == 0
+        assert con.database.query(f"DELETE FROM {shared_table} WHERE id = 5") == []
         con.rollback()
 
 

@@ -30,6 +30,19 @@ Query::Query(const std::string& query, const ConnectionHandle& connection_handle
     }
 }
 
+Query::Query(const std::string& query, const ConnectionHandle& connection_handle, NoRowsIsSuccess)
+    : connection_(connection_handle()),
+      connection_state_(detail::state_of(connection_handle)),
+      query_(query) {
+    statement_.alloc(connection_handle);
+    detail::note_wait(detail::WaitStep::execute);
+    const SQLRETURN code =
+        SQLExecDirect(statement_(), odbc::sql_text(query_), static_cast<SQLINTEGER>(query_.size()));
+    if (code != SQL_NO_DATA && !odbc::succeeded(code)) {
+        odbc::throw_statement_error(statement_(), "Query failed: ", util::cat(" (", query_, ")"));
+    }
+}
+
 Query::Query(Query&& other) noexcept
     : statement_(std::move(other.statement_)),
       connection_(other.connection_),

@@ -13,6 +13,19 @@ Query PreparedStatementAccess::prepare(Database& db, const std::string& sql) {
     return Query(sql, db.conn_handle_, Query::Unexecuted{});
 }
 
+Query PreparedStatementAccess::execute_direct(Database& db, const std::string& sql) {
+    run_bounded_void(db, [](Database& on) { on.prepare_connection(); });
+    try {
+        Query executed(sql, db.conn_handle_, Query::NoRowsIsSuccess{});
+        db.note_statement();
+        return executed;
+    } catch (const DatabaseError&) {
+        throw;
+    } catch (const Error& e) {
+        db.rethrow_allocation_failure(e);
+    }
+}
+
 int PreparedStatementAccess::count_parameters(Query& query) {
     const SQLHSTMT statement = QueryStatementAccess::handle(query);
     SQLSMALLINT count = 0;

@@ -21,6 +21,13 @@ struct PreparedStatementAccess {
     /// the driver refuses to prepare it.
     ZEL_SQL_INTERNAL_API static Query prepare(Database& db, const std::string& sql);
 
+    /// Connects `db` as send_query() does, under its wait limit, and
+    /// executes `sql` (SQLExecDirect) on a new statement as a statement of
+    /// `db`'s transaction. Unlike send_query(), a searched UPDATE or DELETE
+    /// that met no row (SQL_NO_DATA) has succeeded.
+    /// @throws as send_query().
+    ZEL_SQL_INTERNAL_API static Query execute_direct(Database& db, const std::string& sql);
+
     /// The number of parameter markers of the prepared `query` (SQLNumParams).
     /// @throws zel::sql::DatabaseError "Unable to count parameters:
     /// <diagnostics>".

@@ -144,6 +144,12 @@ private:
     // Allocates a statement on `connection_handle` and prepares `query`
     // without executing it.
     Query(const std::string& query, const ConnectionHandle& connection_handle, Unexecuted);
+    struct NoRowsIsSuccess {};
+    // Allocates a statement on `connection_handle` and executes `query`
+    // (SQLExecDirect). Unlike the public constructor's, a searched UPDATE or
+    // DELETE that met no row (SQL_NO_DATA) has succeeded: the database
+    // interface of the Python module runs a script's writes this way.
+    Query(const std::string& query, const ConnectionHandle& connection_handle, NoRowsIsSuccess);
 
     StatementHandle statement_;
     // The connection the statement belongs to, for the text read's questions
