@@ -271,7 +271,7 @@ const char* kind_of(const Value& value) {
     }
     switch (value.sql_type) {
         case SQL_DECIMAL:
-            return "Decimal";
+            return "Decimal or int beyond 64 bits";
         case SQL_TYPE_TIME:
             return "time";
         default:

@@ -464,7 +464,9 @@ def test_executemany_refuses_a_wrong_row_before_sending_any(backend, shared_tabl
                                      ([(None, "a"), (1, "b"), (2.5, "c")], zel_sql.ProgrammingError,
                                       r"^Row 3, parameter 1 \(float\) differs .* \(int\)"),
                                      ([(1, "a"), (2, b"b")], zel_sql.ProgrammingError,
-                                      r"^Row 2, parameter 2 \(bytes\)")]:
+                                      r"^Row 2, parameter 2 \(bytes\)"),
+                                     ([(1, "a"), (2**70, "b")], zel_sql.ProgrammingError,
+                                      r"^Row 2, parameter 1 \(Decimal or int beyond 64 bits\)")]:
             with pytest.raises(error, match=message):
                 cursor.executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", rows)
         with pytest.raises(zel_sql.ProgrammingError, match="2 parameter markers, but 1"):
