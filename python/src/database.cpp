@@ -376,6 +376,7 @@ void bind_database(py::module_& module) {
             if (rows->empty()) {
                 return 0LL;
             }
+            check_one_type_per_marker(*rows);
             return self.use([&](sql::Database& database) {
                 return sql::detail::run_statement_bounded<long long>(
                     database, [text = sql.bytes, rows](sql::Database& on) {
@@ -384,9 +385,11 @@ void bind_database(py::module_& module) {
             });
         },
         py::arg("sql"), py::arg("seq_of_parameters"),
-        "For zel_sql.Cursor.executemany: runs `sql` prepared once, once per sequence of "
-        "parameters, under the wait limit for each answer; gives the sum of the rows changed, "
-        "-1 when unknown.");
+        "For zel_sql.Cursor.executemany: runs `sql` prepared once for every sequence of "
+        "parameters, in arrays of up to 1000 rows where the driver takes them, else once per "
+        "sequence, under the wait limit for each answer; gives the sum of the rows changed, "
+        "-1 when unknown. Every value of a parameter has the type of its first value that is "
+        "not None (int goes with float); another raises ProgrammingError naming the row.");
     cls.def_property(
         "autocommit",
         [](LockedDatabase& self) {

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <utility>
 
 #include "odbc/odbc_rules.h"
+#include "odbc/parameter_arrays.h"
 #include "odbc/prepared_statement.h"
 #include "odbc/query_statement.h"
 #include "util/string.h"
@@ -243,35 +245,241 @@ sql::Query execute_with_parameters(sql::Database& database, const std::string& s
     return query;
 }
 
+namespace {
+
+using Value = BoundParameters::Value;
+
+// What a value is, as a user wrote it: values of one kind share a marker.
+const char* kind_of(const Value& value) {
+    switch (value.c_type) {
+        case SQL_C_BIT:
+            return "bool";
+        case SQL_C_SBIGINT:
+            return "int";
+        case SQL_C_DOUBLE:
+            return "float";
+        case SQL_C_BINARY:
+            return "bytes";
+        case SQL_C_TYPE_DATE:
+            return "date";
+        case SQL_C_TYPE_TIME:
+            return "time";
+        case SQL_C_TYPE_TIMESTAMP:
+            return "datetime";
+        default:
+            break;
+    }
+    switch (value.sql_type) {
+        case SQL_DECIMAL:
+            return "Decimal or int beyond 64 bits";
+        case SQL_TYPE_TIME:
+            return "time";
+        default:
+            return "str";
+    }
+}
+
+bool is_null(const Value& value) {
+    return value.indicator == SQL_NULL_DATA;
+}
+
+// A time with microseconds travels as text; one without, as a struct. In a
+// marker that has both, all go as text.
+void time_as_text(Value& value) {
+    const SQL_TIME_STRUCT t = value.fixed.time;
+    value.bytes = util::cat(t.hour < 10 ? "0" : "", t.hour, t.minute < 10 ? ":0" : ":", t.minute,
+                            t.second < 10 ? ":0" : ":", t.second);
+    value.c_type = SQL_C_CHAR;
+    value.column_size = 15;
+    value.decimal_digits = 6;
+    value.indicator = static_cast<SQLLEN>(value.bytes.size());
+}
+
+bool variable(const sql::detail::ParameterColumn& column) {
+    return column.c_type == SQL_C_CHAR || column.c_type == SQL_C_BINARY;
+}
+
+SQLLEN fixed_width(SQLSMALLINT c_type) {
+    switch (c_type) {
+        case SQL_C_BIT:
+            return sizeof(unsigned char);
+        case SQL_C_SBIGINT:
+            return sizeof(SQLBIGINT);
+        case SQL_C_DOUBLE:
+            return sizeof(double);
+        case SQL_C_TYPE_DATE:
+            return sizeof(SQL_DATE_STRUCT);
+        case SQL_C_TYPE_TIME:
+            return sizeof(SQL_TIME_STRUCT);
+        default:
+            return sizeof(SQL_TIMESTAMP_STRUCT);
+    }
+}
+
+// The markers' columns for rows [first, first + count), one C type each,
+// as check_one_type_per_marker() left them.
+std::vector<sql::detail::ParameterColumn> columns_of(const std::vector<BoundParameters>& rows,
+                                                     std::size_t first, std::size_t count,
+                                                     std::size_t markers) {
+    std::vector<sql::detail::ParameterColumn> columns(markers);
+    for (std::size_t m = 0; m < markers; ++m) {
+        sql::detail::ParameterColumn& column = columns[m];
+        const Value* model = nullptr;
+        SQLLEN longest = 1;
+        SQLULEN size = 1;
+        SQLSMALLINT digits = 0;
+        SQLULEN whole_digits = 0;
+        for (std::size_t r = first; r < first + count; ++r) {
+            const Value& value = rows[r].values()[m];
+            if (is_null(value)) {
+                continue;
+            }
+            if (model == nullptr || value.sql_type == SQL_LONGVARCHAR ||
+                value.sql_type == SQL_LONGVARBINARY) {
+                model = &value;
+            }
+            longest = std::max(longest, static_cast<SQLLEN>(value.bytes.size()));
+            size = std::max(size, value.column_size);
+            digits = std::max(digits, value.decimal_digits);
+            whole_digits = std::max<SQLULEN>(
+                whole_digits, value.column_size - static_cast<SQLULEN>(value.decimal_digits));
+        }
+        if (model != nullptr) {
+            column.c_type = model->c_type;
+            column.sql_type = model->sql_type;
+        }
+        column.decimal_digits = digits;
+        column.column_size = column.sql_type == SQL_DECIMAL
+                                 ? std::max<SQLULEN>(whole_digits + static_cast<SQLULEN>(digits), 1)
+                                 : size;
+        column.width = variable(column) ? longest : fixed_width(column.c_type);
+        column.values.assign(static_cast<std::size_t>(column.width) * count, 0);
+        column.indicators.assign(count, SQL_NULL_DATA);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Value& value = rows[first + i].values()[m];
+            if (is_null(value)) {
+                continue;
+            }
+            const auto width = static_cast<std::size_t>(column.width);
+            unsigned char* const at = column.values.data() + i * width;
+            if (variable(column)) {
+                std::copy(value.bytes.begin(), value.bytes.end(), at);
+                column.indicators[i] = static_cast<SQLLEN>(value.bytes.size());
+            } else {
+                std::memcpy(at, &value.fixed, static_cast<std::size_t>(column.width));
+                column.indicators[i] = 0;
+            }
+        }
+    }
+    return columns;
+}
+
+}  // namespace
+
+void check_one_type_per_marker(std::vector<BoundParameters>& rows) {
+    if (rows.empty()) {
+        return;
+    }
+    std::size_t markers = 0;
+    for (const BoundParameters& row : rows) {
+        markers = std::max(markers, row.size());
+    }
+    for (std::size_t m = 0; m < markers; ++m) {
+        const Value* first = nullptr;
+        bool time_text = false;
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            if (m >= rows[r].size()) {
+                continue;
+            }
+            Value& value = rows[r].values()[m];
+            if (is_null(value)) {
+                continue;
+            }
+            if (first == nullptr) {
+                first = &value;
+            }
+            const std::string want = kind_of(*first);
+            const std::string have = kind_of(value);
+            if (have == "time" && value.c_type == SQL_C_CHAR) {
+                time_text = true;
+            }
+            if (have == want) {
+                continue;
+            }
+            if (want == "float" && have == "int") {
+                const auto number = static_cast<double>(value.fixed.integer);
+                value.c_type = SQL_C_DOUBLE;
+                value.sql_type = SQL_DOUBLE;
+                value.column_size = 15;
+                value.fixed.real = number;
+                continue;
+            }
+            throw sql::DatabaseError(
+                util::cat("Row ", r + 1, ", parameter ", m + 1, " (", have,
+                          ") differs from the type of the parameter's first value (", want,
+                          "): executemany sends one type per parameter"),
+                "07006", 0);
+        }
+        if (time_text) {
+            for (BoundParameters& row : rows) {
+                if (m < row.size() && row.values()[m].c_type == SQL_C_TYPE_TIME) {
+                    time_as_text(row.values()[m]);
+                }
+            }
+        }
+    }
+}
+
 long long execute_many(sql::Database& database, const std::string& sql,
                        std::vector<BoundParameters>& rows) {
     using Access = sql::detail::PreparedStatementAccess;
     sql::Query query = Access::prepare(database, sql);
     const auto markers = static_cast<std::size_t>(Access::count_parameters(query));
     const SQLHSTMT statement = sql::detail::QueryStatementAccess::handle(query);
+    // The rows before one with a wrong number of values are sent, as they
+    // would be one by one.
+    std::size_t sendable = 0;
+    while (sendable < rows.size() && rows[sendable].size() == markers) {
+        ++sendable;
+    }
     long long total = 0;
-    for (BoundParameters& row : rows) {
-        if (row.size() != markers) {
-            throw sql::DatabaseError(
-                util::cat("The SQL text has ", markers, " parameter markers, but ", row.size(),
-                          " parameters were given (", sql, ")"),
-                "07001", 0);
+    const auto add = [&total](long long changed) {
+        total = changed < 0 || total < 0 ? -1 : total + changed;
+    };
+    if (markers > 0 && sendable > 1 && sql::detail::parameter_arrays_fit(query)) {
+        for (std::size_t first = 0; first < sendable; first += sql::detail::parameter_batch_rows) {
+            const std::size_t count = std::min(sql::detail::parameter_batch_rows, sendable - first);
+            std::vector<sql::detail::ParameterColumn> columns =
+                columns_of(rows, first, count, markers);
+            add(sql::detail::execute_parameter_array(database, query, columns, count, first + 1));
         }
-        // A row's values may differ in type from the last one's: bound anew.
-        SQLFreeStmt(statement, SQL_RESET_PARAMS);
-        row.bind(statement);
-        Access::execute(database, query);
-        SQLLEN changed = -1;
-        if (!sql::odbc::succeeded(SQLRowCount(statement, &changed)) || changed < 0) {
-            total = -1;
-        } else if (total >= 0) {
-            total += static_cast<long long>(changed);
+    } else {
+        for (std::size_t r = 0; r < sendable; ++r) {
+            // A row's values may differ in type from the last one's: bound anew.
+            SQLFreeStmt(statement, SQL_RESET_PARAMS);
+            rows[r].bind(statement);
+            try {
+                Access::execute(database, query);
+            } catch (const sql::DatabaseError& error) {
+                sql::detail::throw_for_row(error, r + 1);
+            }
+            SQLLEN changed = -1;
+            if (!sql::odbc::succeeded(SQLRowCount(statement, &changed))) {
+                changed = -1;
+            }
+            add(static_cast<long long>(changed));
+            // A statement that gave a result set is executed again only once
+            // its cursor is closed.
+            SQLFreeStmt(statement, SQL_CLOSE);
         }
-        // A statement that gave a result set is executed again only once
-        // its cursor is closed.
-        SQLFreeStmt(statement, SQL_CLOSE);
     }
     SQLFreeStmt(statement, SQL_RESET_PARAMS);
+    if (sendable < rows.size()) {
+        throw sql::DatabaseError(util::cat("Row ", sendable + 1, ": The SQL text has ", markers,
+                                           " parameter markers, but ", rows[sendable].size(),
+                                           " parameters were given (", sql, ")"),
+                                 "07001", 0);
+    }
     return total;
 }
 

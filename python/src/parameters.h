@@ -41,7 +41,7 @@ public:
     /// @throws zel::sql::DatabaseError "Unable to bind parameter <n>: ...".
     void bind(SQLHSTMT statement);
 
-private:
+    /// One converted value: how it is bound, and its bytes.
     struct Value {
         SQLSMALLINT c_type = SQL_C_CHAR;
         SQLSMALLINT sql_type = SQL_VARCHAR;
@@ -59,6 +59,10 @@ private:
         SQLLEN indicator = 0;
     };
 
+    const std::vector<Value>& values() const noexcept { return values_; }
+    std::vector<Value>& values() noexcept { return values_; }
+
+private:
     std::vector<Value> values_;
 };
 
@@ -70,11 +74,21 @@ private:
 sql::Query execute_with_parameters(sql::Database& database, const std::string& sql,
                                    BoundParameters& parameters);
 
-/// Prepares `sql` on `database` once and executes it once for each of
-/// `rows`, in order, each with its parameters bound; stops at the first
-/// that fails. Runs without the GIL. Returns the sum of the rows changed,
-/// -1 when the driver did not tell for one of them.
-/// @throws as execute_with_parameters(), for the row that failed.
+/// Checks that every value of a marker is of one C type, the type of its
+/// first value that is not None (an int where the others are floats is
+/// sent as a float): executemany binds one type per marker.
+/// @throws zel::sql::DatabaseError with SQLSTATE "07006" (ProgrammingError)
+/// naming the row (from 1), the position and both types.
+void check_one_type_per_marker(std::vector<BoundParameters>& rows);
+
+/// Prepares `sql` on `database` once and executes it for each of `rows`, in
+/// order: in batches of parameter arrays where the driver takes them, else
+/// once per row with its parameters bound. Stops at the first row that
+/// fails; the rows before a row with a wrong number of values are sent.
+/// Runs without the GIL. Returns the sum of the rows changed, -1 when the
+/// driver did not tell.
+/// @throws as execute_with_parameters(), with "Row <n>: " before the
+/// message of the row that failed.
 long long execute_many(sql::Database& database, const std::string& sql,
                        std::vector<BoundParameters>& rows);
 

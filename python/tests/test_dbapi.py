@@ -5,6 +5,7 @@ of Database.query()."""
 import datetime
 import itertools
 import os
+import re
 import time
 import warnings
 from decimal import Decimal
@@ -414,12 +415,51 @@ def test_a_session_stopped_inside_a_transaction_is_an_operational_error_and_stor
 # --- executemany ---------------------------------------------------------------------
 
 
-def test_executemany_sends_none_in_any_position(backend, shared_table):
-    rows = [(1, "a"), (None, "b"), (3, None), (None, None), (5, "e")]
+# name -> rows: sent in parameter arrays of up to 1000 rows where the driver
+# takes them, one by one where not.
+EXECUTEMANY_ROWS = {
+    "none in any position": [(1, "a"), (None, "b"), (3, None), (None, None), (5, "e")],
+    "none first in every column": [(None, None), (None, "b"), (2, None), (3, "")],
+    "2,500 rows over batch borders, none here and there": [
+        (None if i % 7 == 3 else i, None if i % 5 == 0 else "n" * (i % 40)) for i in range(2500)],
+}
+
+
+@pytest.mark.parametrize("rows", EXECUTEMANY_ROWS.values(), ids=EXECUTEMANY_ROWS.keys())
+def test_executemany_sends_every_row(backend, shared_table, rows):
     with _connect(backend) as con:
-        con.cursor().executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", iter(rows))
+        cursor = con.cursor()
+        cursor.executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", iter(rows))
+        assert cursor.rowcount in (len(rows), -1)
         got = con.cursor().execute(f"SELECT id, name FROM {shared_table}").fetchall()
     assert sorted(got, key=repr) == sorted(rows, key=repr)
+
+
+def test_executemany_names_the_row_that_failed(backend, shared_table):
+    # The failing row sits in the middle of the second batch: a name too long
+    # for its column, or (SQLite keeps any length) a duplicate of a unique id.
+    rows = [(i, "x") for i in range(2500)]
+    rows[1500] = (3, "duplicate") if backend.is_sqlite else (1500, "n" * 41)
+    with _connect(backend, autocommit=True) as con:
+        if backend.is_sqlite:
+            con.cursor().execute(f"CREATE UNIQUE INDEX {shared_table}_id ON {shared_table} (id)")
+        with pytest.raises(zel_sql.DatabaseError, match="Query failed: ") as raised:
+            con.cursor().executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", rows)
+    # The row itself where the driver marks it (psqlODBC); else the rows of
+    # the batch it may be among.
+    named = re.match(r"Row (\d+): |Rows (\d+) to (\d+) \(the driver did not tell",
+                     str(raised.value))
+    assert named, str(raised.value)
+    low, high = (named[1], named[1]) if named[1] else (named[2], named[3])
+    assert int(low) <= 1501 <= int(high) <= 2000
+    if backend.name == "pg":
+        assert low == "1501"
+    if not backend.is_sqlite:
+        assert isinstance(raised.value, zel_sql.DataError)
+    # The first batch went through whole; nothing after the failed row.
+    ids = _ids(backend, shared_table)
+    assert ids[:1000] == list(range(1000))
+    assert not ids or max(ids) < 1500
 
 
 def test_executemany_refuses_a_wrong_row_before_sending_any(backend, shared_table):
@@ -427,7 +467,13 @@ def test_executemany_refuses_a_wrong_row_before_sending_any(backend, shared_tabl
         cursor = con.cursor()
         for rows, error, message in [([(1, "a"), (2, object())], zel_sql.ProgrammingError,
                                       "Parameter 2 "),
-                                     ([(1, "a"), 5], TypeError, "parameters must be a sequence")]:
+                                     ([(1, "a"), 5], TypeError, "parameters must be a sequence"),
+                                     ([(None, "a"), (1, "b"), (2.5, "c")], zel_sql.ProgrammingError,
+                                      r"^Row 3, parameter 1 \(float\) differs .* \(int\)"),
+                                     ([(1, "a"), (2, b"b")], zel_sql.ProgrammingError,
+                                      r"^Row 2, parameter 2 \(bytes\)"),
+                                     ([(1, "a"), (2**70, "b")], zel_sql.ProgrammingError,
+                                      r"^Row 2, parameter 1 \(Decimal or int beyond 64 bits\)")]:
             with pytest.raises(error, match=message):
                 cursor.executemany(f"INSERT INTO {shared_table} VALUES (?, ?)", rows)
         with pytest.raises(zel_sql.ProgrammingError, match="2 parameter markers, but 1"):

@@ -308,10 +308,13 @@ class Cursor:
         return self
 
     def executemany(self, sql: str, seq_of_parameters: Iterable[Sequence[Any]]) -> Cursor:
-        """Runs `sql`, prepared once, once for each sequence of parameters, in
-        order, each under the wait limit; stops at the first that fails. Every
-        sequence is checked before anything is sent. rowcount is the sum of
-        the rows changed, -1 when the driver did not tell."""
+        """Runs `sql`, prepared once, for each sequence of parameters, in
+        order: in arrays of up to 1000 sequences where the driver takes them,
+        else one by one; each answer under the wait limit; stops at the first
+        that fails, naming its row. Every sequence is checked before anything
+        is sent; the values of one parameter share the type of its first
+        value that is not None. rowcount is the sum of the rows changed, -1
+        when the driver did not tell."""
         connection = self._open()
         self._reset()
         self._rowcount = connection._run_many(sql, seq_of_parameters)

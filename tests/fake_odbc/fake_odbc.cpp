@@ -178,6 +178,10 @@ const char* name_of(Fn fn) {
             return "SQLExecute";
         case Fn::num_params:
             return "SQLNumParams";
+        case Fn::row_count:
+            return "SQLRowCount";
+        case Fn::more_results:
+            return "SQLMoreResults";
     }
     return "?";
 }
@@ -367,6 +371,14 @@ void queue_result_set(ResultSet result) {
 
 void set_parameter_output(int parameter, Value value) {
     state().parameter_outputs.insert_or_assign(parameter, std::move(value));
+}
+
+void set_row_count(SQLLEN count) {
+    state().row_count = count;
+}
+
+void set_parameter_status(std::vector<SQLUSMALLINT> status) {
+    state().parameter_status = std::move(status);
 }
 
 void set_driver_info(DriverInfo info) {

@@ -9,7 +9,8 @@
 /// SQLFreeHandle, SQLSetEnvAttr, SQLSetConnectAttr, SQLGetConnectAttr,
 /// SQLSetStmtAttr, SQLConnect, SQLDisconnect, SQLExecDirect, SQLFetch,
 /// SQLCancel, SQLGetData, SQLBindCol, SQLBindParameter, SQLGetDiagRec,
-/// SQLNumResultCols, SQLDescribeCol, SQLColAttribute for SQL_DESC_UNSIGNED). A test
+/// SQLNumResultCols, SQLDescribeCol, SQLColAttribute for SQL_DESC_UNSIGNED,
+/// SQLRowCount, SQLMoreResults). A test
 /// executable links the library's objects against it instead of libodbc.
 ///
 /// What the fake does:
@@ -101,6 +102,8 @@ enum class Fn {
     prepare,           ///< SQLPrepare
     execute,           ///< SQLExecute: runs the prepared text as SQLExecDirect would
     num_params,        ///< SQLNumParams: the prepared text's question marks
+    row_count,         ///< SQLRowCount: as set_row_count() says
+    more_results,      ///< SQLMoreResults: SQL_NO_DATA, one result per execution
 };
 
 /// "SQLAllocHandle" and so on.
@@ -274,7 +277,20 @@ struct DriverInfo {
     std::string dbms_version = "9.8.7";
     /// SQLGetFunctions(SQL_API_SQLSETPOS).
     bool set_pos = true;
+    /// SQL_PARAM_ARRAY_ROW_COUNTS; 0: the information type fails (HY096),
+    /// as with a driver that knows nothing of parameter arrays.
+    SQLUINTEGER param_array_row_counts = 0;
+    /// SQL_PARAM_ARRAY_SELECTS; 0: the information type fails (HY096).
+    SQLUINTEGER param_array_selects = 0;
 };
+
+/// SQLRowCount gives `count` from now on (-1 until this is called).
+void set_row_count(SQLLEN count);
+
+/// At every SQLExecute on a statement whose SQL_ATTR_PARAM_STATUS_PTR is
+/// set, `status` is written there and its size to
+/// SQL_ATTR_PARAMS_PROCESSED_PTR (if set), whatever the execution returns.
+void set_parameter_status(std::vector<SQLUSMALLINT> status);
 
 /// Every connection's driver describes itself so from now on.
 void set_driver_info(DriverInfo info);

@@ -114,6 +114,8 @@ struct State {
     std::deque<ResultSet> queued_result_sets;
     std::map<int, Value> parameter_outputs;
     DriverInfo driver_info;
+    SQLLEN row_count = -1;
+    std::vector<SQLUSMALLINT> parameter_status;
 
     std::vector<Call> log;
 };

@@ -789,6 +789,20 @@ SQLRETURN SQL_API SQLExecute(SQLHSTMT StatementHandle) {
     if (const HandleState* h = fake_odbc::detail::find_live(StatementHandle, SQL_HANDLE_STMT)) {
         call.texts = {h->prepared};
         call.parameters = fake_odbc::detail::snapshot_inputs(*h);
+        const std::vector<SQLUSMALLINT>& status = fake_odbc::detail::state().parameter_status;
+        const auto at = [h](SQLINTEGER attribute) -> void* {
+            const auto it = h->attributes.find(attribute);
+            return it == h->attributes.end()
+                       ? nullptr
+                       : reinterpret_cast<void*>(static_cast<std::intptr_t>(it->second));
+        };
+        if (auto* out = static_cast<SQLUSMALLINT*>(at(SQL_ATTR_PARAM_STATUS_PTR));
+            out != nullptr && !status.empty()) {
+            std::copy(status.begin(), status.end(), out);
+            if (auto* processed = static_cast<SQLULEN*>(at(SQL_ATTR_PARAMS_PROCESSED_PTR))) {
+                *processed = status.size();
+            }
+        }
     }
     return run(
         std::move(call), StatementHandle, SQL_HANDLE_STMT, true, [&](HandleState* h, Call& c) {
@@ -797,6 +811,20 @@ SQLRETURN SQL_API SQLExecute(SQLHSTMT StatementHandle) {
                                                   reinterpret_cast<const SQLCHAR*>(text.c_str()),
                                                   static_cast<SQLINTEGER>(text.size()), c);
         });
+}
+
+SQLRETURN SQL_API SQLRowCount(SQLHSTMT StatementHandle, SQLLEN* RowCount) {
+    Call call = make_call(Fn::row_count, {pointer_arg(StatementHandle), pointer_arg(RowCount)});
+    return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true, [&](HandleState*, Call&) {
+        *RowCount = fake_odbc::detail::state().row_count;
+        return static_cast<SQLRETURN>(SQL_SUCCESS);
+    });
+}
+
+SQLRETURN SQL_API SQLMoreResults(SQLHSTMT StatementHandle) {
+    Call call = make_call(Fn::more_results, {pointer_arg(StatementHandle)});
+    return run(std::move(call), StatementHandle, SQL_HANDLE_STMT, true,
+               [](HandleState*, Call&) { return static_cast<SQLRETURN>(SQL_NO_DATA); });
 }
 
 SQLRETURN SQL_API SQLFetch(SQLHSTMT StatementHandle) {
@@ -930,6 +958,14 @@ SQLRETURN SQL_API SQLGetInfo(SQLHDBC ConnectionHandle, SQLUSMALLINT InfoType, SQ
             const fake_odbc::DriverInfo& info = fake_odbc::detail::state().driver_info;
             if (InfoValue == nullptr) {
                 return fake_odbc::detail::fail(h, "HY009", "Invalid use of null pointer");
+            }
+            for (const auto& [type, number] :
+                 {std::pair{SQL_PARAM_ARRAY_ROW_COUNTS, info.param_array_row_counts},
+                  std::pair{SQL_PARAM_ARRAY_SELECTS, info.param_array_selects}}) {
+                if (InfoType == type && number != 0) {
+                    std::memcpy(InfoValue, &number, sizeof(number));
+                    return SQL_SUCCESS;
+                }
             }
             if (InfoType == SQL_GETDATA_EXTENSIONS) {
                 std::memcpy(InfoValue, &info.getdata_extensions, sizeof(info.getdata_extensions));
