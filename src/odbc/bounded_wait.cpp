@@ -161,6 +161,21 @@ bool is_bounded_helper() noexcept {
     return current_call != nullptr;
 }
 
+namespace {
+
+// The hook of a given-up call that has returned.
+void note_returned(BoundedCall& call) {
+    if (call.hooks.returned) {
+        try {
+            call.hooks.returned();
+        } catch (...) {
+            // Only bookkeeping is lost; the helper still goes on.
+        }
+    }
+}
+
+}  // namespace
+
 BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::milliseconds limit,
                                    AbandonHooks hooks) {
     // A deadline never lies more than a day ahead, so adding it to the steady
@@ -178,20 +193,30 @@ BoundedOutcome run_with_wait_limit(std::function<void()> work, std::chrono::mill
             error = std::current_exception();
         }
         current_call = nullptr;
+        std::unique_lock<std::mutex> lock(call->mutex);
+        if (call->abandoned.load(std::memory_order_relaxed)) {
+            // Nobody waits for this call any more. Its source answered: that
+            // is noted first (the hold-back ends, the caps count one call
+            // less), then the given-up connection goes with `work`, as it
+            // went when a helper ended with its call.
+            call->finished = true;
+            lock.unlock();
+            note_returned(*call);
+            work = nullptr;
+            offer_this_helper();
+            return;
+        }
+        lock.unlock();
         // What `work` holds is let go before the caller hears of the end:
         // after that the caller may touch it again.
         work = nullptr;
         offer_this_helper();
-        const std::lock_guard<std::mutex> lock(call->mutex);
+        lock.lock();
         call->error = std::move(error);
         call->finished = true;
         call->finished_changed.notify_all();
-        if (call->abandoned.load(std::memory_order_relaxed) && call->hooks.returned) {
-            try {
-                call->hooks.returned();
-            } catch (...) {
-                // Only bookkeeping is lost; the helper still goes on.
-            }
+        if (call->abandoned.load(std::memory_order_relaxed)) {
+            note_returned(*call);  // given up while `work` was let go
         }
     };
     start_on_helper(std::move(job));
