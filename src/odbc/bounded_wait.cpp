@@ -66,6 +66,9 @@ struct HelperPool {
 
     std::mutex mutex;
     std::vector<IdleHelper*> idle;  // the one offered last comes last
+    // In a child of fork(), the parent's pool: never used again (a thread
+    // that is not in the child may hold its lock), kept rather than lost.
+    HelperPool* parents = nullptr;
 };
 
 // Never freed: a detached helper may still use it while the process exits.
@@ -77,7 +80,11 @@ std::once_flag pool_made;
 HelperPool& helper_pool() {
     std::call_once(pool_made, [] {
         the_pool = new HelperPool;
-        ::pthread_atfork(nullptr, nullptr, [] { the_pool = new HelperPool; });
+        ::pthread_atfork(nullptr, nullptr, [] {
+            HelperPool* const parents = the_pool;
+            the_pool = new HelperPool;
+            the_pool->parents = parents;
+        });
     });
     return *the_pool;
 }
