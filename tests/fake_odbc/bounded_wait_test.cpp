@@ -232,17 +232,6 @@ TEST_F(BoundedWaitTest, LimitZeroMakesTheSameCallsOnTheCallersThread) {
     EXPECT_FALSE(bounded.none_on_this_thread);
 }
 
-bool eventually(const std::function<bool()>& done) {
-    const auto give_up = std::chrono::steady_clock::now() + patience;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > give_up) {
-            return false;
-        }
-        std::this_thread::sleep_for(milliseconds{10});
-    }
-    return true;
-}
-
 // The threads that ran the statements logged from `from` on.
 std::vector<std::thread::id> statement_threads(std::size_t from) {
     std::vector<std::thread::id> threads;
@@ -258,7 +247,7 @@ std::vector<std::thread::id> statement_threads(std::size_t from) {
 // A helper waits for the next call and takes it; one whose call was given up
 // waits again only once that call has returned; idle ones end by themselves.
 TEST_F(BoundedWaitTest, HelpersServeTheNextCallsAndEndOnceIdle) {
-    ASSERT_TRUE(eventually([] { return detail::idle_bounded_helpers() == 0; }));
+    ASSERT_TRUE(eventually(patience, [] { return detail::idle_bounded_helpers() == 0; }));
     // Helpers of earlier tests may still be ending: count once they have.
     std::size_t threads = thread_count();
     while (std::this_thread::sleep_for(milliseconds{50}), thread_count() != threads) {
@@ -290,12 +279,11 @@ TEST_F(BoundedWaitTest, HelpersServeTheNextCallsAndEndOnceIdle) {
     EXPECT_EQ(detail::idle_bounded_helpers(), 1u);
 
     fake_odbc::release_blocked_call();
-    EXPECT_TRUE(eventually([] { return detail::idle_bounded_helpers() == 2; }));
-    EXPECT_TRUE(eventually([&] {
-        return detail::idle_bounded_helpers() == 0 && thread_count() <= threads;
-    })) << "idle helpers still run: "
-        << detail::idle_bounded_helpers() << " idle, " << thread_count() << " threads, " << threads
-        << " before";
+    EXPECT_TRUE(eventually(patience, [] { return detail::idle_bounded_helpers() == 2; }));
+    EXPECT_TRUE(eventually(
+        patience, [&] { return detail::idle_bounded_helpers() == 0 && thread_count() <= threads; }))
+        << "idle helpers still run: " << detail::idle_bounded_helpers() << " idle, "
+        << thread_count() << " threads, " << threads << " before";
 }
 
 TEST_F(BoundedWaitTest, DefaultIsFifteenSecondsAndNegativeLimitsAreRefused) {

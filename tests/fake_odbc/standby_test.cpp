@@ -85,17 +85,6 @@ std::vector<std::string> connects_in(const std::vector<Call>& log) {
     return seen;
 }
 
-bool eventually(const std::function<bool()>& done) {
-    const auto give_up = std::chrono::steady_clock::now() + patience;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > give_up) {
-            return false;
-        }
-        std::this_thread::sleep_for(milliseconds{10});
-    }
-    return true;
-}
-
 const std::chrono::system_clock::time_point epoch{};
 
 TEST_F(StandbyTest, HungPrimaryIsHeldBackForEveryDatabaseAndServesAgainOnceItsCallReturns) {
@@ -276,7 +265,7 @@ TEST_F(StandbyTest, GivenUpHelperGivesItsThreadAndDescriptorsBackOnceItsCallRetu
         EXPECT_EQ(db.get_source_states()[0].given_up_calls, 1);
     }
     fake_odbc::release_blocked_call();
-    EXPECT_TRUE(eventually([&] { return threads_at_work() <= tasks; }));
+    EXPECT_TRUE(eventually(patience, [&] { return threads_at_work() <= tasks; }));
     EXPECT_EQ(entries_of("/proc/self/fd"), descriptors);
     const SourceState after = Database("accel", "", "").get_source_states()[0];
     EXPECT_EQ(after.held_back_until, epoch);

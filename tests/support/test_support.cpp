@@ -110,6 +110,17 @@ std::size_t threads_at_work() {
     }
 }
 
+bool eventually(std::chrono::milliseconds patience, const std::function<bool()>& done) {
+    const auto give_up = std::chrono::steady_clock::now() + patience;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > give_up) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 std::string error_message(const std::function<void()>& action) {
     try {
         action();

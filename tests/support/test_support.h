@@ -12,6 +12,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -99,6 +100,9 @@ std::size_t thread_count();
 /// next call (each ends a few seconds after its last call): what a test
 /// counts to see that the helpers of given-up calls are back.
 std::size_t threads_at_work();
+
+// Whether `done` holds within `patience`, asked every 10 ms.
+bool eventually(std::chrono::milliseconds patience, const std::function<bool()>& done);
 
 /// The message of the zel::Error that `action` throws. Any other exception
 /// passes through; when `action` throws nothing, a std::logic_error says so.
