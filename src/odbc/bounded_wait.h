@@ -10,7 +10,9 @@
 //
 // The helper marks the start of every call that waits for the database with
 // note_wait(). The caller's limit runs from the latest mark: a long read whose
-// answers keep coming is never cut off.
+// answers keep coming is never cut off. The caller notices a mark within a
+// tenth of the limit (at most 100 ms), so a call is given up no sooner than
+// the limit after it began and no later than that notice after.
 
 #include <chrono>
 #include <cstddef>
