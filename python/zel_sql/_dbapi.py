@@ -195,9 +195,9 @@ class Connection:
         database.rollback()
 
     def close(self) -> None:
-        """Rolls back what is not committed and closes the connection; every
-        later use of it or of its cursors raises InterfaceError. Closing
-        again does nothing."""
+        """Closes the open results of its cursors unread, rolls back what is
+        not committed and closes the connection; every later use of it or of
+        its cursors raises InterfaceError. Closing again does nothing."""
         database = self._database
         if database is None:
             return
