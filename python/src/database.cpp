@@ -13,10 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "cursor_result.h"
 #include "numpy_query.h"
 #include "odbc/bounded_statement.h"
 #include "parameters.h"
 #include "query_result.h"
+#include "result_stream.h"
 #include "text.h"
 #include "typed_rows.h"
 #include "zel/sql.h"
@@ -156,6 +158,27 @@ py::object to_datetime(std::chrono::system_clock::time_point when) {
 
 }  // namespace
 
+void LockedDatabase::hold_open_result(const std::shared_ptr<ResultStream>& result) {
+    if (result->is_open()) {
+        open_result_ = result;
+    }
+}
+
+void LockedDatabase::settle_open_result(bool report) {
+    const std::shared_ptr<ResultStream> open = open_result_.lock();
+    open_result_.reset();
+    if (!open) {
+        return;
+    }
+    try {
+        open->read_rest(database_);
+    } catch (...) {
+        if (report) {
+            throw;
+        }
+    }
+}
+
 void bind_database(py::module_& module) {
     py::class_<LockedDatabase> cls(
         module, "Database",
@@ -195,8 +218,8 @@ void bind_database(py::module_& module) {
     cls.def_property_readonly(
         "data_sources",
         [](LockedDatabase& self) {
-            const std::vector<std::string> sources =
-                self.use([](sql::Database& database) { return database.get_data_sources(); });
+            const std::vector<std::string> sources = self.use_as_it_is(
+                [](sql::Database& database) { return database.get_data_sources(); });
             py::list names;
             for (const std::string& name : sources) {
                 names.append(to_str(name));
@@ -207,20 +230,21 @@ void bind_database(py::module_& module) {
     cls.def_property_readonly(
         "serving_source",
         [](LockedDatabase& self) {
-            return Text{
-                self.use([](sql::Database& database) { return database.get_serving_source(); })};
+            return Text{self.use_as_it_is(
+                [](sql::Database& database) { return database.get_serving_source(); })};
         },
         "The data source of the open connection; \"\" when not connected.");
     cls.def_property(
         "source_order",
         [](LockedDatabase& self) {
-            const sql::SourceOrder order =
-                self.use([](sql::Database& database) { return database.get_source_order(); });
+            const sql::SourceOrder order = self.use_as_it_is(
+                [](sql::Database& database) { return database.get_source_order(); });
             return std::string(order == sql::SourceOrder::random ? "random" : "listed");
         },
         [](LockedDatabase& self, const std::string& order) {
             const sql::SourceOrder parsed = parse_source_order(order);
-            self.use([parsed](sql::Database& database) { database.set_source_order(parsed); });
+            self.use_as_it_is(
+                [parsed](sql::Database& database) { database.set_source_order(parsed); });
         },
         "\"listed\" (the default): every connect tries the primary, then the standbys in "
         "order. \"random\": the sources, primary included, shuffled once for this Database, "
@@ -229,12 +253,12 @@ void bind_database(py::module_& module) {
         "hold_back",
         [](LockedDatabase& self) {
             const std::chrono::milliseconds hold =
-                self.use([](sql::Database& database) { return database.get_hold_back(); });
+                self.use_as_it_is([](sql::Database& database) { return database.get_hold_back(); });
             return static_cast<double>(hold.count()) / 1000.0;
         },
         [](LockedDatabase& self, const py::object& hold_back) {
             const std::chrono::milliseconds hold = parse_hold_back(hold_back);
-            self.use([hold](sql::Database& database) { database.set_hold_back(hold); });
+            self.use_as_it_is([hold](sql::Database& database) { database.set_hold_back(hold); });
         },
         "Seconds for which a data source that did not answer within the wait limit is "
         "skipped, by every Database of the process (default 30.0, doubled after each further "
@@ -243,8 +267,8 @@ void bind_database(py::module_& module) {
     cls.def(
         "source_states",
         [](LockedDatabase& self) {
-            const auto states =
-                self.use([](sql::Database& database) { return database.get_source_states(); });
+            const auto states = self.use_as_it_is(
+                [](sql::Database& database) { return database.get_source_states(); });
             py::list out;
             for (const auto& state : states) {
                 py::dict item;
@@ -263,13 +287,13 @@ void bind_database(py::module_& module) {
     cls.def_property(
         "wait_limit",
         [](LockedDatabase& self) {
-            const std::chrono::milliseconds limit =
-                self.use([](sql::Database& database) { return database.get_wait_limit(); });
+            const std::chrono::milliseconds limit = self.use_as_it_is(
+                [](sql::Database& database) { return database.get_wait_limit(); });
             return static_cast<double>(limit.count()) / 1000.0;
         },
         [](LockedDatabase& self, const py::object& wait_limit) {
             const std::chrono::milliseconds limit = parse_wait_limit(wait_limit);
-            self.use([limit](sql::Database& database) { database.set_wait_limit(limit); });
+            self.use_as_it_is([limit](sql::Database& database) { database.set_wait_limit(limit); });
         },
         "The longest, in seconds, that a login, query(), query_numpy(), read_with_cache() and "
         "the component list loads wait for one answer of the database (default 15.0; set as a "
@@ -282,20 +306,21 @@ void bind_database(py::module_& module) {
     cls.def(
         "disconnect",
         [](LockedDatabase& self) {
-            self.use([](sql::Database& database) { database.disconnect(); });
+            self.use_after_any_failure([](sql::Database& database) { database.disconnect(); });
         },
         "Closes the connection if it is open; the next statement connects again.");
     cls.def_property_readonly(
         "is_connected",
         [](LockedDatabase& self) {
-            return self.use([](sql::Database& database) { return database.is_connected(); });
+            return self.use_as_it_is(
+                [](sql::Database& database) { return database.is_connected(); });
         },
         "True from a successful login until disconnect() or until a statement finds the "
         "connection dead.");
     cls.def_property_readonly(
         "last_connect_error",
         [](LockedDatabase& self) {
-            return Text{self.use(
+            return Text{self.use_as_it_is(
                 [](sql::Database& database) { return database.get_last_connect_error(); })};
         },
         "Why the most recent login was refused, in the driver's words; \"\" before the first "
@@ -339,32 +364,6 @@ void bind_database(py::module_& module) {
         "decimal.Decimal, str, bytes, bytearray, memoryview, datetime.date, datetime.time or "
         "datetime.datetime; any other type raises ProgrammingError naming its position.");
     cls.def(
-        "_run",
-        [](LockedDatabase& self, const Text& sql, const py::object& parameters) {
-            StatementResult result =
-                run_statement(self, sql.bytes, BoundParameters::from_python(parameters));
-            py::object description = py::none();
-            if (!result.columns.empty()) {
-                py::list columns;
-                for (const ResultColumn& column : result.columns) {
-                    py::object nullable = py::none();
-                    if (column.nullable != SQL_NULLABLE_UNKNOWN) {
-                        nullable = py::bool_(column.nullable == SQL_NULLABLE);
-                    }
-                    columns.append(py::make_tuple(to_str(column.name), column.sql_type, column.size,
-                                                  column.decimal_digits, nullable));
-                }
-                description = std::move(columns);
-            }
-            py::list rows = to_python_rows(result);
-            return py::make_tuple(description, rows, result.row_count);
-        },
-        py::arg("sql"), py::arg("parameters") = py::tuple(),
-        "For zel_sql.Cursor: runs `sql` with `parameters` as query() does and gives "
-        "(columns, rows, row_count): columns None for a statement without a result set, else "
-        "(name, SQL type number, size, decimal digits, nullable or None) per column; "
-        "row_count the rows read, or the rows changed (-1: unknown).");
-    cls.def(
         "_run_many",
         [](LockedDatabase& self, const Text& sql, const py::iterable& seq_of_parameters) {
             refuse_nul(sql.bytes, "sql");
@@ -393,7 +392,8 @@ void bind_database(py::module_& module) {
     cls.def_property(
         "autocommit",
         [](LockedDatabase& self) {
-            return self.use([](sql::Database& database) { return database.get_autocommit(); });
+            return self.use_as_it_is(
+                [](sql::Database& database) { return database.get_autocommit(); });
         },
         [](LockedDatabase& self, bool on) {
             self.use([on](sql::Database& database) { database.set_autocommit(on); });
@@ -410,10 +410,11 @@ void bind_database(py::module_& module) {
     cls.def(
         "rollback",
         [](LockedDatabase& self) {
-            self.use([](sql::Database& database) { database.rollback(); });
+            self.use_after_any_failure([](sql::Database& database) { database.rollback(); });
         },
         "Undoes the open transaction and forgets a lost one; nothing in autocommit mode.");
     bind_query_numpy(cls);
+    bind_cursor_results(module, cls);
     cls.def(
         "read_with_cache",
         [](LockedDatabase& self, const Text& sql, const std::string& policy,
@@ -436,11 +437,11 @@ void bind_database(py::module_& module) {
     cls.def_property(
         "cache_folder",
         [](LockedDatabase& self) {
-            return Text{self.use(
+            return Text{self.use_as_it_is(
                 [](sql::Database& database) { return database.get_cache().get_folder(); })};
         },
         [](LockedDatabase& self, const FilePath& folder) {
-            self.use(
+            self.use_as_it_is(
                 [&](sql::Database& database) { database.get_cache().set_folder(folder.bytes); });
         },
         "The folder of this data source's cache files (default \"db_cache\", relative to the "

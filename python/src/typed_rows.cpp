@@ -25,12 +25,6 @@ namespace py = pybind11;
 namespace zel::python {
 namespace {
 
-// A chunk ends after this many rows or this many bytes of values, whichever
-// comes first: large enough that the GIL changes hands rarely, small enough
-// that the buffers stay small beside the Python objects made of them.
-constexpr std::size_t chunk_rows = 1024;
-constexpr std::size_t chunk_bytes = 256 * 1024;
-
 PyObject* checked(PyObject* object) {
     if (object == nullptr) {
         throw py::error_already_set();
@@ -151,7 +145,8 @@ private:
     std::unique_ptr<RecentValues> recent_ = std::make_unique<RecentValues>();
 };
 
-// The result columns of the executed `query`, which has `count` of them.
+}  // namespace
+
 std::vector<ResultColumn> describe_columns(sql::Query& query, std::size_t count) {
     const SQLHSTMT statement = sql::detail::QueryStatementAccess::handle(query);
     std::vector<ResultColumn> columns(count);
@@ -186,7 +181,6 @@ std::vector<ResultColumn> describe_columns(sql::Query& query, std::size_t count)
     return columns;
 }
 
-// The rows a statement without a result set changed; -1 when unknown.
 long long changed_rows(sql::Query& query) {
     SQLLEN count = -1;
     if (!sql::odbc::succeeded(
@@ -196,9 +190,36 @@ long long changed_rows(sql::Query& query) {
     return count < 0 ? -1 : static_cast<long long>(count);
 }
 
-void append_rows(const RowChunk& chunk, std::vector<ColumnConverter>& converters, py::list& rows) {
+struct RowConverter::Columns {
+    explicit Columns(std::size_t count)
+        : decimal_class(py::module_::import("decimal").attr("Decimal")) {
+        converters.reserve(count);
+        for (std::size_t column = 0; column < count; ++column) {
+            converters.emplace_back(decimal_class);
+        }
+    }
+
+    py::object decimal_class;  // the converters keep its address
+    std::vector<ColumnConverter> converters;
+};
+
+RowConverter::RowConverter(std::size_t columns) {
+    if (PyDateTimeAPI == nullptr) {
+        PyDateTime_IMPORT;
+        checked(reinterpret_cast<PyObject*>(PyDateTimeAPI));
+    }
+    columns_ = std::make_unique<Columns>(columns);
+}
+
+RowConverter::~RowConverter() = default;
+RowConverter::RowConverter(RowConverter&&) noexcept = default;
+RowConverter& RowConverter::operator=(RowConverter&&) noexcept = default;
+
+void RowConverter::append(const RowChunk& chunk, std::size_t begin, std::size_t end,
+                          py::list& rows) {
+    std::vector<ColumnConverter>& converters = columns_->converters;
     const std::size_t columns = chunk.columns.size();
-    for (std::size_t row = 0; row < chunk.rows; ++row) {
+    for (std::size_t row = begin; row < end; ++row) {
         py::object tuple = py::reinterpret_steal<py::object>(
             checked(PyTuple_New(static_cast<Py_ssize_t>(columns))));
         for (std::size_t column = 0; column < columns; ++column) {
@@ -215,8 +236,6 @@ void append_rows(const RowChunk& chunk, std::vector<ColumnConverter>& converters
         }
     }
 }
-
-}  // namespace
 
 StatementResult run_statement(LockedDatabase& database, const std::string& sql,
                               const BoundParameters& parameters) {
@@ -252,19 +271,10 @@ StatementResult run_statement(LockedDatabase& database, const std::string& sql,
 }
 
 py::list to_python_rows(StatementResult& result) {
-    if (PyDateTimeAPI == nullptr) {
-        PyDateTime_IMPORT;
-        checked(reinterpret_cast<PyObject*>(PyDateTimeAPI));
-    }
-    const py::object decimal_class = py::module_::import("decimal").attr("Decimal");
+    RowConverter converter(result.columns.size());
     py::list rows;
-    std::vector<ColumnConverter> converters;
-    converters.reserve(result.columns.size());
-    for (std::size_t column = 0; column < result.columns.size(); ++column) {
-        converters.emplace_back(decimal_class);
-    }
     for (RowChunk& chunk : result.chunks) {
-        append_rows(chunk, converters, rows);
+        converter.append(chunk, 0, chunk.rows, rows);
         chunk = RowChunk{};  // its buffers are not needed any more
     }
     return rows;

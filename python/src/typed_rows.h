@@ -10,6 +10,8 @@
 #include <pybind11/pybind11.h>
 #include <sql.h>
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,37 @@ struct ResultColumn {
     SQLULEN size = 0;
     SQLSMALLINT decimal_digits = 0;
     SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
+};
+
+/// A chunk ends after this many rows or this many bytes of values, whichever
+/// comes first: large enough that the GIL changes hands rarely, small enough
+/// that the buffers stay small beside the Python objects made of them.
+constexpr std::size_t chunk_rows = 1024;
+constexpr std::size_t chunk_bytes = 256 * 1024;
+
+/// The result columns of the executed `query`, which has `count` of them.
+/// @throws zel::sql::DatabaseError when one cannot be described.
+std::vector<ResultColumn> describe_columns(sql::Query& query, std::size_t count);
+
+/// The rows a statement without a result set changed; -1 when unknown.
+long long changed_rows(sql::Query& query);
+
+/// Turns rows of chunks into tuples of Python values, the same for every
+/// chunk of one result: it shares the objects of values repeated in a column
+/// between rows. Made, used and destroyed with the GIL held.
+class RowConverter {
+public:
+    explicit RowConverter(std::size_t columns);
+    RowConverter(RowConverter&&) noexcept;
+    RowConverter& operator=(RowConverter&&) noexcept;
+    ~RowConverter();
+
+    /// Appends rows [begin, end) of `chunk` to `rows`, one tuple each.
+    void append(const RowChunk& chunk, std::size_t begin, std::size_t end, pybind11::list& rows);
+
+private:
+    struct Columns;
+    std::unique_ptr<Columns> columns_;
 };
 
 /// One statement executed and read whole, not yet turned into Python values.

@@ -98,6 +98,10 @@ PG = _backend("pg", "pg_unicode")
 SQLITE = _backend("sqlite", "sqlite")
 MARIADB = _backend("mariadb", "mariadb")
 BACKENDS = [PG, SQLITE, MARIADB]
+# The PostgreSQL server of PG through a data source on which psqlODBC reads
+# a result from the server in steps of two rows (UseDeclareFetch=1, Fetch=2;
+# tests/integration/test_env.sh) rather than whole at execute.
+PG_IN_STEPS = Backend("pg_in_steps", "zel_pg_cursor", False)
 
 
 @pytest.fixture(params=BACKENDS, ids=lambda backend: backend.name)

@@ -3,6 +3,7 @@ exception classes, chosen by SQLSTATE, and values sent as bound parameters
 of Database.query()."""
 
 import datetime
+import gc
 import itertools
 import os
 import re
@@ -14,7 +15,7 @@ import pandas
 import pytest
 
 import zel_sql
-from conftest import MARIADB, PG, READER, READER_PASSWORD, SQLITE
+from conftest import MARIADB, PG, PG_IN_STEPS, READER, READER_PASSWORD, SQLITE
 from test_database import StoppedBackend
 from test_types import KINDS, TYPES, per_backend
 
@@ -481,6 +482,181 @@ def test_executemany_refuses_a_wrong_row_before_sending_any(backend, shared_tabl
         # A statement with a result set runs again once its cursor is closed.
         assert cursor.executemany("SELECT id FROM samples WHERE id = ?", [(1,), (2,)]) is cursor
     assert _ids(backend, shared_table) == [7]
+
+
+# --- results read in steps ----------------------------------------------------------
+
+
+STEP_ROWS = 3000
+# backend -> the numbers 1 to STEP_ROWS with their text, as SERIES_ROWS: more
+# rows than execute reads with the statement and than one chunk of a read.
+SERIES = {
+    "pg": f"SELECT g, CAST(g AS VARCHAR(12)) AS t FROM generate_series(1, {STEP_ROWS}) AS g "
+          "ORDER BY g",
+    "sqlite": f"WITH RECURSIVE s(g) AS (SELECT 1 UNION ALL SELECT g + 1 FROM s "
+              f"WHERE g < {STEP_ROWS}) SELECT g, CAST(g AS TEXT) AS t FROM s ORDER BY g",
+    "mariadb": f"SELECT seq, CAST(seq AS CHAR) AS t FROM seq_1_to_{STEP_ROWS} ORDER BY seq",
+}
+SERIES["pg_in_steps"] = SERIES["pg"]
+SERIES_ROWS = [(g, str(g)) for g in range(1, STEP_ROWS + 1)]
+# PG_IN_STEPS too: its driver reads from the server as the cursor fetches.
+STEP_BACKENDS = [PG, PG_IN_STEPS, SQLITE, MARIADB]
+
+
+def _step(cursor, kind, size):
+    """The rows that one fetch of `kind` gives."""
+    if kind == "one":
+        row = cursor.fetchone()
+        return [] if row is None else [row]
+    if kind == "many":
+        return cursor.fetchmany() if size is None else cursor.fetchmany(size)
+    if kind == "iter":
+        return list(itertools.islice(cursor, size))
+    return cursor.fetchall()
+
+
+# name -> (arraysize, the fetches in turn as (kind, size)); each plan reads
+# past the end.
+FETCH_PLANS = {
+    "batches over the first read and chunk borders": (1, [
+        ("many", 255), ("many", 1), ("many", 1), ("many", 767), ("many", 1024),
+        ("many", 1025), ("many", 1000)]),
+    "a batch of exactly the rest, then none": (1, [
+        ("many", 2999), ("many", 1), ("many", 5), ("one", 1)]),
+    "batches of arraysize": (700, [("many", None)] * 6),
+    "every kind in turn": (1, [
+        ("one", 1), ("many", 300), ("iter", 500), ("one", 1), ("many", 0), ("iter", 1),
+        ("all", None), ("all", None), ("one", 1), ("many", 3)]),
+    "iteration alone": (1, [("iter", None)]),
+    "fetchall alone": (1, [("all", None), ("all", None)]),
+}
+
+
+@pytest.mark.parametrize("plan", FETCH_PLANS.values(), ids=FETCH_PLANS.keys())
+@pytest.mark.parametrize("backend", STEP_BACKENDS, ids=lambda backend: backend.name)
+def test_fetches_of_any_size_hand_out_every_row_once_in_order(backend, plan):
+    arraysize, steps = plan
+    with _connect(backend) as con:
+        cursor = con.cursor()
+        cursor.arraysize = arraysize
+        cursor.execute(SERIES[backend.name])
+        assert cursor.rowcount == -1  # not read to its end yet
+        fetched = []
+        for kind, size in steps:
+            rows = _step(cursor, kind, size)
+            wanted = arraysize if kind == "many" and size is None else size
+            left = STEP_ROWS - len(fetched)
+            assert len(rows) == (left if wanted is None else min(wanted, left)), (kind, size)
+            fetched += rows
+        assert fetched == SERIES_ROWS
+        assert cursor.rowcount == STEP_ROWS
+
+
+def _second_cursor(con, series):
+    second = con.cursor().execute(series)
+    assert second.fetchmany(10) == SERIES_ROWS[:10]
+    return lambda: second.fetchall() == SERIES_ROWS[10:]
+
+
+def _ran(check):
+    assert check
+    return lambda: True
+
+
+# name -> what runs on the connection while a cursor's result is open; gives
+# the check to make once that result was read.
+INTERRUPTIONS = {
+    "another cursor's statement": lambda con, series: _ran(
+        con.cursor().execute(SAMPLES).fetchall() == SAMPLE_VALUES),
+    "another cursor's result, fetched from in turns": _second_cursor,
+    "Database.query": lambda con, series: _ran(con.database.query(SAMPLES) == SAMPLE_VALUES),
+    "commit": lambda con, series: _ran(con.commit() is None),
+    "rollback": lambda con, series: _ran(con.rollback() is None),
+    "autocommit switched on": lambda con, series: _ran(setattr(con, "autocommit", True) is None),
+}
+
+
+@pytest.mark.parametrize("interrupt", INTERRUPTIONS.values(), ids=INTERRUPTIONS.keys())
+@pytest.mark.parametrize("backend", STEP_BACKENDS, ids=lambda backend: backend.name)
+def test_another_statement_leaves_an_open_result_whole(backend, interrupt):
+    # Some drivers take one statement at a time on a connection; a commit may
+    # close a driver's cursors: the cursor still gives every row of its own.
+    with _connect(backend) as con:
+        cursor = con.cursor().execute(SERIES[backend.name])
+        first = cursor.fetchmany(300)
+        then = interrupt(con, SERIES[backend.name])
+        assert cursor.rowcount == STEP_ROWS  # read to its end meanwhile
+        assert first + cursor.fetchmany(1000) + cursor.fetchall() == SERIES_ROWS
+        assert then()
+
+
+def _dropped(con, cursor):
+    del cursor
+    gc.collect()
+
+
+# name -> how a cursor with an open result lets it go.
+LETTING_GO = {
+    "close": lambda con, cursor: cursor.close(),
+    "execute again": lambda con, cursor: cursor.execute(SAMPLES).fetchall(),
+    "dropped": _dropped,
+}
+
+
+@pytest.mark.parametrize("let_go", LETTING_GO.values(), ids=LETTING_GO.keys())
+@pytest.mark.parametrize("backend", STEP_BACKENDS, ids=lambda backend: backend.name)
+def test_a_result_let_go_open_closes_its_statement(backend, let_go):
+    with _connect(backend) as con:
+        cursor = con.cursor().execute(SERIES[backend.name])
+        assert cursor.fetchmany(300) == SERIES_ROWS[:300]
+        let_go(con, cursor)
+        # A statement left open would refuse these on one-statement drivers.
+        assert con.cursor().execute(SAMPLES).fetchall() == SAMPLE_VALUES
+        assert con.database.query(SAMPLES) == SAMPLE_VALUES
+    closing = _connect(backend)
+    cursor = closing.cursor().execute(SERIES[backend.name])
+    closing.close()  # drops the result without reading it
+    with pytest.raises(zel_sql.InterfaceError):
+        cursor.fetchone()
+
+
+def test_a_server_stopped_between_two_fetches_is_an_operational_error_within_the_limit():
+    con = _connect(PG_IN_STEPS, wait_limit=1.0)
+    con.database.hold_back = 0  # the next execute logs in again at once
+    stopped = StoppedBackend(con.database)
+    cursor = con.cursor().execute(SERIES["pg"])
+    assert cursor.fetchmany(1000) == SERIES_ROWS[:1000]
+    with stopped:
+        started = time.monotonic()
+        with pytest.raises(zel_sql.OperationalError) as raised:
+            cursor.fetchmany(1000)
+        assert time.monotonic() - started < 2.0
+        assert raised.value.sqlstate == "HYT00"
+        assert str(raised.value) == (
+            f"The database did not answer within 1 s (fetch from {PG_IN_STEPS.data_source})")
+        # The rest of the result went with its connection; nothing resumes
+        # it elsewhere.
+        for fetch in (cursor.fetchone, cursor.fetchall):
+            with pytest.raises(zel_sql.OperationalError):
+                fetch()
+        # The next statement logs in anew.
+        assert cursor.execute(SAMPLES).fetchall() == SAMPLE_VALUES
+    con.close()
+
+
+def test_a_read_that_fails_ends_the_result_with_its_error():
+    # Division by zero at row 2000, which the server meets only when the
+    # cursor fetches that far (an ORDER BY would sort, so compute, every row
+    # at execute).
+    with _connect(PG_IN_STEPS, autocommit=True) as con:
+        cursor = con.cursor().execute(
+            f"SELECT g, 1 / (g - 2000) FROM generate_series(1, {STEP_ROWS}) AS g")
+        assert [row[0] for row in cursor.fetchmany(1000)] == list(range(1, 1001))
+        for fetch in (lambda: cursor.fetchmany(1500), cursor.fetchone, cursor.fetchall):
+            with pytest.raises(zel_sql.DataError, match="division by zero") as raised:
+                fetch()
+            assert raised.value.sqlstate == "22012"
+        assert cursor.execute(SAMPLES).fetchall() == SAMPLE_VALUES
 
 
 # --- pandas ----------------------------------------------------------------------------

@@ -4,20 +4,24 @@
 # are those of Database.query(), its parameters are bound, never formatted
 # into the text, and each execute waits at most the wait limit.
 #
-# A cursor reads the whole result of a statement at execute, under the wait
-# limit; its fetches then hand out rows already read and never wait for the
-# database. A read given up halfway would otherwise leave the cursor with a
-# statement that the library had to abandon.
+# A cursor reads the result of a statement in steps as it fetches, each step
+# under the wait limit on the statement's own connection, so that walking a
+# large result in batches holds one batch at a time (zel_sql._Result). Before
+# any other statement runs on the connection, the rest of an open result is
+# read into the cursor's memory: nothing a cursor fetches depends on what ran
+# in between.
 
 from __future__ import annotations
 
 import datetime
 import time
+import weakref
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from types import TracebackType
 from typing import Any, TypeVar
 
 from ._zel_sql import (
+    _Result,
     DataError,
     Database,
     DatabaseError,
@@ -36,7 +40,7 @@ apilevel = "2.0"
 threadsafety = 1
 paramstyle = "qmark"
 
-_Result = TypeVar("_Result")
+_Value = TypeVar("_Value")
 
 # A row: the values of Database.query(), by column type.
 _Row = tuple[Any, ...]
@@ -150,6 +154,8 @@ class Connection:
         # A statement of the open transaction failed with its connection:
         # commit() refuses until the next execute or rollback().
         self._lost = False
+        # For close(), which drops their results rather than read them.
+        self._cursors: weakref.WeakSet[Cursor] = weakref.WeakSet()
 
     @property
     def database(self) -> Database:
@@ -169,7 +175,9 @@ class Connection:
     def cursor(self) -> Cursor:
         """A new cursor on this connection."""
         self._open()
-        return Cursor(self)
+        cursor = Cursor(self)
+        self._cursors.add(cursor)
+        return cursor
 
     def commit(self) -> None:
         """Stores the open transaction. Raises OperationalError when it was
@@ -187,12 +195,17 @@ class Connection:
         database.rollback()
 
     def close(self) -> None:
-        """Rolls back what is not committed and closes the connection; every
-        later use of it or of its cursors raises InterfaceError. Closing
-        again does nothing."""
+        """Closes the open results of its cursors unread, rolls back what is
+        not committed and closes the connection; every later use of it or of
+        its cursors raises InterfaceError. Closing again does nothing."""
         database = self._database
         if database is None:
             return
+        for cursor in list(self._cursors):
+            try:
+                cursor._drop_result()
+            except Error:
+                pass  # its connection is given up; the rollback below finds out
         self._database = None
         try:
             database.rollback()
@@ -229,15 +242,18 @@ class Connection:
             raise InterfaceError("The connection is closed")
         return self._database
 
-    def _run(self, sql: str, parameters: Sequence[Any]) -> tuple[Any, list[_Row], int]:
-        return self._guarded(lambda database: database._run(sql, parameters))
+    def _execute(self, sql: str, parameters: Sequence[Any]) -> _Result:
+        return self._guarded(lambda database: database._execute(sql, parameters))
 
     def _run_many(self, sql: str, seq_of_parameters: Iterable[Sequence[Any]]) -> int:
         return self._guarded(lambda database: database._run_many(sql, seq_of_parameters))
 
-    def _guarded(self, run: Callable[[Database], _Result]) -> _Result:
+    def _guarded(self, run: Callable[[Database], _Value], starts: bool = True) -> _Value:
+        # `starts`: `run` sends a statement, which begins a new transaction
+        # where a lost one ended; a fetch or a close begins none.
         database = self._open()
-        self._lost = False  # a new transaction begins where a lost one ended
+        if starts:
+            self._lost = False
         try:
             return run(database)
         except OperationalError:
@@ -257,17 +273,28 @@ class Connection:
             database.rollback()
 
 
+# Rows that fetchone() and iteration read in one step at least, to hand
+# them out one by one: a call per row then costs little.
+_READ_AHEAD = 256
+
+
 class Cursor:
     """The statements of one Connection and their results. execute() runs a
-    statement and reads its whole result under the wait limit; the fetches
-    hand out its rows, as Database.query() gives them."""
+    statement under the wait limit; the fetches read its rows in steps, each
+    under the wait limit on the statement's connection, and hand them out as
+    Database.query() gives them. Before another statement runs on the
+    connection (another cursor's, a commit, a rollback, Database.query()),
+    the rest of an open result is read into this cursor's memory, so that
+    its fetches give what the statement gave."""
 
     def __init__(self, connection: Connection) -> None:
         self._connection: Connection | None = connection
-        self._rows: list[_Row] = []
-        self._next = 0
+        self._result: _Result | None = None
         self._description: list[_ColumnDescription] | None = None
-        self._rowcount = -1
+        # Rows read ahead by fetchone(); those from _next on not handed out.
+        self._ahead: list[_Row] = []
+        self._next = 0
+        self._rowcount = -1  # of executemany()
 
     arraysize = 1
     """The rows that fetchmany() gives when no size is passed (default 1)."""
@@ -287,24 +314,28 @@ class Cursor:
 
     @property
     def rowcount(self) -> int:
-        """The rows of the latest result, or the rows the latest statement
-        changed; -1 when unknown or before any execute."""
+        """For a result set: its rows once it was read to its end, -1
+        before; execute() reads a result of up to 256 rows at once. For
+        another statement: the rows it changed. -1 when unknown or before any
+        execute."""
+        if self._result is not None:
+            return self._result.rowcount
         return self._rowcount
 
     def execute(self, sql: str, parameters: Sequence[Any] | None = ()) -> Cursor:
         """Runs `sql` once with `parameters`, the values of its ? markers,
-        bound (never formatted into the text). Raises ProgrammingError for a
-        value of another type than None, bool, int, float, Decimal, str,
-        bytes, bytearray, memoryview, date, time or datetime, naming its
-        position."""
+        bound (never formatted into the text); drops the result of the
+        previous statement. Raises ProgrammingError for a value of another
+        type than None, bool, int, float, Decimal, str, bytes, bytearray,
+        memoryview, date, time or datetime, naming its position."""
         connection = self._open()
-        self._reset()
-        columns, rows, count = connection._run(sql, () if parameters is None else parameters)
+        self._drop_result()
+        result = connection._execute(sql, () if parameters is None else parameters)
+        self._result = result
+        columns = result.description
         if columns is not None:
             self._description = [(name, code, None, size, size, digits, nullable)
                                  for name, code, size, digits, nullable in columns]
-        self._rows = rows
-        self._rowcount = count
         return self
 
     def executemany(self, sql: str, seq_of_parameters: Iterable[Sequence[Any]]) -> Cursor:
@@ -316,35 +347,41 @@ class Cursor:
         value that is not None. rowcount is the sum of the rows changed, -1
         when the driver did not tell."""
         connection = self._open()
-        self._reset()
+        self._drop_result()
         self._rowcount = connection._run_many(sql, seq_of_parameters)
         return self
 
     def fetchone(self) -> _Row | None:
         """The next row; None after the last."""
-        rows = self._result()
-        if self._next >= len(rows):
-            return None
+        result = self._result_set()
+        if self._next >= len(self._ahead):
+            self._ahead = self._fetch(lambda: result.fetch(max(self.arraysize, _READ_AHEAD)))
+            self._next = 0
+            if not self._ahead:
+                return None
         self._next += 1
-        return rows[self._next - 1]
+        return self._ahead[self._next - 1]
 
     def fetchmany(self, size: int | None = None) -> list[_Row]:
-        """The next `size` rows (arraysize by default); fewer at the end."""
-        rows = self._result()
-        count = self.arraysize if size is None else size
-        begin = self._next
-        self._next = min(len(rows), begin + max(count, 0))
-        return rows[begin:self._next]
+        """The next `size` rows (arraysize by default); fewer at the end.
+        Reads from the database only the rows not read ahead yet."""
+        result = self._result_set()
+        count = max(self.arraysize if size is None else size, 0)
+        rows = self._take_ahead(count)
+        if len(rows) < count:
+            missing = count - len(rows)
+            rows += self._fetch(lambda: result.fetch(missing))
+        return rows
 
     def fetchall(self) -> list[_Row]:
         """The rows not fetched yet."""
-        rows = self._result()
-        begin = self._next
-        self._next = len(rows)
-        if begin == 0:
-            self._rows = []
-            return rows
-        return rows[begin:]
+        result = self._result_set()
+        rows = self._take_ahead(len(self._ahead))
+        rest = self._fetch(result.fetch_all)
+        if not rows:
+            return rest
+        rows += rest
+        return rows
 
     def __iter__(self) -> Iterator[_Row]:
         return self
@@ -356,9 +393,13 @@ class Cursor:
         return row
 
     def close(self) -> None:
-        """Drops the result; every later use raises InterfaceError."""
-        self._reset()
-        self._connection = None
+        """Closes the statement of the result and drops its rows; every later
+        use raises InterfaceError. Raises OperationalError when closing the
+        statement takes the driver longer than the wait limit."""
+        try:
+            self._drop_result()
+        finally:
+            self._connection = None
 
     def setinputsizes(self, sizes: Any) -> None:
         """Accepted; each value is bound with the size it has."""
@@ -397,17 +438,35 @@ class Cursor:
             raise InterfaceError("The connection is closed")
         return self._connection
 
-    def _reset(self) -> None:
-        self._rows = []
-        self._next = 0
+    def _drop_result(self) -> None:
+        # Closes the statement under the wait limit: some drivers read the
+        # rest of the result from the server to close it.
+        result = self._result
+        self._result = None
         self._description = None
+        self._ahead = []
+        self._next = 0
         self._rowcount = -1
+        connection = self._connection
+        if result is not None and connection is not None and not connection.closed:
+            connection._guarded(lambda database: result.close(), starts=False)
 
-    def _result(self) -> list[_Row]:
+    def _result_set(self) -> _Result:
         self._open()
-        if self._description is None:
+        if self._result is None or self._description is None:
             raise ProgrammingError("No result set: the latest statement gave none, or none ran")
-        return self._rows
+        return self._result
+
+    def _take_ahead(self, count: int) -> list[_Row]:
+        rows = self._ahead[self._next:self._next + count]
+        self._next += len(rows)
+        if self._next >= len(self._ahead):
+            self._ahead = []
+            self._next = 0
+        return rows
+
+    def _fetch(self, read: Callable[[], list[_Row]]) -> list[_Row]:
+        return self._open()._guarded(lambda database: read(), starts=False)
 
 
 def connect(

@@ -88,6 +88,17 @@ class QueryResult(metaclass=_pybind11_type):
         """The rows as dicts, column name -> value."""
     def __len__(self) -> int: ...
 
+class _Result(metaclass=_pybind11_type):
+    """For zel_sql.Cursor: the result of one statement, read in steps as it is fetched."""
+
+    @property
+    def description(self) -> list[tuple[str, int, int, int, bool | None]] | None: ...
+    @property
+    def rowcount(self) -> int: ...
+    def fetch(self, size: int) -> list[_Row]: ...
+    def fetch_all(self) -> list[_Row]: ...
+    def close(self) -> None: ...
+
 class Database(metaclass=_pybind11_type):
     """One ODBC data source, reached with a user name and a password."""
 
@@ -136,10 +147,8 @@ class Database(metaclass=_pybind11_type):
         """Every row of `sql`, each value typed by its column's SQL type, None for NULL; `parameters` are the values of its ? markers."""
     def query_numpy(self, sql: str, parameters: Sequence[_Parameter] = ()) -> _Columns:
         """Every row of `sql` as one NumPy array per column; {} without a result set."""
-    def _run(
-        self, sql: str, parameters: Sequence[_Parameter] = ()
-    ) -> tuple[list[tuple[str, int, int, int, bool | None]] | None, list[_Row], int]:
-        """For zel_sql.Cursor: (columns or None, rows, row count) of one statement."""
+    def _execute(self, sql: str, parameters: Sequence[_Parameter] = ()) -> _Result:
+        """For zel_sql.Cursor: runs one statement; its result is read as it is fetched."""
     def _run_many(self, sql: str, seq_of_parameters: Iterable[Sequence[_Parameter]]) -> int:
         """For zel_sql.Cursor.executemany: the sum of the rows changed, -1 when unknown."""
     @property

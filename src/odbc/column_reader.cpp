@@ -298,6 +298,14 @@ ColumnReader::~ColumnReader() {
 }
 
 void ColumnReader::release() noexcept {
+    if (detail::is_inert(detail::QueryStatementAccess::state(query_))) {
+        // The helper that owns the given-up connection frees the statement
+        // with it, maybe already: its bindings are not ours to undo.
+        bound_ = false;
+        rowset_rows_ = 1;
+        row_arrays_set_ = false;
+        return;
+    }
     if (bound_) {
         SQLFreeStmt(statement_, SQL_UNBIND);
         bound_ = false;

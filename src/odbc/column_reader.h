@@ -151,7 +151,9 @@ enum class BoundValue {
 ///
 /// Binds at construction and undoes the bindings and the row array when it
 /// dies, however the read ends: the Query must never write into freed
-/// buffers at a later fetch. When every column is bound, rows come in row
+/// buffers at a later fetch. Once the Query's connection was given up after
+/// a timeout, the reader, like the Query, makes no ODBC call when it dies
+/// (connection_state.h). When every column is bound, rows come in row
 /// arrays (SQL_ATTR_ROW_ARRAY_SIZE) if no column may need completing, or the
 /// driver can complete a cut value in its row (driver_capabilities());
 /// otherwise one row per fetch.

@@ -34,7 +34,7 @@ SharedConnectionState state_of(const ConnectionHandle& handle);
 
 /// True when the connection was given up and this thread is not the helper
 /// that now owns it: a statement on it must not touch its handle.
-bool is_inert(const SharedConnectionState& state) noexcept;
+ZEL_SQL_INTERNAL_API bool is_inert(const SharedConnectionState& state) noexcept;
 
 /// @throws zel::Error "The connection of this statement was given up after
 /// the database did not answer; make a new one" when is_inert(state).

@@ -20,6 +20,10 @@ struct QueryStatementAccess {
         return query.statement_();
     }
     static SQLHDBC connection(const Query& query) { return query.connection_; }
+    /// Whether the Query's connection was given up (connection_state.h).
+    static const SharedConnectionState& state(const Query& query) {
+        return query.connection_state_;
+    }
     static const std::string& sql(const Query& query) { return query.query_; }
 };
 

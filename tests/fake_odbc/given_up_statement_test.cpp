@@ -1,5 +1,6 @@
-// The Query and Procedure objects of a connection that a timeout gave up:
-// every call on them throws, and destroying them makes no ODBC call, while the
+// The Query and Procedure objects of a connection that a timeout gave up, and
+// a column reader on such a Query: every call on them throws, and destroying
+// them makes no ODBC call, while the
 // helper is still blocked on that connection and after it has returned and
 // freed it. Run under AddressSanitizer and ThreadSanitizer too: a statement
 // that touched its handle here would race with the helper, or use a handle
@@ -16,6 +17,7 @@
 
 #include "fake_odbc.h"
 #include "fake_odbc_test.h"
+#include "odbc/column_reader.h"
 #include "zel/Error.h"
 #include "zel/sql/Database.h"
 
@@ -77,6 +79,10 @@ TEST_F(GivenUpStatementTest, StatementsOfTheGivenUpConnectionThrowAndFreeNothing
     const SQLHANDLE second_stmt = fake_odbc::last_handle(SQL_HANDLE_STMT);
     std::optional<Procedure> procedure(db.get_procedure("{CALL SET_LIMIT(?)}"));
     const SQLHANDLE procedure_stmt = fake_odbc::last_handle(SQL_HANDLE_STMT);
+    // A reader's bindings on the statement, as a reader kept between fetches
+    // holds them.
+    std::optional<odbc::ColumnReader> reader;
+    reader.emplace(*destroyed_while_blocked, std::vector<odbc::ColumnPlan>{{SQL_C_CHAR, 8}});
     ASSERT_TRUE(destroyed_while_blocked->fetch());
 
     db.set_wait_limit(limit);
@@ -103,6 +109,7 @@ TEST_F(GivenUpStatementTest, StatementsOfTheGivenUpConnectionThrowAndFreeNothing
          }) {
         EXPECT_EQ(error_of(action), given_up_message) << what;
     }
+    reader.reset();  // before its Query, which it refers to
     // Moving an inert Query keeps it inert; assigning over one frees nothing.
     Query moved = std::move(*destroyed_while_blocked);
     EXPECT_EQ(error_of([&] { moved.fetch(); }), given_up_message);
