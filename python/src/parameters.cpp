@@ -28,8 +28,15 @@ namespace {
 }
 
 std::string utf8_of(const py::handle& text) {
-    // Surrogate escapes turn back into the bytes they stand for, as the
-    // texts that the module hands out came.
+    // The common case without a copy in between: CPython keeps an ASCII
+    // text's bytes as they are, and another's UTF-8 once made.
+    Py_ssize_t size = 0;
+    if (const char* const utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size); utf8 != nullptr) {
+        return std::string(utf8, static_cast<std::size_t>(size));
+    }
+    // A lone surrogate has no UTF-8. Surrogate escapes turn back into the
+    // bytes they stand for, as the texts that the module hands out came.
+    PyErr_Clear();
     PyObject* encoded = PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogateescape");
     if (encoded == nullptr) {
         throw py::error_already_set();
@@ -73,6 +80,22 @@ bool has_microseconds(PyObject* time) {
     return PyDateTime_TIME_GET_MICROSECOND(time) != 0;
 }
 
+// Whether a datetime or time carries a tzinfo whose offset is not None:
+// read from the object's own field where CPython offers it, which spares a
+// call of utcoffset() for the naive values that most rows hold.
+bool has_utc_offset(const py::handle& item, bool is_time) {
+#if PY_VERSION_HEX >= 0x030A0000
+    PyObject* const zone =
+        is_time ? PyDateTime_TIME_GET_TZINFO(item.ptr()) : PyDateTime_DATE_GET_TZINFO(item.ptr());
+    if (zone == Py_None) {
+        return false;
+    }
+#else
+    (void)is_time;
+#endif
+    return !item.attr("utcoffset")().is_none();
+}
+
 bool is_datetime(PyObject* object) {
     return PyDateTime_Check(object);
 }
@@ -99,7 +122,14 @@ BoundParameters BoundParameters::from_python(const py::handle& parameters) {
             throw py::error_already_set();
         }
     }
-    const py::object decimal_class = py::module_::import("decimal").attr("Decimal");
+    // Looked up once and kept for the life of the process (never released,
+    // so nothing is left to free after the interpreter has gone). Set under
+    // the GIL, without a static's lock, which an import could deadlock on.
+    static PyObject* decimal_type = nullptr;
+    if (decimal_type == nullptr) {
+        decimal_type = py::object(py::module_::import("decimal").attr("Decimal")).release().ptr();
+    }
+    const py::handle decimal_class(decimal_type);
     const py::sequence sequence = py::reinterpret_borrow<py::sequence>(parameters);
     BoundParameters out;
     out.values_.reserve(sequence.size());
@@ -163,7 +193,7 @@ BoundParameters BoundParameters::from_python(const py::handle& parameters) {
             value.sql_type = value.bytes.size() > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY;
             value.column_size = std::max<std::size_t>(value.bytes.size(), 1);
         } else if (is_datetime(object)) {
-            if (!item.attr("utcoffset")().is_none()) {
+            if (has_utc_offset(item, false)) {
                 refuse(position, item,
                        "has a time zone, which a TIMESTAMP column does not keep: convert it to "
                        "the zone the database expects and drop tzinfo");
@@ -179,7 +209,7 @@ BoundParameters BoundParameters::from_python(const py::handle& parameters) {
             value.column_size = 10;
             value.fixed.date = date_of(object);
         } else if (is_time(object)) {
-            if (!item.attr("utcoffset")().is_none()) {
+            if (has_utc_offset(item, true)) {
                 refuse(position, item, "has a time zone, which a TIME column does not keep");
             }
             value.sql_type = SQL_TYPE_TIME;
@@ -398,15 +428,15 @@ void check_one_type_per_marker(std::vector<BoundParameters>& rows) {
             if (first == nullptr) {
                 first = &value;
             }
-            const std::string want = kind_of(*first);
-            const std::string have = kind_of(value);
-            if (have == "time" && value.c_type == SQL_C_CHAR) {
+            const char* const want = kind_of(*first);
+            const char* const have = kind_of(value);
+            if (std::strcmp(have, "time") == 0 && value.c_type == SQL_C_CHAR) {
                 time_text = true;
             }
-            if (have == want) {
+            if (std::strcmp(have, want) == 0) {
                 continue;
             }
-            if (want == "float" && have == "int") {
+            if (std::strcmp(want, "float") == 0 && std::strcmp(have, "int") == 0) {
                 const auto number = static_cast<double>(value.fixed.integer);
                 value.c_type = SQL_C_DOUBLE;
                 value.sql_type = SQL_DOUBLE;

@@ -135,6 +135,7 @@ def test_a_value_never_becomes_sql(backend):
     (({},), "Parameter 1 (dict) cannot be sent"),
     ((Decimal("NaN"),), "Parameter 1 (Decimal) is not finite"),
     ((datetime.datetime(2024, 1, 1, tzinfo=datetime.timezone.utc),), "Parameter 1 (datetime) has a time zone"),
+    ((1, datetime.time(1, 2, 3, tzinfo=datetime.timezone.utc)), "Parameter 2 (time) has a time zone"),
 ])
 def test_a_value_of_another_type_is_a_programming_error_with_its_position(parameters, message):
     db = PG.database()
@@ -143,6 +144,26 @@ def test_a_value_of_another_type_is_a_programming_error_with_its_position(parame
     assert str(raised.value).startswith(message)
     assert raised.value.sqlstate == "07006"
     assert not db.is_connected  # refused before anything was sent
+
+
+class _NoOffset(datetime.tzinfo):
+    """A zone that knows no offset: its values are as naive as those without."""
+
+    def utcoffset(self, value):
+        return None
+
+
+def test_texts_and_naive_times_arrive_as_they_are(backend):
+    db = backend.database()
+    texts = ["Größe ⚡ 3 µm", "plain", ""]
+    if backend.is_sqlite:
+        texts.append("caf\udce9")  # the byte 0xE9 that is no UTF-8, as the module reads it
+    for text in texts:
+        assert db.query("SELECT ?", (text,)) == [(text,)]
+    naive = datetime.datetime(2024, 2, 29, 23, 59, 58)
+    cast = "" if backend.is_sqlite else "CAST(? AS CHAR(19))" if backend is MARIADB else "CAST(? AS VARCHAR(19))"
+    row = db.query(f"SELECT {cast or '?'}", (naive.replace(tzinfo=_NoOffset()),))
+    assert str(row[0][0])[:19] == "2024-02-29 23:59:58"
 
 
 def test_a_wrong_number_of_parameters_is_a_programming_error(backend):
