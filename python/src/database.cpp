@@ -368,14 +368,11 @@ void bind_database(py::module_& module) {
         [](LockedDatabase& self, const Text& sql, const py::iterable& seq_of_parameters) {
             refuse_nul(sql.bytes, "sql");
             // Every row converted before anything is sent.
-            auto rows = std::make_shared<std::vector<BoundParameters>>();
-            for (const py::handle parameters : seq_of_parameters) {
-                rows->push_back(BoundParameters::from_python(parameters));
-            }
-            if (rows->empty()) {
+            auto rows =
+                std::make_shared<ParameterRows>(ParameterRows::from_python(seq_of_parameters));
+            if (rows->count == 0) {
                 return 0LL;
             }
-            check_one_type_per_marker(*rows);
             return self.use([&](sql::Database& database) {
                 return sql::detail::run_statement_bounded<long long>(
                     database, [text = sql.bytes, rows](sql::Database& on) {

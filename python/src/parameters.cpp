@@ -28,8 +28,15 @@ namespace {
 }
 
 std::string utf8_of(const py::handle& text) {
-    // Surrogate escapes turn back into the bytes they stand for, as the
-    // texts that the module hands out came.
+    // The common case without a copy in between: CPython keeps an ASCII
+    // text's bytes as they are, and another's UTF-8 once made.
+    Py_ssize_t size = 0;
+    if (const char* const utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size); utf8 != nullptr) {
+        return std::string(utf8, static_cast<std::size_t>(size));
+    }
+    // A lone surrogate has no UTF-8. Surrogate escapes turn back into the
+    // bytes they stand for, as the texts that the module hands out came.
+    PyErr_Clear();
     PyObject* encoded = PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogateescape");
     if (encoded == nullptr) {
         throw py::error_already_set();
@@ -73,6 +80,22 @@ bool has_microseconds(PyObject* time) {
     return PyDateTime_TIME_GET_MICROSECOND(time) != 0;
 }
 
+// Whether a datetime or time carries a tzinfo whose offset is not None:
+// read from the object's own field where CPython offers it, which spares a
+// call of utcoffset() for the naive values that most rows hold.
+bool has_utc_offset(const py::handle& item, bool is_time) {
+#if PY_VERSION_HEX >= 0x030A0000
+    PyObject* const zone =
+        is_time ? PyDateTime_TIME_GET_TZINFO(item.ptr()) : PyDateTime_DATE_GET_TZINFO(item.ptr());
+    if (zone == Py_None) {
+        return false;
+    }
+#else
+    (void)is_time;
+#endif
+    return !item.attr("utcoffset")().is_none();
+}
+
 bool is_datetime(PyObject* object) {
     return PyDateTime_Check(object);
 }
@@ -99,7 +122,14 @@ BoundParameters BoundParameters::from_python(const py::handle& parameters) {
             throw py::error_already_set();
         }
     }
-    const py::object decimal_class = py::module_::import("decimal").attr("Decimal");
+    // Looked up once and kept for the life of the process (never released,
+    // so nothing is left to free after the interpreter has gone). Set under
+    // the GIL, without a static's lock, which an import could deadlock on.
+    static PyObject* decimal_type = nullptr;
+    if (decimal_type == nullptr) {
+        decimal_type = py::object(py::module_::import("decimal").attr("Decimal")).release().ptr();
+    }
+    const py::handle decimal_class(decimal_type);
     const py::sequence sequence = py::reinterpret_borrow<py::sequence>(parameters);
     BoundParameters out;
     out.values_.reserve(sequence.size());
@@ -163,7 +193,7 @@ BoundParameters BoundParameters::from_python(const py::handle& parameters) {
             value.sql_type = value.bytes.size() > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY;
             value.column_size = std::max<std::size_t>(value.bytes.size(), 1);
         } else if (is_datetime(object)) {
-            if (!item.attr("utcoffset")().is_none()) {
+            if (has_utc_offset(item, false)) {
                 refuse(position, item,
                        "has a time zone, which a TIMESTAMP column does not keep: convert it to "
                        "the zone the database expects and drop tzinfo");
@@ -179,7 +209,7 @@ BoundParameters BoundParameters::from_python(const py::handle& parameters) {
             value.column_size = 10;
             value.fixed.date = date_of(object);
         } else if (is_time(object)) {
-            if (!item.attr("utcoffset")().is_none()) {
+            if (has_utc_offset(item, true)) {
                 refuse(position, item, "has a time zone, which a TIME column does not keep");
             }
             value.sql_type = SQL_TYPE_TIME;
@@ -285,13 +315,19 @@ bool is_null(const Value& value) {
 
 // A time with microseconds travels as text; one without, as a struct. In a
 // marker that has both, all go as text.
+std::string time_text(const SQL_TIME_STRUCT& t) {
+    return util::cat(t.hour < 10 ? "0" : "", t.hour, t.minute < 10 ? ":0" : ":", t.minute,
+                     t.second < 10 ? ":0" : ":", t.second);
+}
+
+constexpr SQLULEN time_text_size = 15;  // HH:MM:SS.ffffff
+constexpr SQLSMALLINT time_text_digits = 6;
+
 void time_as_text(Value& value) {
-    const SQL_TIME_STRUCT t = value.fixed.time;
-    value.bytes = util::cat(t.hour < 10 ? "0" : "", t.hour, t.minute < 10 ? ":0" : ":", t.minute,
-                            t.second < 10 ? ":0" : ":", t.second);
+    value.bytes = time_text(value.fixed.time);
     value.c_type = SQL_C_CHAR;
-    value.column_size = 15;
-    value.decimal_digits = 6;
+    value.column_size = time_text_size;
+    value.decimal_digits = time_text_digits;
     value.indicator = static_cast<SQLLEN>(value.bytes.size());
 }
 
@@ -317,7 +353,7 @@ SQLLEN fixed_width(SQLSMALLINT c_type) {
 }
 
 // The markers' columns for rows [first, first + count), one C type each,
-// as check_one_type_per_marker() left them.
+// as MarkerTypes left them.
 std::vector<sql::detail::ParameterColumn> columns_of(const std::vector<BoundParameters>& rows,
                                                      std::size_t first, std::size_t count,
                                                      std::size_t markers) {
@@ -374,111 +410,211 @@ std::vector<sql::detail::ParameterColumn> columns_of(const std::vector<BoundPara
     return columns;
 }
 
-}  // namespace
-
-void check_one_type_per_marker(std::vector<BoundParameters>& rows) {
-    if (rows.empty()) {
-        return;
-    }
-    std::size_t markers = 0;
-    for (const BoundParameters& row : rows) {
-        markers = std::max(markers, row.size());
-    }
-    for (std::size_t m = 0; m < markers; ++m) {
-        const Value* first = nullptr;
-        bool time_text = false;
-        for (std::size_t r = 0; r < rows.size(); ++r) {
-            if (m >= rows[r].size()) {
-                continue;
-            }
-            Value& value = rows[r].values()[m];
-            if (is_null(value)) {
-                continue;
-            }
-            if (first == nullptr) {
-                first = &value;
-            }
-            const std::string want = kind_of(*first);
-            const std::string have = kind_of(value);
-            if (have == "time" && value.c_type == SQL_C_CHAR) {
-                time_text = true;
-            }
-            if (have == want) {
-                continue;
-            }
-            if (want == "float" && have == "int") {
-                const auto number = static_cast<double>(value.fixed.integer);
-                value.c_type = SQL_C_DOUBLE;
-                value.sql_type = SQL_DOUBLE;
-                value.column_size = 15;
-                value.fixed.real = number;
-                continue;
-            }
-            throw sql::DatabaseError(
-                util::cat("Row ", r + 1, ", parameter ", m + 1, " (", have,
-                          ") differs from the type of the parameter's first value (", want,
-                          "): executemany sends one type per parameter"),
-                "07006", 0);
+// The same for a batch's column of time structs, once a later row of its
+// marker has shown a time with microseconds.
+void times_as_text(sql::detail::ParameterColumn& column, std::size_t rows) {
+    std::vector<std::string> texts(rows);
+    SQLLEN longest = 1;
+    for (std::size_t i = 0; i < rows; ++i) {
+        if (column.indicators[i] == SQL_NULL_DATA) {
+            continue;
         }
-        if (time_text) {
-            for (BoundParameters& row : rows) {
-                if (m < row.size() && row.values()[m].c_type == SQL_C_TYPE_TIME) {
-                    time_as_text(row.values()[m]);
-                }
-            }
+        SQL_TIME_STRUCT t{};
+        std::memcpy(&t, column.values.data() + i * static_cast<std::size_t>(column.width),
+                    sizeof(t));
+        texts[i] = time_text(t);
+        longest = std::max(longest, static_cast<SQLLEN>(texts[i].size()));
+    }
+    column.c_type = SQL_C_CHAR;
+    column.column_size = time_text_size;
+    column.decimal_digits = time_text_digits;
+    column.width = longest;
+    column.values.assign(static_cast<std::size_t>(longest) * rows, 0);
+    for (std::size_t i = 0; i < rows; ++i) {
+        if (column.indicators[i] != SQL_NULL_DATA) {
+            std::copy(texts[i].begin(), texts[i].end(),
+                      column.values.data() + i * static_cast<std::size_t>(longest));
+            column.indicators[i] = static_cast<SQLLEN>(texts[i].size());
         }
     }
 }
 
-long long execute_many(sql::Database& database, const std::string& sql,
-                       std::vector<BoundParameters>& rows) {
+// The rule that the values of a marker share one type, applied row by row:
+// the type of the marker's first value that is not None.
+class MarkerTypes {
+public:
+    // Checks the row numbered `number` (from 1); an int among floats turns
+    // into a float.
+    void check(BoundParameters& row, std::size_t number) {
+        if (row.size() > markers_.size()) {
+            markers_.resize(row.size());
+        }
+        for (std::size_t m = 0; m < row.size(); ++m) {
+            Value& value = row.values()[m];
+            if (is_null(value)) {
+                continue;
+            }
+            Marker& marker = markers_[m];
+            const char* const have = kind_of(value);
+            if (marker.want == nullptr) {
+                marker.want = have;
+            }
+            if (std::strcmp(have, "time") == 0 && value.c_type == SQL_C_CHAR) {
+                marker.time_text = true;
+            }
+            if (std::strcmp(have, marker.want) == 0) {
+                continue;
+            }
+            if (std::strcmp(marker.want, "float") == 0 && std::strcmp(have, "int") == 0) {
+                const auto number_value = static_cast<double>(value.fixed.integer);
+                value.c_type = SQL_C_DOUBLE;
+                value.sql_type = SQL_DOUBLE;
+                value.column_size = 15;
+                value.fixed.real = number_value;
+                continue;
+            }
+            throw sql::DatabaseError(
+                util::cat("Row ", number, ", parameter ", m + 1, " (", have,
+                          ") differs from the type of the parameter's first value (", marker.want,
+                          "): executemany sends one type per parameter"),
+                "07006", 0);
+        }
+    }
+
+    // Whether the times of marker `m` travel as text: one of them has
+    // microseconds, which SQL_TIME_STRUCT cannot hold.
+    bool times_as_text(std::size_t m) const { return m < markers_.size() && markers_[m].time_text; }
+
+private:
+    struct Marker {
+        const char* want = nullptr;  // kind_of() the first value that is not None
+        bool time_text = false;
+    };
+    std::vector<Marker> markers_;
+};
+
+// Binds the row `i` of a batch from its columns, for one execution.
+void bind_row(SQLHSTMT statement, std::vector<sql::detail::ParameterColumn>& columns,
+              std::size_t i) {
+    SQLUSMALLINT number = 0;
+    for (sql::detail::ParameterColumn& column : columns) {
+        ++number;
+        unsigned char* const value =
+            column.values.data() + i * static_cast<std::size_t>(column.width);
+        const SQLRETURN code = SQLBindParameter(
+            statement, number, SQL_PARAM_INPUT, column.c_type, column.sql_type, column.column_size,
+            column.decimal_digits, value, column.width, &column.indicators[i]);
+        if (!sql::odbc::succeeded(code)) {
+            sql::odbc::throw_statement_error(statement,
+                                             util::cat("Unable to bind parameter ", number, ": "));
+        }
+    }
+}
+
+}  // namespace
+
+ParameterRows ParameterRows::from_python(const py::iterable& sequences) {
+    ParameterRows out;
+    MarkerTypes types;
+    // The converted values of the batch being built: the memory of one
+    // batch, used again for the next.
+    std::vector<BoundParameters> pending;
+    const auto flush = [&] {
+        if (pending.empty()) {
+            return;
+        }
+        for (BoundParameters& row : pending) {
+            for (std::size_t m = 0; m < row.size(); ++m) {
+                Value& value = row.values()[m];
+                if (value.c_type == SQL_C_TYPE_TIME && types.times_as_text(m)) {
+                    time_as_text(value);
+                }
+            }
+        }
+        Batch batch;
+        batch.first = out.uniform - pending.size();
+        batch.rows = pending.size();
+        batch.columns = columns_of(pending, 0, pending.size(), out.width);
+        out.batches.push_back(std::move(batch));
+        pending.clear();
+    };
+    for (const py::handle parameters : sequences) {
+        BoundParameters row = BoundParameters::from_python(parameters);
+        ++out.count;
+        types.check(row, out.count);
+        if (out.count == 1) {
+            out.width = row.size();
+        }
+        if (out.uniform + 1 != out.count) {
+            continue;  // after a row of another width: checked, never sent
+        }
+        if (row.size() != out.width) {
+            out.odd_width = row.size();
+            continue;
+        }
+        ++out.uniform;
+        pending.push_back(std::move(row));
+        if (pending.size() == sql::detail::parameter_batch_rows) {
+            flush();
+        }
+    }
+    flush();
+    // A time with microseconds found after earlier batches were laid out.
+    for (Batch& batch : out.batches) {
+        for (std::size_t m = 0; m < batch.columns.size(); ++m) {
+            if (batch.columns[m].c_type == SQL_C_TYPE_TIME && types.times_as_text(m)) {
+                times_as_text(batch.columns[m], batch.rows);
+            }
+        }
+    }
+    return out;
+}
+
+long long execute_many(sql::Database& database, const std::string& sql, ParameterRows& rows) {
     using Access = sql::detail::PreparedStatementAccess;
     sql::Query query = Access::prepare(database, sql);
     const auto markers = static_cast<std::size_t>(Access::count_parameters(query));
     const SQLHSTMT statement = sql::detail::QueryStatementAccess::handle(query);
     // The rows before one with a wrong number of values are sent, as they
     // would be one by one.
-    std::size_t sendable = 0;
-    while (sendable < rows.size() && rows[sendable].size() == markers) {
-        ++sendable;
-    }
+    const std::size_t sendable = rows.width == markers ? rows.uniform : 0;
     long long total = 0;
     const auto add = [&total](long long changed) {
         total = changed < 0 || total < 0 ? -1 : total + changed;
     };
     if (markers > 0 && sendable > 1 && sql::detail::parameter_arrays_fit(query)) {
-        for (std::size_t first = 0; first < sendable; first += sql::detail::parameter_batch_rows) {
-            const std::size_t count = std::min(sql::detail::parameter_batch_rows, sendable - first);
-            std::vector<sql::detail::ParameterColumn> columns =
-                columns_of(rows, first, count, markers);
-            add(sql::detail::execute_parameter_array(database, query, columns, count, first + 1));
+        for (ParameterRows::Batch& batch : rows.batches) {
+            add(sql::detail::execute_parameter_array(database, query, batch.columns, batch.rows,
+                                                     batch.first + 1));
         }
-    } else {
-        for (std::size_t r = 0; r < sendable; ++r) {
-            // A row's values may differ in type from the last one's: bound anew.
-            SQLFreeStmt(statement, SQL_RESET_PARAMS);
-            rows[r].bind(statement);
-            try {
-                Access::execute(database, query);
-            } catch (const sql::DatabaseError& error) {
-                sql::detail::throw_for_row(error, r + 1);
+    } else if (sendable > 0) {
+        for (ParameterRows::Batch& batch : rows.batches) {
+            for (std::size_t i = 0; i < batch.rows; ++i) {
+                SQLFreeStmt(statement, SQL_RESET_PARAMS);
+                bind_row(statement, batch.columns, i);
+                try {
+                    Access::execute(database, query);
+                } catch (const sql::DatabaseError& error) {
+                    sql::detail::throw_for_row(error, batch.first + i + 1);
+                }
+                SQLLEN changed = -1;
+                if (!sql::odbc::succeeded(SQLRowCount(statement, &changed))) {
+                    changed = -1;
+                }
+                add(static_cast<long long>(changed));
+                // A statement that gave a result set is executed again only
+                // once its cursor is closed.
+                SQLFreeStmt(statement, SQL_CLOSE);
             }
-            SQLLEN changed = -1;
-            if (!sql::odbc::succeeded(SQLRowCount(statement, &changed))) {
-                changed = -1;
-            }
-            add(static_cast<long long>(changed));
-            // A statement that gave a result set is executed again only once
-            // its cursor is closed.
-            SQLFreeStmt(statement, SQL_CLOSE);
         }
     }
     SQLFreeStmt(statement, SQL_RESET_PARAMS);
-    if (sendable < rows.size()) {
-        throw sql::DatabaseError(util::cat("Row ", sendable + 1, ": The SQL text has ", markers,
-                                           " parameter markers, but ", rows[sendable].size(),
-                                           " parameters were given (", sql, ")"),
-                                 "07001", 0);
+    if (sendable < rows.count) {
+        const std::size_t given = sendable == rows.uniform ? rows.odd_width : rows.width;
+        throw sql::DatabaseError(
+            util::cat("Row ", sendable + 1, ": The SQL text has ", markers,
+                      " parameter markers, but ", given, " parameters were given (", sql, ")"),
+            "07001", 0);
     }
     return total;
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "odbc/parameter_arrays.h"
 #include "zel/sql/Database.h"
 #include "zel/sql/Query.h"
 
@@ -74,23 +75,44 @@ private:
 sql::Query execute_with_parameters(sql::Database& database, const std::string& sql,
                                    BoundParameters& parameters);
 
-/// Checks that every value of a marker is of one C type, the type of its
-/// first value that is not None (an int where the others are floats is
-/// sent as a float): executemany binds one type per marker.
-/// @throws zel::sql::DatabaseError with SQLSTATE "07006" (ProgrammingError)
-/// naming the row (from 1), the position and both types.
-void check_one_type_per_marker(std::vector<BoundParameters>& rows);
+/// The parameter sequences of one executemany, converted from Python and
+/// laid out as the parameter arrays that carry them: per batch of up to
+/// sql::detail::parameter_batch_rows sequences, one column of values per
+/// marker. Held so, 100,000 rows take about the bytes of their values
+/// rather than an object per value.
+struct ParameterRows {
+    struct Batch {
+        std::size_t first = 0;  ///< its first sequence, counted from 0
+        std::size_t rows = 0;
+        std::vector<sql::detail::ParameterColumn> columns;
+    };
+    std::size_t count = 0;       ///< the sequences converted
+    std::size_t width = 0;       ///< the values of the first
+    std::size_t uniform = 0;     ///< the sequences from the first that have `width` values
+    std::size_t odd_width = 0;   ///< the values of sequence `uniform` when uniform < count
+    std::vector<Batch> batches;  ///< the first `uniform` sequences
+
+    /// Converts every sequence of `sequences` with the GIL held, in order.
+    /// Every value of a marker gets one C type, the type of its first value
+    /// that is not None (an int where the others are floats is sent as a
+    /// float): executemany binds one type per marker.
+    /// @throws as BoundParameters::from_python() for a sequence or value
+    /// that cannot be sent; zel::sql::DatabaseError with SQLSTATE "07006"
+    /// (ProgrammingError) naming the row (from 1), the position and both
+    /// types for a value of another type. The first row in order that is
+    /// wrong is named.
+    static ParameterRows from_python(const pybind11::iterable& sequences);
+};
 
 /// Prepares `sql` on `database` once and executes it for each of `rows`, in
 /// order: in batches of parameter arrays where the driver takes them, else
-/// once per row with its parameters bound. Stops at the first row that
+/// once per row, bound from its batch's columns. Stops at the first row that
 /// fails; the rows before a row with a wrong number of values are sent.
 /// Runs without the GIL. Returns the sum of the rows changed, -1 when the
 /// driver did not tell.
 /// @throws as execute_with_parameters(), with "Row <n>: " before the
 /// message of the row that failed.
-long long execute_many(sql::Database& database, const std::string& sql,
-                       std::vector<BoundParameters>& rows);
+long long execute_many(sql::Database& database, const std::string& sql, ParameterRows& rows);
 
 /// `sql` executed on `database`: sent as it is (Database::send_query) when
 /// `parameters` is empty, else through execute_with_parameters(). Runs
