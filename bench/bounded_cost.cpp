@@ -5,8 +5,11 @@
 // machine's load falls on both sides alike.
 //
 //   zel_sql_bench_bounded_cost [--pairs N] [--only load|cache] [--limit0-only]
-//                              WORK_DIR DSN [SQLITE_FILE]
+//                              [--small] WORK_DIR DSN [SQLITE_FILE]
 //
+// --small reads the 10,000-component facility instead: small enough for a
+// PostgreSQL load under callgrind to end within the server's statement
+// time-out.
 // --limit0-only measures the limit-0 side alone, in a process that never
 // starts a helper thread: what the limit 0 costs without the other side's
 // malloc arenas in the process.
@@ -83,14 +86,18 @@ std::unique_ptr<Database> open(const std::string& dsn, const std::string& sqlite
     return db;
 }
 
+// The facility read, and how many components it has.
+const char* facility = zel::sql::bench::large_facility;
+std::size_t facility_size = zel::sql::bench::large_facility_size;
+
 struct Side {
     std::unique_ptr<Database> db;
     ComponentList list;  // reloaded each time, as a control program does
 };
 
 void load(Side& side) {
-    side.list.read_from_db(*side.db, zel::sql::bench::large_facility);
-    if (side.list.components_.size() != zel::sql::bench::large_facility_size) {
+    side.list.read_from_db(*side.db, facility);
+    if (side.list.components_.size() != facility_size) {
         std::fprintf(stderr, "loaded %zu components\n", side.list.components_.size());
         std::exit(1);
     }
@@ -98,8 +105,7 @@ void load(Side& side) {
 
 void cached_read(Side& side, const std::string& sql) {
     const zel::sql::QueryResult result = side.db->read_with_cache(sql);
-    if (result.from_cache || !result.message.empty() ||
-        result.rows.size() != zel::sql::bench::large_facility_size) {
+    if (result.from_cache || !result.message.empty() || result.rows.size() != facility_size) {
         std::fprintf(stderr, "not read and stored: %s\n", result.message.c_str());
         std::exit(1);
     }
@@ -126,20 +132,23 @@ int main(int argc, char** argv) {
             only = argv[++i];
         } else if (arg == "--limit0-only") {
             limit0_only = true;
+        } else if (arg == "--small") {
+            facility = zel::sql::bench::small_facility;
+            facility_size = zel::sql::bench::small_facility_size;
         } else {
             args.push_back(arg);
         }
     }
     if (args.size() < 2 || args.size() > 3 || pairs < 1) {
-        std::fprintf(stderr,
-                     "usage: %s [--pairs N] [--only load|cache] [--limit0-only] WORK_DIR DSN "
-                     "[SQLITE_FILE]\n",
-                     argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s [--pairs N] [--only load|cache] [--limit0-only] [--small] WORK_DIR DSN "
+            "[SQLITE_FILE]\n",
+            argv[0]);
         return 2;
     }
     const std::string sqlite_file = args.size() == 3 ? args[2] : "";
-    const std::string sql =
-        "SELECT * FROM " + zel::sql::component_view_full_name(zel::sql::bench::large_facility);
+    const std::string sql = "SELECT * FROM " + zel::sql::component_view_full_name(facility);
     try {
         Side sides[2];
         sides[0].db = open(args[1], sqlite_file, args[0] + "/bounded-cost-limit0", false);
