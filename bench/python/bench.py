@@ -29,7 +29,7 @@ import statistics
 import subprocess
 import sys
 import time
-from typing import Any, Callable
+from typing import Any, Callable, Sequence
 
 import numpy  # noqa: F401 -- imported before any clock starts, as by a script that uses it
 import pyodbc
@@ -66,6 +66,47 @@ def measure(call: Callable[[], Any]) -> tuple[float, float, Any]:
     elapsed = (time.perf_counter() - start) * 1000
     peak = resident_kib("VmHWM")
     return elapsed, (peak - before) / 1024, result
+
+
+def parse_arguments(doc: str, calls: Sequence[str]) -> argparse.Namespace:
+    """The command line of a bench script: its data sources, the repetitions,
+    the file for the table, and the hidden --one CALL of a child process."""
+    parser = argparse.ArgumentParser(description=doc.split("\n\n")[0])
+    parser.add_argument("sources", nargs="+", metavar="NAME,DATA_SOURCE[,SQLITE_FILE]")
+    parser.add_argument("--repetitions", type=int, default=7)
+    parser.add_argument("--table", help="also write the table to this file")
+    parser.add_argument("--one", choices=calls, help=argparse.SUPPRESS)
+    return parser.parse_args()
+
+
+def run_interleaved(script: str, sources: Sequence[str], calls: Sequence[str],
+                    repetitions: int) -> dict[tuple[str, str], list[dict[str, float]]]:
+    """Runs `script --one CALL SOURCE` for every source and call, in a child
+    process each, `repetitions` times in random order, so that a drift of the
+    machine's load falls on every call alike. Returns what each child printed
+    (one JSON object), by source name and call."""
+    measured: dict[tuple[str, str], list[dict[str, float]]] = {}
+    for _ in range(repetitions):
+        runs = [(spec, call) for spec in sources for call in calls]
+        random.shuffle(runs)
+        for spec, call in runs:
+            name = spec.split(",")[0]
+            child = subprocess.run([sys.executable, script, "--one", call, spec],
+                                   capture_output=True, text=True)
+            if child.returncode != 0:
+                sys.stderr.write(child.stderr)
+                raise SystemExit(f"{call} on {name} failed")
+            measured.setdefault((name, call), []).append(json.loads(child.stdout))
+    return measured
+
+
+def write_table(lines: list[str], path: str | None) -> None:
+    """Prints the table, and writes it to `path` too when one is given."""
+    table = "\n".join(lines) + "\n"
+    print(table)
+    if path:
+        with open(path, "w") as out:
+            out.write(table)
 
 
 class Source:
@@ -145,12 +186,7 @@ def measure_one(spec: str, call: str) -> None:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("sources", nargs="+", metavar="NAME,DATA_SOURCE[,SQLITE_FILE]")
-    parser.add_argument("--repetitions", type=int, default=7)
-    parser.add_argument("--table", help="also write the table to this file")
-    parser.add_argument("--one", choices=CALLS, help=argparse.SUPPRESS)
-    args = parser.parse_args()
+    args = parse_arguments(__doc__, CALLS)
     if args.one:
         measure_one(args.sources[0], args.one)
         return 0
@@ -159,20 +195,10 @@ def main() -> int:
     for source in sources:
         check(source)
     del sources
-    times: dict[tuple[str, str], list[float]] = {}
-    times_again: dict[tuple[str, str], list[float]] = {}
-    memory: dict[tuple[str, str], list[float]] = {}
-    for _ in range(args.repetitions):
-        runs = [(spec, call) for spec in args.sources for call in CALLS]
-        random.shuffle(runs)
-        for spec, call in runs:
-            child = subprocess.run([sys.executable, __file__, "--one", call, spec],
-                                   check=True, capture_output=True, text=True)
-            measured = json.loads(child.stdout)
-            name = spec.split(",")[0]
-            times.setdefault((name, call), []).append(measured["ms"])
-            times_again.setdefault((name, call), []).append(measured["again_ms"])
-            memory.setdefault((name, call), []).append(measured["mib"])
+    measured = run_interleaved(__file__, args.sources, CALLS, args.repetitions)
+    times = {key: [m["ms"] for m in runs] for key, runs in measured.items()}
+    times_again = {key: [m["again_ms"] for m in runs] for key, runs in measured.items()}
+    memory = {key: [m["mib"] for m in runs] for key, runs in measured.items()}
 
     lines = [
         f"Median of {args.repetitions} interleaved repetitions, each in a process of its own; "
@@ -195,11 +221,7 @@ def main() -> int:
             memory_ratio = f"{growth / base_memory:.3f}" if base_memory > 0.5 else "-"
             lines.append(f"| {name} | {call} | {wall:.1f} | {wall / base_time:.3f} | "
                          f"{again:.1f} | {again / base_again:.3f} | {growth:.1f} | {memory_ratio} |")
-    table = "\n".join(lines) + "\n"
-    print(table)
-    if args.table:
-        with open(args.table, "w") as out:
-            out.write(table)
+    write_table(lines, args.table)
     return 0
 
 

@@ -32,19 +32,16 @@ zel_bench_write.executemany_rows, which the login must be allowed to create
 and drop. Run by scripts/bench --python, which sets up the data sources.
 """
 
-import argparse
 import datetime
 import json
-import random
 import statistics
-import subprocess
 import sys
 from typing import Any, Callable
 
 import pyodbc
 
 import zel_sql
-from bench import ROWS, SQL, measure
+from bench import ROWS, SQL, measure, parse_arguments, run_interleaved, write_table
 
 BATCH = 1000
 WRITTEN = 100_000
@@ -226,33 +223,16 @@ def spread(values: list[float]) -> str:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("sources", nargs="+", metavar="NAME,DATA_SOURCE[,SQLITE_FILE]")
-    parser.add_argument("--repetitions", type=int, default=7)
-    parser.add_argument("--table", help="also write the table to this file")
-    parser.add_argument("--one", choices=CALLS, help=argparse.SUPPRESS)
-    args = parser.parse_args()
+    args = parse_arguments(__doc__, CALLS)
     if args.one:
         measure_one(args.sources[0], args.one)
         return 0
 
     for spec in args.sources:
         check(Source(spec))
-    times: dict[tuple[str, str], list[float]] = {}
-    memory: dict[tuple[str, str], list[float]] = {}
-    for _ in range(args.repetitions):
-        runs = [(spec, call) for spec in args.sources for call in CALLS]
-        random.shuffle(runs)
-        for spec, call in runs:
-            child = subprocess.run([sys.executable, __file__, "--one", call, spec],
-                                   capture_output=True, text=True)
-            if child.returncode != 0:
-                sys.stderr.write(child.stderr)
-                raise SystemExit(f"{call} on {spec.split(',')[0]} failed")
-            measured = json.loads(child.stdout)
-            name = spec.split(",")[0]
-            times.setdefault((name, call), []).append(measured["ms"])
-            memory.setdefault((name, call), []).append(measured["mib"])
+    measured = run_interleaved(__file__, args.sources, CALLS, args.repetitions)
+    times = {key: [m["ms"] for m in runs] for key, runs in measured.items()}
+    memory = {key: [m["mib"] for m in runs] for key, runs in measured.items()}
 
     lines = [
         f"Medians of {args.repetitions} interleaved repetitions, each in a process of its own, "
@@ -282,11 +262,7 @@ def main() -> int:
                 label += " (fast_executemany off)"
             lines.append(f"| {name} | {label} | {spread(times[(name, call)])} | {versus} | "
                          f"{ratio} | {spread(memory[(name, call)])} | {memory_ratio} |")
-    table = "\n".join(lines) + "\n"
-    print(table)
-    if args.table:
-        with open(args.table, "w") as out:
-            out.write(table)
+    write_table(lines, args.table)
     return 0
 
 
